@@ -1,0 +1,52 @@
+# Debian packages each build variant needs, installed on demand. Sourced by the scripts.
+
+native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
+  libbenchmark-dev)
+i386_packages=(cmake ninja-build g++ g++-multilib googletest)
+sanitize_packages=("${native_packages[@]}")
+
+missing_packages() {
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      echo "$package"
+  done
+}
+
+# apt-get update can fail on one index (a mirror mid-sync) while the rest is usable, so a
+# failed update is retried once and then left to the install step to judge.
+refresh_package_lists() {
+  apt-get update -qq || { sleep 5; apt-get update -qq; } ||
+    echo "warning: apt-get update reported errors; trying the install anyway" >&2
+}
+
+install_packages() {
+  [ $# -gt 0 ] || return 0
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing packages: $* (install them as root, or run this script as root)" >&2
+    return 1
+  fi
+  echo "== installing: $*"
+  refresh_package_lists
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+ensure_packages_for() {
+  local variant=$1 list
+  case "$variant" in
+    native) list=("${native_packages[@]}") ;;
+    sanitize) list=("${sanitize_packages[@]}") ;;
+    i386)
+      list=("${i386_packages[@]}")
+      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        [ "$(id -u)" = 0 ] || { echo "enable the i386 architecture as root first" >&2; return 1; }
+        dpkg --add-architecture i386
+        refresh_package_lists
+      fi
+      ;;
+  esac
+  local missing
+  missing=$(missing_packages "${list[@]}")
+  # shellcheck disable=SC2086 # one package name per word
+  install_packages $missing
+}
