@@ -281,7 +281,9 @@ bool IsBare(const FormatSpec& spec, std::size_t kept) {
 // counts as filling it.
 std::size_t CopyText(FormatSpec& spec, std::string_view text) {
   const std::size_t copied = std::min(text.size(), spec.remaining);
-  std::memcpy(spec.output, text.data(), copied);
+  if (copied != 0) {
+    std::memcpy(spec.output, text.data(), copied);
+  }
   return text.size() < spec.remaining ? text.size() : spec.remaining;
 }
 
