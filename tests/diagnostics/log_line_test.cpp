@@ -158,5 +158,26 @@ TEST(TimeStampTest, WritesBothForms) {
   EXPECT_STREQ(text, "2024-03-05");
 }
 
+// Calendar fields are written without printf; every record, in range or not, must still
+// read exactly as the printf template writes it.
+TEST(TimeStampTest, MatchesThePrintfTemplateForAnyFields) {
+  const int32_t samples[] = {0, 1, 9, 10, 59, 99, 100, 999, 1000, 9999, 10000, -1, -45};
+  for (int32_t value : samples) {
+    LogRecord record = ExampleRecord();
+    for (int32_t* field : {&record.year, &record.month, &record.second, &record.millisecond}) {
+      const int32_t saved = *field;
+      *field = value;
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", record.year,
+                    record.month, record.day, record.hour, record.minute, record.second,
+                    record.millisecond);
+      char text[64];
+      EXPECT_EQ(FormatTimeStamp(text, sizeof text, &record), std::strlen(expected));
+      EXPECT_STREQ(text, expected);
+      *field = saved;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Vexa::Testing
