@@ -1,9 +1,14 @@
 # Debian packages each build variant needs, installed on demand. Sourced by the scripts.
 
-native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-  libbenchmark-dev)
-i386_packages=(cmake ninja-build g++ g++-multilib googletest)
-sanitize_packages=("${native_packages[@]}")
+# The plugin's own dependencies, then the test and benchmark tools and the benchmarks' anchors.
+native_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  nlohmann-json3-dev libmsgpack-dev libyaml-cpp-dev)
+# The i386 build compiles GoogleTest from Debian's sources and builds no benchmarks.
+i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libyaml-dev:i386
+  googletest)
+sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
+  libgtest-dev libgmock-dev googletest)
 
 missing_packages() {
   local package

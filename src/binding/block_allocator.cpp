@@ -1,0 +1,108 @@
+#include "binding/block_allocator.h"
+
+#include <cstddef>
+
+namespace Vexa {
+
+void BindingBlockAllocator::ReleaseAll() noexcept {
+  // Chain every pool page through its first word and hand the chain back under one lock.
+  void* chain = nullptr;
+  for (SizeClass& sizeClass : classes_) {
+    for (PageHeader* list : {sizeClass.available, sizeClass.full}) {
+      while (list != nullptr) {
+        PageHeader* next = list->next;
+        if (list != InlinePage(sizeClass)) {
+          std::memcpy(static_cast<void*>(list), &chain, sizeof chain);
+          chain = list;
+        }
+        list = next;
+      }
+    }
+    sizeClass.available = nullptr;
+    sizeClass.full = nullptr;
+    sizeClass.inlineFormatted = false;
+    VEXA_UNPOISON(sizeClass.inlinePage, kInlinePageSize);
+  }
+  pool_->ReleasePageChain(chain);
+  poolPages_ = 0;
+}
+
+BindingBlockAllocator::PageHeader* BindingBlockAllocator::AddPage(std::size_t index) {
+  SizeClass& sizeClass = classes_[index];
+  const std::size_t slotSize = (index + 1) * kGranule;
+  PageHeader* page;
+  if (!sizeClass.inlineFormatted) {
+    page = InlinePage(sizeClass);
+    Format(page, kInlinePageSize, slotSize);
+    sizeClass.inlineFormatted = true;
+  } else {
+    page = static_cast<PageHeader*>(pool_->AcquirePage());
+    Format(page, kPoolPageSize, slotSize);
+    ++poolPages_;
+  }
+  PushFront(sizeClass.available, page);
+  return page;
+}
+
+void BindingBlockAllocator::Format(PageHeader* page, std::size_t pageSize,
+                                   std::size_t slotSize) noexcept {
+  static_assert(offsetof(PageHeader, next) == 0, "the pool chains pages through their first word");
+  static_assert(kPoolPageSize / kGranule <= UINT16_MAX, "slot indices are 16 bits");
+  const std::size_t headerSlots = (sizeof(PageHeader) + slotSize - 1) / slotSize;
+  const std::size_t slots = pageSize / slotSize;
+  auto* bytes = reinterpret_cast<unsigned char*>(page);
+  for (std::size_t slot = headerSlots; slot < slots; ++slot) {
+    const auto next = static_cast<uint16_t>(slot + 1 < slots ? slot + 1 : 0);
+    std::memcpy(bytes + slot * slotSize, &next, sizeof next);
+  }
+  page->next = nullptr;
+  page->prev = nullptr;
+  page->pageSize = static_cast<uint16_t>(pageSize);
+  page->used = 0;
+  page->firstFree = static_cast<uint16_t>(headerSlots);
+  VEXA_POISON(bytes + headerSlots * slotSize, (slots - headerSlots) * slotSize);
+}
+
+void BindingBlockAllocator::MarkFull(SizeClass& sizeClass, PageHeader* page) noexcept {
+  Unlink(sizeClass.available, page);
+  if (page != InlinePage(sizeClass)) {
+    PushFront(sizeClass.full, page);
+  }
+}
+
+void BindingBlockAllocator::Relink(SizeClass& sizeClass, PageHeader* page) noexcept {
+  if (page != InlinePage(sizeClass)) {
+    Unlink(sizeClass.full, page);
+  }
+  PushFront(sizeClass.available, page);
+}
+
+void BindingBlockAllocator::ReturnPage(SizeClass& sizeClass, PageHeader* page) noexcept {
+  Unlink(sizeClass.available, page);
+  --poolPages_;
+  pool_->ReleasePage(page);
+}
+
+void BindingBlockAllocator::Unlink(PageHeader*& list, PageHeader* page) noexcept {
+  if (page->prev != nullptr) {
+    page->prev->next = page->next;
+  } else {
+    list = page->next;
+  }
+  if (page->next != nullptr) {
+    page->next->prev = page->prev;
+  }
+  page->next = nullptr;
+  page->prev = nullptr;
+}
+
+void BindingBlockAllocator::PushFront(PageHeader*& list, PageHeader* page) noexcept {
+  page->prev = nullptr;
+  page->next = list;
+  if (list != nullptr) {
+    list->prev = page;
+  }
+  list = page;
+}
+
+}  // namespace Vexa

@@ -1,0 +1,145 @@
+// BindingBlockAllocator: the per-context allocator of fixed-size slots from which every record
+// of a value tree (strings, blobs, enumerators, collections, structure members) is carved.
+//
+//   Vexa::BindingBlockAllocator blocks;        // allocates nothing yet
+//   void* record = blocks.Allocate(24);        // a slot of the 24-byte class
+//   blocks.Free(record, 24);                   // the same size that was asked for
+//
+// Eighteen size classes serve 4, 8, ..., 72 bytes (a request is rounded up to a multiple of 4).
+// Each class starts in an inline page of 144 bytes inside the allocator, so a small tree needs
+// no page at all; further pages of 4096 bytes come from a page source — the process-wide
+// BindingBlockPool unless told otherwise — and go back to it as soon as their last slot is
+// freed.
+//
+// A page begins with a header (links to the neighbouring pages with free slots, page size,
+// used-slot count, first free slot) that covers as many leading slots as it needs; the free
+// slots form a list threaded through the slots themselves as 16-bit slot indices, ended by index
+// 0, which the header always covers. Freeing finds a slot's page by masking its address to
+// 4096, which is why pool pages are aligned to their size.
+//
+// Threading: none; an allocator belongs to one value tree, used by one thread at a time. Only
+// the pool behind it is locked.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "binding/block_pool.h"
+#include "binding/sanitizer.h"
+
+namespace Vexa {
+
+class BindingBlockAllocator {
+ public:
+  static constexpr std::size_t kGranule = 4;
+  static constexpr std::size_t kClassCount = 18;
+  static constexpr std::size_t kLargestBlock = kGranule * kClassCount;  // 72
+  static constexpr std::size_t kInlinePageSize = 144;
+  static constexpr std::size_t kPoolPageSize = BindingBlockPool::kPageSize;
+
+  // Does not own the page source; it must outlive the allocator (the process pool and the heap
+  // source always do).
+  explicit BindingBlockAllocator(BindingPageSource& pages = BindingBlockPool::Instance()) noexcept
+      : pool_(&pages) {}
+  // Returns every pool page, whatever is still allocated in it.
+  ~BindingBlockAllocator() { ReleaseAll(); }
+  BindingBlockAllocator(const BindingBlockAllocator&) = delete;
+  BindingBlockAllocator& operator=(const BindingBlockAllocator&) = delete;
+
+  // A slot of at least `bytes` (1 to kLargestBlock) bytes, aligned to the largest power of two
+  // dividing its rounded size (at most 8). Throws std::bad_alloc when the pool cannot grow.
+  [[nodiscard]] void* Allocate(std::size_t bytes) {
+    assert(bytes >= 1 && bytes <= kLargestBlock);
+    const std::size_t index = (bytes - 1) / kGranule;
+    SizeClass& sizeClass = classes_[index];
+    PageHeader* page = sizeClass.available;
+    if (page == nullptr) {
+      page = AddPage(index);
+    }
+    const std::size_t slotSize = (index + 1) * kGranule;
+    unsigned char* slot = reinterpret_cast<unsigned char*>(page) + page->firstFree * slotSize;
+    VEXA_UNPOISON(slot, slotSize);
+    uint16_t next;
+    std::memcpy(&next, slot, sizeof next);
+    page->firstFree = next;
+    ++page->used;
+    if (next == 0) {
+      MarkFull(sizeClass, page);
+    }
+    return slot;
+  }
+
+  // Returns a slot from Allocate, with the size that was asked for. A pool page whose last
+  // slot this was goes back to the pool at once.
+  void Free(void* block, std::size_t bytes) noexcept {
+    assert(bytes >= 1 && bytes <= kLargestBlock);
+    const std::size_t index = (bytes - 1) / kGranule;
+    SizeClass& sizeClass = classes_[index];
+    const std::size_t slotSize = (index + 1) * kGranule;
+    auto* slot = static_cast<unsigned char*>(block);
+    PageHeader* page = PageOf(sizeClass, slot);
+    const auto slotIndex = static_cast<uint16_t>(
+        static_cast<std::size_t>(slot - reinterpret_cast<unsigned char*>(page)) / slotSize);
+    const bool wasFull = page->firstFree == 0;
+    std::memcpy(slot, &page->firstFree, sizeof page->firstFree);
+    page->firstFree = slotIndex;
+    VEXA_POISON(slot, slotSize);
+    if (wasFull) {
+      Relink(sizeClass, page);
+    }
+    if (--page->used == 0 && page != InlinePage(sizeClass)) {
+      ReturnPage(sizeClass, page);
+    }
+  }
+
+  // Drops every slot at once: pool pages go back to the pool (under one lock) and the inline
+  // pages start over. Used when the one value that owns the whole tree is reset or destroyed,
+  // which is far cheaper than freeing record by record.
+  void ReleaseAll() noexcept;
+
+  // Diagnostics: pages of the page source this allocator holds now.
+  [[nodiscard]] std::size_t PoolPageCount() const noexcept { return poolPages_; }
+
+ private:
+  struct PageHeader {
+    PageHeader* next;  // next page of the class with a free slot (first word: the pool's chain)
+    PageHeader* prev;
+    uint16_t pageSize;
+    uint16_t used;
+    uint16_t firstFree;  // 0: none
+  };
+
+  struct SizeClass {
+    PageHeader* available = nullptr;  // pages with a free slot; allocation takes the first
+    PageHeader* full = nullptr;       // pool pages without one, kept for ReleaseAll
+    bool inlineFormatted = false;
+    alignas(8) unsigned char inlinePage[kInlinePageSize];
+  };
+
+  static PageHeader* InlinePage(SizeClass& sizeClass) noexcept {
+    return reinterpret_cast<PageHeader*>(sizeClass.inlinePage);
+  }
+  static PageHeader* PageOf(SizeClass& sizeClass, unsigned char* slot) noexcept {
+    if (slot >= sizeClass.inlinePage && slot < sizeClass.inlinePage + kInlinePageSize) {
+      return InlinePage(sizeClass);
+    }
+    return reinterpret_cast<PageHeader*>(reinterpret_cast<std::uintptr_t>(slot) &
+                                         ~(std::uintptr_t{kPoolPageSize} - 1));
+  }
+
+  PageHeader* AddPage(std::size_t index);
+  static void Format(PageHeader* page, std::size_t pageSize, std::size_t slotSize) noexcept;
+  void MarkFull(SizeClass& sizeClass, PageHeader* page) noexcept;
+  void Relink(SizeClass& sizeClass, PageHeader* page) noexcept;
+  void ReturnPage(SizeClass& sizeClass, PageHeader* page) noexcept;
+  static void Unlink(PageHeader*& list, PageHeader* page) noexcept;
+  static void PushFront(PageHeader*& list, PageHeader* page) noexcept;
+
+  BindingPageSource* pool_;
+  std::size_t poolPages_ = 0;
+  SizeClass classes_[kClassCount];
+};
+
+}  // namespace Vexa

@@ -1,0 +1,337 @@
+// The value-to-native rules of the integer, callback and floating-point kinds: range checks
+// and the parsing of texts as strtoll, strtoull and strtod read them.
+//
+// Native objects are written through memcpy of the exact-width type of their kind: the native
+// member may be any integer type of that size (`long`, `long long`), so the access must not
+// depend on which one it is.
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "binding/conversion_messages.h"
+#include "binding/conversion_rules.h"
+#include "util/format.h"
+
+namespace Vexa::ConversionRules {
+namespace {
+
+// --- Integers ---
+
+struct IntegerTarget {
+  BindingTypeKind kind;
+  const char* typeName;
+  bool isSigned;
+  int64_t minimum;
+  uint64_t maximum;
+  // The first double whose truncation no longer fits: 2^63 for int64, 2^64 for uint64. For
+  // narrower types the maximum itself is exact as a double and the check below it suffices.
+  double truncationLimit;
+};
+
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+IntegerTarget IntegerTargetOf(BindingTypeKind kind) {
+  const char* name = BindingTypeKindName(kind);
+  switch (kind) {
+    case BindingTypeKind::Int8:
+      return {kind, name, true, INT8_MIN, INT8_MAX, kTwoTo63};
+    case BindingTypeKind::Int16:
+      return {kind, name, true, INT16_MIN, INT16_MAX, kTwoTo63};
+    case BindingTypeKind::Int32:
+      return {kind, name, true, INT32_MIN, INT32_MAX, kTwoTo63};
+    case BindingTypeKind::Int64:
+      return {kind, name, true, INT64_MIN, INT64_MAX, kTwoTo63};
+    case BindingTypeKind::UInt8:
+      return {kind, name, false, 0, UINT8_MAX, kTwoTo64};
+    case BindingTypeKind::UInt16:
+      return {kind, name, false, 0, UINT16_MAX, kTwoTo64};
+    case BindingTypeKind::UInt32:
+    case BindingTypeKind::Callback:  // a callback handle is a 32-bit id
+      return {kind, name, false, 0, UINT32_MAX, kTwoTo64};
+    default:
+      return {kind, name, false, 0, UINT64_MAX, kTwoTo64};
+  }
+}
+
+// `bits` holds the value in two's complement; narrowing keeps the low bits.
+void StoreInteger(void* native, BindingTypeKind kind, uint64_t bits) {
+  switch (kind) {
+    case BindingTypeKind::Int8:
+      return StoreAs(native, static_cast<int8_t>(bits));
+    case BindingTypeKind::UInt8:
+      return StoreAs(native, static_cast<uint8_t>(bits));
+    case BindingTypeKind::Int16:
+      return StoreAs(native, static_cast<int16_t>(bits));
+    case BindingTypeKind::UInt16:
+      return StoreAs(native, static_cast<uint16_t>(bits));
+    case BindingTypeKind::Int32:
+      return StoreAs(native, static_cast<int32_t>(bits));
+    case BindingTypeKind::UInt32:
+    case BindingTypeKind::Callback:
+      return StoreAs(native, static_cast<uint32_t>(bits));
+    default:
+      return StoreAs(native, bits);
+  }
+}
+
+enum class Parsed { Number, BadFormat, OutOfRange };
+
+// strtoll / strtoull / strtod need a terminated text; numbers fit the small-string buffer.
+Parsed ParseSigned(std::string_view text, int64_t& value) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(terminated.c_str(), &end, 0);
+  if (end != terminated.c_str() + terminated.size()) {
+    return Parsed::BadFormat;
+  }
+  value = parsed;
+  return errno == ERANGE ? Parsed::OutOfRange : Parsed::Number;
+}
+
+// strtoull negates a text with a minus sign instead of refusing it, so " -1" would become
+// 2^64 - 1; a minus sign after leading blanks is therefore refused like a leading one.
+bool StartsNegative(std::string_view text) {
+  for (const char character : text) {
+    if (character == '-') {
+      return true;
+    }
+    if (character != ' ' && (character < '\t' || character > '\r')) {
+      return false;
+    }
+  }
+  return false;
+}
+
+Parsed ParseUnsigned(std::string_view text, uint64_t& value) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long parsed = std::strtoull(terminated.c_str(), &end, 0);
+  if (end != terminated.c_str() + terminated.size()) {
+    return Parsed::BadFormat;
+  }
+  value = parsed;
+  return errno == ERANGE || StartsNegative(text) ? Parsed::OutOfRange : Parsed::Number;
+}
+
+Parsed ParseFloating(std::string_view text, double& value) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const double parsed = std::strtod(terminated.c_str(), &end);
+  if (end != terminated.c_str() + terminated.size()) {
+    return Parsed::BadFormat;
+  }
+  value = parsed;
+  return errno == ERANGE ? Parsed::OutOfRange : Parsed::Number;
+}
+
+bool RefuseRange(BindingResult& result, const BindingProperty& input, std::string_view name,
+                 const char* typeName) {
+  return Refuse(result, Format(kConversionRangeMessage, input.ToText(), name, typeName));
+}
+
+bool RefuseFormat(BindingResult& result, const BindingProperty& input, std::string_view name,
+                  const char* typeName) {
+  return Refuse(result, Format(kConversionFormatMessage, input.ToText(), name, typeName));
+}
+
+bool RefuseInvalidType(BindingResult& result, const BindingProperty& input, std::string_view name,
+                       const char* typeName) {
+  return Refuse(result,
+                Format(kConversionInvalidTypeMessage, name, typeName, InputKindName(input)));
+}
+
+// NaN fails every comparison, so the test is written to let only numbers inside through.
+bool FloatFitsInteger(double value, const IntegerTarget& target) {
+  const double minimum = static_cast<double>(target.minimum);
+  const double maximum = static_cast<double>(target.maximum);
+  return value >= minimum && value <= maximum && value < target.truncationLimit;
+}
+
+bool ReadSigned(BindingResult& result, const IntegerTarget& target, const BindingProperty& input,
+                std::string_view name, int64_t& value) {
+  const auto inRange = [&](int64_t number) {
+    return number >= target.minimum &&
+           (number < 0 || static_cast<uint64_t>(number) <= target.maximum);
+  };
+  switch (input.Kind()) {
+    case BindingPropertyKind::Empty:
+      return RefuseRequired(result, name);
+    case BindingPropertyKind::Signed:
+      value = input.GetSigned();
+      return inRange(value) || RefuseRange(result, input, name, target.typeName);
+    case BindingPropertyKind::Unsigned:
+      if (input.GetUnsigned() > target.maximum) {
+        return RefuseRange(result, input, name, target.typeName);
+      }
+      value = static_cast<int64_t>(input.GetUnsigned());
+      return true;
+    case BindingPropertyKind::Float:
+      if (!FloatFitsInteger(input.GetFloat(), target)) {
+        return RefuseRange(result, input, name, target.typeName);
+      }
+      value = static_cast<int64_t>(input.GetFloat());
+      return true;
+    case BindingPropertyKind::String:
+      switch (ParseSigned(input.GetString(), value)) {
+        case Parsed::BadFormat:
+          return RefuseFormat(result, input, name, target.typeName);
+        case Parsed::OutOfRange:
+          return RefuseRange(result, input, name, target.typeName);
+        case Parsed::Number:
+          return inRange(value) || RefuseRange(result, input, name, target.typeName);
+      }
+      return false;
+    case BindingPropertyKind::Enum:
+      value = input.GetEnum().value;
+      return inRange(value) || RefuseRange(result, input, name, target.typeName);
+    default:
+      return RefuseInvalidType(result, input, name, target.typeName);
+  }
+}
+
+bool ReadUnsigned(BindingResult& result, const IntegerTarget& target, const BindingProperty& input,
+                  std::string_view name, uint64_t& value) {
+  const auto signedInRange = [&](int64_t number) {
+    return number >= 0 && static_cast<uint64_t>(number) <= target.maximum;
+  };
+  switch (input.Kind()) {
+    case BindingPropertyKind::Empty:
+      return RefuseRequired(result, name);
+    case BindingPropertyKind::Signed:
+      if (!signedInRange(input.GetSigned())) {
+        return RefuseRange(result, input, name, target.typeName);
+      }
+      value = static_cast<uint64_t>(input.GetSigned());
+      return true;
+    case BindingPropertyKind::Unsigned:
+      value = input.GetUnsigned();
+      return value <= target.maximum || RefuseRange(result, input, name, target.typeName);
+    case BindingPropertyKind::Float:
+      if (!FloatFitsInteger(input.GetFloat(), target)) {
+        return RefuseRange(result, input, name, target.typeName);
+      }
+      value = static_cast<uint64_t>(input.GetFloat());
+      return true;
+    case BindingPropertyKind::String:
+      switch (ParseUnsigned(input.GetString(), value)) {
+        case Parsed::BadFormat:
+          return RefuseFormat(result, input, name, target.typeName);
+        case Parsed::OutOfRange:
+          return RefuseRange(result, input, name, target.typeName);
+        case Parsed::Number:
+          return value <= target.maximum || RefuseRange(result, input, name, target.typeName);
+      }
+      return false;
+    case BindingPropertyKind::Enum:
+      if (!signedInRange(input.GetEnum().value)) {
+        return RefuseRange(result, input, name, target.typeName);
+      }
+      value = static_cast<uint64_t>(input.GetEnum().value);
+      return true;
+    default:
+      return RefuseInvalidType(result, input, name, target.typeName);
+  }
+}
+
+void ConvertInteger(BindingResult& result, void* native, BindingTypeKind kind,
+                    const BindingProperty& input, std::string_view name) {
+  const IntegerTarget target = IntegerTargetOf(kind);
+  uint64_t bits = 0;
+  if (target.isSigned) {
+    int64_t value = 0;
+    if (result.ok && ReadSigned(result, target, input, name, value)) {
+      bits = static_cast<uint64_t>(value);
+    }
+  } else {
+    uint64_t value = 0;
+    if (result.ok && ReadUnsigned(result, target, input, name, value)) {
+      bits = value;
+    }
+  }
+  StoreInteger(native, kind, bits);
+}
+
+// --- Floating point ---
+
+bool ReadFloating(BindingResult& result, BindingTypeKind kind, const BindingProperty& input,
+                  std::string_view name, double& value) {
+  const char* typeName = BindingTypeKindName(kind);
+  const double maximum = kind == BindingTypeKind::Float ? std::numeric_limits<float>::max()
+                                                        : std::numeric_limits<double>::max();
+  // A NaN is neither below nor above the range and passes, as documented for clients.
+  const auto outside = [&](double number) { return number < -maximum || number > maximum; };
+  switch (input.Kind()) {
+    case BindingPropertyKind::Empty:
+      return RefuseRequired(result, name);
+    case BindingPropertyKind::Signed:
+      value = static_cast<double>(input.GetSigned());
+      return true;
+    case BindingPropertyKind::Unsigned:
+      value = static_cast<double>(input.GetUnsigned());
+      return true;
+    case BindingPropertyKind::Float:
+      value = input.GetFloat();
+      return !outside(value) || RefuseRange(result, input, name, typeName);
+    case BindingPropertyKind::String:
+      switch (ParseFloating(input.GetString(), value)) {
+        case Parsed::BadFormat:
+          return RefuseFormat(result, input, name, typeName);
+        case Parsed::OutOfRange:
+          return RefuseRange(result, input, name, typeName);
+        case Parsed::Number:
+          return !outside(value) || RefuseRange(result, input, name, typeName);
+      }
+      return false;
+    case BindingPropertyKind::Enum:
+      value = input.GetEnum().value;
+      return true;
+    default:
+      return RefuseInvalidType(result, input, name, typeName);
+  }
+}
+
+void ConvertFloating(BindingResult& result, void* native, BindingTypeKind kind,
+                     const BindingProperty& input, std::string_view name) {
+  double value = 0.0;
+  if (!result.ok || !ReadFloating(result, kind, input, name, value)) {
+    value = 0.0;
+  }
+  if (kind == BindingTypeKind::Float) {
+    StoreAs(native, static_cast<float>(value));
+  } else {
+    StoreAs(native, value);
+  }
+}
+
+}  // namespace
+
+bool Refuse(BindingResult& result, const std::string& message) {
+  result.Fail(message);
+  return false;
+}
+
+bool RefuseRequired(BindingResult& result, std::string_view name) {
+  return Refuse(result, Format(kConversionRequiredMessage, name));
+}
+
+bool ParsesAsInteger(std::string_view text, int64_t& value) {
+  return ParseSigned(text, value) == Parsed::Number;
+}
+
+void IntegerToNative(BindingResult& result, void* native, BindingTypeKind kind,
+                     const BindingProperty& input, std::string_view name) {
+  ConvertInteger(result, native, kind, input, name);
+}
+
+void FloatingToNative(BindingResult& result, void* native, BindingTypeKind kind,
+                      const BindingProperty& input, std::string_view name) {
+  ConvertFloating(result, native, kind, input, name);
+}
+
+}  // namespace Vexa::ConversionRules

@@ -1,0 +1,197 @@
+// The descriptors of registered native types, fields, enumerators, functions and events, and
+// the two polymorphic hooks they carry: a field's converter and a bound function's invoker.
+//
+//   const Vexa::BindingTypeDescriptor* type = registry.FindType("GeoInfoResponse");
+//   for (const Vexa::BindingFieldDescriptor& field : type->fields) {
+//     auto* native = static_cast<const char*>(record) + field.offset;   // field.type.kind ...
+//   }
+//   const char* shown = type->EnumeratorName(3);   // enums: first name in name order, or null
+//
+// Ownership: the registry owns every descriptor (at a stable address until the registry is
+// destroyed or reinitialised; a function descriptor until it is removed). A descriptor owns
+// its converters or invoker. Pointers between descriptors and to StaticTypeInfo records never
+// own.
+//
+// Threading: a descriptor is filled by the thread that registers it, through the registry's
+// builders, before other code is expected to use it; afterwards it is only read, without
+// locks. Code that looks a type up while another thread is still adding its fields may see
+// the field list grow: registration belongs to start-up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/static_type.h"
+#include "binding/type_kind.h"
+#include "vexa/host_contract.h"
+
+namespace Vexa {
+
+class BindingProperty;
+struct BindingResult;
+class BindingRegistry;
+struct BindingFieldDescriptor;
+
+// Defined by the request dispatcher; invokers receive them by reference.
+struct HttpCallState;
+namespace HttpBaseTransport {
+struct Request;
+}
+
+// Field flags (BindingFieldDescriptor::flags, combined with |).
+// Native to value: leave the member out when the value is zero or empty.
+inline constexpr uint32_t kBindingFieldOmitWhenEmpty = 1;
+// Value to native: refuse an input structure that lacks the member or holds it empty.
+inline constexpr uint32_t kBindingFieldRequired = 2;
+
+// Converts one native field type (one instance per field). Both operations report through
+// `result` and do nothing when it has already failed; they never throw.
+class BindingFieldConverter {
+ public:
+  // Stores `input` into the native field at `field` (an object of the field's native type).
+  // `name` names the field in messages.
+  virtual void ToNative(BindingResult& result, void* field, const BindingProperty& input,
+                        std::string_view name, const BindingRegistry& registry) const = 0;
+  // Makes result.value the value of the native field at `field`.
+  virtual void ToValue(BindingResult& result, const void* field,
+                       const BindingFieldDescriptor& descriptor,
+                       const BindingRegistry& registry) const = 0;
+  virtual ~BindingFieldConverter() = default;
+};
+
+// Calls one bound function for the dispatcher, in this order: Prepare, Invoke (when Prepare
+// left no failure in the call state), Release (whenever Prepare returned a token). Failures go
+// into the call state, never out as exceptions.
+class BindingInvoker {
+ public:
+  virtual ~BindingInvoker() = default;
+  // Converts `arguments` (one per argument, in order; the invoker may move from them) into
+  // the native arguments and returns them as a token, or null when it needs none.
+  [[nodiscard]] virtual void* Prepare(HttpCallState& state, std::vector<BindingProperty>& arguments,
+                                      HostHandle context) = 0;
+  // Calls the function with the prepared arguments and leaves its result and response data
+  // in `state`. `request` is the request record when RequestContextType asks for one, else
+  // null.
+  virtual void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void* token,
+                      HostHandle context) = 0;
+  // Frees what Prepare made; called once per non-null token.
+  virtual void Release(void* token) = 0;
+  // The request record type the function receives, or null when it wants none.
+  [[nodiscard]] virtual const StaticTypeInfo* RequestContextType() const = 0;
+};
+
+struct BindingTypeDescriptor;
+
+struct BindingFieldDescriptor {
+  std::string name;
+  uint32_t nameHash = 0;  // Fnv1aHash(name)
+  std::string description;
+  const StaticTypeInfo* typeInfo = nullptr;  // of the native field type; never null once added
+  uint32_t offset = 0;                       // byte offset inside the native record
+  BindingTypeIdentifier type;                // of the native field
+  BindingTypeIdentifier exposedType;         // as described to the host; unset: `type`
+  uint32_t flags = 0;                        // kBindingField... bits
+  std::unique_ptr<BindingFieldConverter> converter;
+  // The native field is an optional wrapper: conversions always go through `converter`.
+  bool optional = false;
+
+  [[nodiscard]] bool IsRequired() const { return (flags & kBindingFieldRequired) != 0; }
+  [[nodiscard]] bool OmitsWhenEmpty() const { return (flags & kBindingFieldOmitWhenEmpty) != 0; }
+  // The identifier the API description shows: the exposed type when set, else the native one.
+  [[nodiscard]] const BindingTypeIdentifier& DescribedType() const {
+    return exposedType.IsSet() ? exposedType : type;
+  }
+};
+
+struct BindingEnumValue {
+  int32_t value = 0;
+  std::string name;
+  std::string description;
+  const BindingTypeDescriptor* owner = nullptr;  // the enum
+};
+
+// One registered struct or enum.
+struct BindingTypeDescriptor {
+  // Native size in bytes; for an enum the storage width conversions use (1, 2, 4 or 8).
+  uint32_t size = 0;
+  bool isEnum = false;
+  std::string name;
+  uint32_t hashCode = 0;                     // typeInfo->hashCode
+  const StaticTypeInfo* typeInfo = nullptr;  // never null
+  std::string nameSpace;
+  std::string description;
+  std::vector<std::string> tags;
+  std::vector<BindingFieldDescriptor> fields;  // structs: in registration order
+  // Enums: by name, byte-wise order. A second enumerator of the same name replaced the first.
+  std::map<std::string, BindingEnumValue, std::less<>> enumerators;
+  BindingRegistry* registry = nullptr;  // the owner
+
+  // The first field of that name in registration order, or null.
+  [[nodiscard]] const BindingFieldDescriptor* FindField(std::string_view fieldName) const;
+  // The enumerator of exactly that name, or null.
+  [[nodiscard]] const BindingEnumValue* FindEnumerator(std::string_view enumeratorName) const;
+  // The name of the first enumerator in name order whose value is `value`, or null. The text
+  // lives as long as the descriptor.
+  [[nodiscard]] const char* EnumeratorName(int32_t value) const;
+  [[nodiscard]] bool HasEnumeratorValue(int32_t value) const;
+};
+
+struct BindingFunctionDescriptor;
+
+struct BindingArgumentDescriptor {
+  std::string name;
+  uint32_t nameHash = 0;  // Fnv1aHash(name)
+  std::string description;
+  bool optional = false;
+  BindingTypeIdentifier type;         // of the native argument
+  BindingTypeIdentifier exposedType;  // as described to the host; unset: `type`
+  const BindingFunctionDescriptor* owner = nullptr;
+
+  [[nodiscard]] const BindingTypeIdentifier& DescribedType() const {
+    return exposedType.IsSet() ? exposedType : type;
+  }
+};
+
+// One bound function. The argument count is fixed at registration; the invoker's layer fills
+// the argument types by position, the declaring code their names in order.
+struct BindingFunctionDescriptor {
+  std::string name;
+  std::vector<BindingArgumentDescriptor> arguments;
+  // How many argument entries have received a name so far (the next one to fill).
+  std::size_t namedArguments = 0;
+  BindingTypeIdentifier returnType;
+  BindingTypeIdentifier exposedReturnType;  // unset: returnType
+  std::vector<std::string> tags;
+  std::string nameSpace;
+  std::string description;
+  std::string help;
+  bool threadSafe = false;
+  // The API description then names the return type's descriptor as the async type.
+  bool isAsync = false;
+  std::unique_ptr<BindingInvoker> invoker;  // destroyed with the descriptor
+  BindingRegistry* registry = nullptr;      // the owner
+
+  [[nodiscard]] const BindingTypeIdentifier& DescribedReturnType() const {
+    return exposedReturnType.IsSet() ? exposedReturnType : returnType;
+  }
+  // The argument of exactly that name, or null.
+  [[nodiscard]] const BindingArgumentDescriptor* FindArgument(std::string_view argumentName) const;
+};
+
+struct BindingEventDescriptor {
+  std::string name;
+  // The registered struct or enum of the event's payload; may be null when the registering
+  // code had none to give.
+  const BindingTypeDescriptor* dataType = nullptr;
+  std::string nameSpace;
+  std::string description;
+  std::vector<std::string> tags;
+};
+
+}  // namespace Vexa

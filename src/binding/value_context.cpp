@@ -1,0 +1,225 @@
+#include "binding/value_context.h"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace Vexa {
+
+namespace {
+
+// The empty text lives in static storage, laid out like an entry followed by its NUL.
+struct EmptyTextRecord {
+  BindingInternedString entry{nullptr, BindingHashText({}), 0, 0};
+  char nul = '\0';
+};
+static_assert(offsetof(EmptyTextRecord, nul) == sizeof(BindingInternedString),
+              "the text of an entry follows it directly");
+
+EmptyTextRecord emptyText;
+
+}  // namespace
+
+BindingValueContext::BindingValueContext() noexcept : buckets_(inlineBuckets_) {}
+
+BindingValueContext::~BindingValueContext() {
+  Clear();
+}
+
+BindingInternedString* BindingValueContext::EmptyText() noexcept {
+  return &emptyText.entry;
+}
+
+BindingInternedString* BindingValueContext::Intern(std::string_view text) {
+  text = BindingTextBeforeNul(text);
+  if (text.empty()) {
+    return EmptyText();
+  }
+  return Intern(text, BindingHashText(text));
+}
+
+BindingInternedString* BindingValueContext::Intern(const BindingInternedString& entry) {
+  if (entry.length == 0) {
+    return EmptyText();
+  }
+  return Intern(entry.View(), entry.hash);
+}
+
+BindingInternedString* BindingValueContext::Intern(std::string_view text, uint32_t hash) {
+  for (BindingInternedString* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
+       entry = entry->next) {
+    if (entry->hash == hash && entry->length == text.size() &&
+        std::memcmp(entry->Text(), text.data(), text.size()) == 0) {
+      ++entry->count;
+      return entry;
+    }
+  }
+  if (text.size() > std::numeric_limits<uint32_t>::max()) {
+    throw std::length_error("BindingValueContext: text too long to intern");
+  }
+  // Allocate before growing the table so that a failure leaves both untouched.
+  auto* entry = static_cast<BindingInternedString*>(Allocate(EntryBytes(text.size())));
+  if (stringCount_ + 1 > bucketCount_) {
+    try {
+      Rehash(bucketCount_ * 2);
+    } catch (...) {
+      Free(entry, EntryBytes(text.size()));
+      throw;
+    }
+  }
+  entry->hash = hash;
+  entry->count = 1;
+  entry->length = static_cast<uint32_t>(text.size());
+  char* copy = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  BindingInternedString*& bucket = buckets_[hash & (bucketCount_ - 1)];
+  entry->next = bucket;
+  bucket = entry;
+  ++stringCount_;
+  return entry;
+}
+
+void BindingValueContext::Release(BindingInternedString* entry) noexcept {
+  if (entry == EmptyText() || --entry->count != 0) {
+    return;
+  }
+  BindingInternedString** link = &buckets_[entry->hash & (bucketCount_ - 1)];
+  while (*link != entry) {
+    link = &(*link)->next;
+  }
+  *link = entry->next;
+  Free(entry, EntryBytes(entry->length));
+  if (--stringCount_ == 0) {
+    ResetBuckets();
+  }
+}
+
+std::size_t BindingValueContext::EntryBytes(std::size_t length) noexcept {
+  // Rounded to the entry's alignment, so the slot class keeps its link field aligned.
+  constexpr std::size_t align = alignof(BindingInternedString);
+  return (sizeof(BindingInternedString) + length + 1 + align - 1) & ~(align - 1);
+}
+
+void BindingValueContext::Rehash(uint32_t bucketCount) {
+  auto** buckets = new BindingInternedString*[bucketCount]();
+  for (uint32_t index = 0; index < bucketCount_; ++index) {
+    BindingInternedString* entry = buckets_[index];
+    while (entry != nullptr) {
+      BindingInternedString* next = entry->next;
+      BindingInternedString*& bucket = buckets[entry->hash & (bucketCount - 1)];
+      entry->next = bucket;
+      bucket = entry;
+      entry = next;
+    }
+  }
+  if (buckets_ != inlineBuckets_) {
+    delete[] buckets_;
+  }
+  buckets_ = buckets;
+  bucketCount_ = bucketCount;
+}
+
+void BindingValueContext::ResetBuckets() noexcept {
+  if (buckets_ != inlineBuckets_) {
+    delete[] buckets_;
+    buckets_ = inlineBuckets_;
+  }
+  bucketCount_ = kInitialBuckets;
+  std::memset(inlineBuckets_, 0, sizeof inlineBuckets_);
+}
+
+uint32_t BindingValueContext::ReferenceCount(std::string_view text) const noexcept {
+  text = BindingTextBeforeNul(text);
+  const uint32_t hash = BindingHashText(text);
+  for (const BindingInternedString* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
+       entry = entry->next) {
+    if (entry->hash == hash && entry->View() == text) {
+      return entry->count;
+    }
+  }
+  return 0;
+}
+
+BindingBlobRecord* BindingValueContext::NewBlob(BindingBlob&& bytes) {
+  auto* record = NewRecord<BindingBlobRecord>();
+  record->bytes = std::move(bytes);
+  record->next = blobs_;
+  if (blobs_ != nullptr) {
+    blobs_->prev = record;
+  }
+  blobs_ = record;
+  return record;
+}
+
+void BindingValueContext::DeleteBlob(BindingBlobRecord* record) noexcept {
+  if (record->prev != nullptr) {
+    record->prev->next = record->next;
+  } else {
+    blobs_ = record->next;
+  }
+  if (record->next != nullptr) {
+    record->next->prev = record->prev;
+  }
+  DeleteRecord(record);
+}
+
+void* BindingValueContext::AllocateLarge(std::size_t bytes) {
+  if (bytes > std::numeric_limits<std::size_t>::max() - sizeof(LargeBlock)) {
+    throw std::bad_alloc();
+  }
+  auto* block = static_cast<LargeBlock*>(::operator new(sizeof(LargeBlock) + bytes));
+  block->prev = nullptr;
+  block->next = large_;
+  if (large_ != nullptr) {
+    large_->prev = block;
+  }
+  large_ = block;
+  ++largeCount_;
+  return block + 1;
+}
+
+void BindingValueContext::FreeLarge(void* block) noexcept {
+  LargeBlock* header = static_cast<LargeBlock*>(block) - 1;
+  if (header->prev != nullptr) {
+    header->prev->next = header->next;
+  } else {
+    large_ = header->next;
+  }
+  if (header->next != nullptr) {
+    header->next->prev = header->prev;
+  }
+  --largeCount_;
+  ::operator delete(header);
+}
+
+void BindingValueContext::Clear() noexcept {
+  // Only blob vectors own memory outside the context; every other record is plain data in a
+  // slot or a listed heap block, so nothing else needs its destructor run.
+  for (BindingBlobRecord* record = blobs_; record != nullptr; record = record->next) {
+    BindingBlob().swap(record->bytes);
+  }
+  blobs_ = nullptr;
+  while (large_ != nullptr) {
+    LargeBlock* next = large_->next;
+    ::operator delete(large_);
+    large_ = next;
+  }
+  largeCount_ = 0;
+  blocks_.ReleaseAll();
+  records_.ReleaseAll();
+  stringCount_ = 0;
+  ResetBuckets();
+}
+
+void BindingValueContext::ReserveTexts(std::size_t count) {
+  uint32_t buckets = bucketCount_;
+  while (buckets < count && buckets < (uint32_t{1} << 31)) {
+    buckets *= 2;
+  }
+  if (buckets != bucketCount_) {
+    Rehash(buckets);
+  }
+}
+
+}  // namespace Vexa
