@@ -234,6 +234,8 @@ class BindingProperty {
   friend struct BindingCollection;
   friend struct BindingStructure;
   friend struct BindingMemberNode;
+  // The decoders' bulk constructor: fills elements and members in place (codecs/value_builder.h).
+  friend class BindingValueBuilder;
 
   union Payload {
     uint64_t bits = 0;

@@ -104,6 +104,9 @@ struct BindingStructure {
   [[nodiscard]] bool CheckInvariants() const noexcept;
 
  private:
+  // Inserts members by their already interned keys (codecs/value_builder.h).
+  friend class BindingValueBuilder;
+
   void Append(BindingMemberNode* node) noexcept;
   bool SortThroughArray() noexcept;
   void RebuildIndex(BindingValueContext& context, uint32_t capacity);

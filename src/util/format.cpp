@@ -47,8 +47,8 @@ bool Inside(std::size_t index, std::size_t start, std::size_t length) {
 // checks them.
 class PlaceholderParser {
  public:
-  PlaceholderParser(const char* cursor, std::size_t count, std::size_t& counter, FormatSpec& spec)
-      : cursor_(cursor), count_(count), counter_(counter), spec_(spec) {}
+  PlaceholderParser(const char* cursor, std::size_t count, std::size_t& counter, FormatSpec& slot)
+      : cursor_(cursor), count_(count), counter_(counter), slot_(slot) {}
 
   // False when the placeholder text reaches the length limit.
   [[nodiscard]] bool Parse() {
@@ -66,11 +66,11 @@ class PlaceholderParser {
       return false;
     }
     if (*cursor_ == '.') {
-      spec_.precisionStart = spec_.textLength;
+      slot_.precisionStart = slot_.textLength;
       if (!Append(*cursor_++) || !ParseWidthOrPrecision()) {
         return false;
       }
-      spec_.precisionLength = spec_.textLength - spec_.precisionStart;
+      slot_.precisionLength = slot_.textLength - slot_.precisionStart;
     }
     if (!ParseLengthModifier()) {
       return false;
@@ -91,15 +91,15 @@ class PlaceholderParser {
 
  private:
   void Reset() {
-    spec_.textLength = 0;
-    spec_.modifierStart = spec_.modifierLength = 0;
-    spec_.precisionStart = spec_.precisionLength = 0;
-    spec_.starCount = 0;
+    slot_.textLength = 0;
+    slot_.modifierStart = slot_.modifierLength = 0;
+    slot_.precisionStart = slot_.precisionLength = 0;
+    slot_.starCount = 0;
   }
 
   bool Append(char c) {
-    spec_.text[spec_.textLength++] = c;
-    return spec_.textLength < kTextLimit;
+    slot_.text[slot_.textLength++] = c;
+    return slot_.textLength < kTextLimit;
   }
 
   // Saturates instead of overflowing: any huge number is simply above the count.
@@ -144,7 +144,7 @@ class PlaceholderParser {
       }
       return true;
     }
-    spec_.starPositions[spec_.starCount] = spec_.textLength;
+    slot_.starPositions[slot_.starCount] = slot_.textLength;
     if (!Append(*cursor_++)) {
       return false;
     }
@@ -156,12 +156,12 @@ class PlaceholderParser {
         argument = number;
       }
     }
-    starArguments_[spec_.starCount++] = argument != 0 ? argument : counter_++;
+    starArguments_[slot_.starCount++] = argument != 0 ? argument : counter_++;
     return true;
   }
 
   bool ParseLengthModifier() {
-    spec_.modifierStart = spec_.textLength;
+    slot_.modifierStart = slot_.textLength;
     const char first = *cursor_;
     if (first == 'L' || first == 'j' || first == 't' || first == 'z') {
       if (!Append(*cursor_++)) {
@@ -172,14 +172,14 @@ class PlaceholderParser {
         return false;
       }
     }
-    spec_.modifierLength = spec_.textLength - spec_.modifierStart;
+    slot_.modifierLength = slot_.textLength - slot_.modifierStart;
     return true;
   }
 
   const char* cursor_;
   std::size_t count_;
   std::size_t& counter_;
-  FormatSpec& spec_;
+  FormatSpec& slot_;
   std::size_t argument_ = 0;
   std::size_t starArguments_[2] = {0, 0};
 };
@@ -192,44 +192,44 @@ struct PrintfPlaceholder {
 };
 
 // Picks the template's conversion letter when the argument allows it, else the argument's
-// default, and returns how much of spec.text precedes the conversion.
-std::size_t ChooseConversion(FormatSpec& spec, const char* allowed, const char* barePrefix) {
-  spec.allowedConversions = allowed;
-  spec.barePrefix = barePrefix;
-  spec.conversion = allowed[0];
-  if (spec.textLength == 1) {
+// default, and returns how much of slot.text precedes the conversion.
+std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* barePrefix) {
+  slot.allowedConversions = allowed;
+  slot.barePrefix = barePrefix;
+  slot.conversion = allowed[0];
+  if (slot.textLength == 1) {
     return 1;
   }
   // When the template ended inside the placeholder this last character is not a
   // conversion at all; it is dropped all the same.
-  const char last = spec.text[spec.textLength - 1];
+  const char last = slot.text[slot.textLength - 1];
   if (std::strchr(allowed, last) != nullptr) {
-    spec.conversion = last;
+    slot.conversion = last;
   }
-  return spec.textLength - 1;
+  return slot.textLength - 1;
 }
 
-// Builds the printf placeholder from the first `kept` characters of spec.text: the
+// Builds the printf placeholder from the first `kept` characters of slot.text: the
 // template's length modifier is replaced by `lengthModifier` (the argument's own), and only
 // the star values whose '*' survived are passed, so printf reads exactly the arguments it is
 // given. With a precision override the template's precision becomes ".*" with that value.
-PrintfPlaceholder BuildPlaceholder(const FormatSpec& spec, std::size_t kept,
+PrintfPlaceholder BuildPlaceholder(const FormatSpec& slot, std::size_t kept,
                                    const char* lengthModifier, char conversion,
                                    const std::int32_t* precisionOverride = nullptr) {
   const bool dropPrecision = precisionOverride != nullptr;
   PrintfPlaceholder placeholder{};
   std::size_t length = 0;
   for (std::size_t i = 0; i < kept; ++i) {
-    if (!Inside(i, spec.modifierStart, spec.modifierLength) &&
-        !(dropPrecision && Inside(i, spec.precisionStart, spec.precisionLength))) {
-      placeholder.text[length++] = spec.text[i];
+    if (!Inside(i, slot.modifierStart, slot.modifierLength) &&
+        !(dropPrecision && Inside(i, slot.precisionStart, slot.precisionLength))) {
+      placeholder.text[length++] = slot.text[i];
     }
   }
-  for (int star = 0; star < spec.starCount; ++star) {
-    const std::size_t position = spec.starPositions[star];
+  for (int star = 0; star < slot.starCount; ++star) {
+    const std::size_t position = slot.starPositions[star];
     if (position < kept &&
-        !(dropPrecision && Inside(position, spec.precisionStart, spec.precisionLength))) {
-      placeholder.stars[placeholder.starCount++] = spec.starValues[star];
+        !(dropPrecision && Inside(position, slot.precisionStart, slot.precisionLength))) {
+      placeholder.stars[placeholder.starCount++] = slot.starValues[star];
     }
   }
   if (dropPrecision) {
@@ -248,18 +248,18 @@ PrintfPlaceholder BuildPlaceholder(const FormatSpec& spec, std::size_t kept,
 // Renders into the remaining capacity. Output that did not fit counts as filling it, which
 // ends the output; a printf failure (a width beyond its range) writes nothing.
 template <typename Value>
-std::size_t Print(FormatSpec& spec, const PrintfPlaceholder& placeholder, Value value) {
+std::size_t Print(FormatSpec& slot, const PrintfPlaceholder& placeholder, Value value) {
   int result = 0;
   switch (placeholder.starCount) {
     case 0:
-      result = std::snprintf(spec.output, spec.remaining, placeholder.text, value);
+      result = std::snprintf(slot.output, slot.remaining, placeholder.text, value);
       break;
     case 1:
-      result = std::snprintf(spec.output, spec.remaining, placeholder.text,
+      result = std::snprintf(slot.output, slot.remaining, placeholder.text,
                              static_cast<int>(placeholder.stars[0]), value);
       break;
     default:
-      result = std::snprintf(spec.output, spec.remaining, placeholder.text,
+      result = std::snprintf(slot.output, slot.remaining, placeholder.text,
                              static_cast<int>(placeholder.stars[0]),
                              static_cast<int>(placeholder.stars[1]), value);
       break;
@@ -267,156 +267,156 @@ std::size_t Print(FormatSpec& spec, const PrintfPlaceholder& placeholder, Value 
   if (result < 0) {
     return 0;
   }
-  return std::min(static_cast<std::size_t>(result), spec.remaining);
+  return std::min(static_cast<std::size_t>(result), slot.remaining);
 }
 
 // True when the kept placeholder is a bare '%' (a template length modifier, which is never
 // used, aside): no flags, width, precision or stars, so the plain text form of the value is
 // exactly what printf would write and the call to printf can be skipped.
-bool IsBare(const FormatSpec& spec, std::size_t kept) {
-  return kept == 1 || (spec.modifierStart == 1 && kept == 1 + spec.modifierLength);
+bool IsBare(const FormatSpec& slot, std::size_t kept) {
+  return kept == 1 || (slot.modifierStart == 1 && kept == 1 + slot.modifierLength);
 }
 
 // Copies text the way snprintf would into the remaining capacity: output that does not fit
 // counts as filling it.
-std::size_t CopyText(FormatSpec& spec, std::string_view text) {
-  const std::size_t copied = std::min(text.size(), spec.remaining);
+std::size_t CopyText(FormatSpec& slot, std::string_view text) {
+  const std::size_t copied = std::min(text.size(), slot.remaining);
   if (copied != 0) {
-    std::memcpy(spec.output, text.data(), copied);
+    std::memcpy(slot.output, text.data(), copied);
   }
-  return text.size() < spec.remaining ? text.size() : spec.remaining;
+  return text.size() < slot.remaining ? text.size() : slot.remaining;
 }
 
 template <typename Number>
-std::size_t CopyDecimal(FormatSpec& spec, Number value) {
+std::size_t CopyDecimal(FormatSpec& slot, Number value) {
   char digits[24];
   const auto converted = std::to_chars(digits, digits + sizeof digits, value);
-  return CopyText(spec, std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
+  return CopyText(slot, std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
 }
 
 // Integers reach printf as the exact type that the chosen conversion reads.
 template <typename Signed, typename Unsigned>
-std::size_t RenderInteger(FormatSpec& spec, const char* allowed, const char* barePrefix,
+std::size_t RenderInteger(FormatSpec& slot, const char* allowed, const char* barePrefix,
                           Unsigned bits) {
-  const std::size_t kept = ChooseConversion(spec, allowed, barePrefix);
-  if (IsBare(spec, kept)) {
-    if (spec.conversion == 'd' || spec.conversion == 'i') {
-      return CopyDecimal(spec, static_cast<Signed>(bits));
+  const std::size_t kept = ChooseConversion(slot, allowed, barePrefix);
+  if (IsBare(slot, kept)) {
+    if (slot.conversion == 'd' || slot.conversion == 'i') {
+      return CopyDecimal(slot, static_cast<Signed>(bits));
     }
-    if (spec.conversion == 'u') {
-      return CopyDecimal(spec, bits);
+    if (slot.conversion == 'u') {
+      return CopyDecimal(slot, bits);
     }
   }
-  switch (spec.conversion) {
+  switch (slot.conversion) {
     case 'c':
-      return Print(spec, BuildPlaceholder(spec, kept, "", 'c'),
+      return Print(slot, BuildPlaceholder(slot, kept, "", 'c'),
                    static_cast<int>(static_cast<unsigned char>(bits)));
     case 'd':
     case 'i':
-      return Print(spec, BuildPlaceholder(spec, kept, barePrefix, spec.conversion),
+      return Print(slot, BuildPlaceholder(slot, kept, barePrefix, slot.conversion),
                    static_cast<Signed>(bits));
     default:
-      return Print(spec, BuildPlaceholder(spec, kept, barePrefix, spec.conversion), bits);
+      return Print(slot, BuildPlaceholder(slot, kept, barePrefix, slot.conversion), bits);
   }
 }
 
 // The precision printf would apply to the kept placeholder, or -1 when it has none.
-std::int32_t KeptPrecision(const FormatSpec& spec, std::size_t kept) {
-  if (spec.precisionLength == 0 || spec.precisionStart >= kept) {
+std::int32_t KeptPrecision(const FormatSpec& slot, std::size_t kept) {
+  if (slot.precisionLength == 0 || slot.precisionStart >= kept) {
     return -1;
   }
-  for (int star = 0; star < spec.starCount; ++star) {
-    const std::size_t position = spec.starPositions[star];
-    if (position < kept && Inside(position, spec.precisionStart, spec.precisionLength)) {
-      return std::max(spec.starValues[star], std::int32_t{-1});  // negative means none
+  for (int star = 0; star < slot.starCount; ++star) {
+    const std::size_t position = slot.starPositions[star];
+    if (position < kept && Inside(position, slot.precisionStart, slot.precisionLength)) {
+      return std::max(slot.starValues[star], std::int32_t{-1});  // negative means none
     }
   }
-  const std::size_t end = std::min(kept, spec.precisionStart + spec.precisionLength);
+  const std::size_t end = std::min(kept, slot.precisionStart + slot.precisionLength);
   std::int64_t precision = 0;
-  for (std::size_t i = spec.precisionStart + 1; i < end; ++i) {
-    precision = std::min<std::int64_t>(precision * 10 + (spec.text[i] - '0'),
+  for (std::size_t i = slot.precisionStart + 1; i < end; ++i) {
+    precision = std::min<std::int64_t>(precision * 10 + (slot.text[i] - '0'),
                                        std::numeric_limits<std::int32_t>::max());
   }
   return static_cast<std::int32_t>(precision);
 }
 
-std::size_t RenderStringObject(FormatSpec& spec) {
-  return FormatDetail::RenderCString(spec, static_cast<const std::string*>(spec.value)->c_str());
+std::size_t RenderStringObject(FormatSpec& slot) {
+  return FormatDetail::RenderCString(slot, static_cast<const std::string*>(slot.value)->c_str());
 }
 
-std::size_t RenderStringView(FormatSpec& spec) {
-  return FormatDetail::RenderBoundedText(spec, *static_cast<const std::string_view*>(spec.value));
+std::size_t RenderStringView(FormatSpec& slot) {
+  return FormatDetail::RenderBoundedText(slot, *static_cast<const std::string_view*>(slot.value));
 }
 
-std::size_t RenderCStringPointer(FormatSpec& spec) {
-  return FormatDetail::RenderCString(spec, *static_cast<const char* const*>(spec.value));
+std::size_t RenderCStringPointer(FormatSpec& slot) {
+  return FormatDetail::RenderCString(slot, *static_cast<const char* const*>(slot.value));
 }
 
 }  // namespace
 
 namespace FormatDetail {
 
-std::size_t RenderValue(FormatSpec& spec, std::int32_t value) {
-  return RenderInteger<int, unsigned>(spec, kSignedConversions, "", static_cast<unsigned>(value));
+std::size_t RenderValue(FormatSpec& slot, std::int32_t value) {
+  return RenderInteger<int, unsigned>(slot, kSignedConversions, "", static_cast<unsigned>(value));
 }
 
-std::size_t RenderValue(FormatSpec& spec, std::uint32_t value) {
-  return RenderInteger<int, unsigned>(spec, kUnsignedConversions, "", static_cast<unsigned>(value));
+std::size_t RenderValue(FormatSpec& slot, std::uint32_t value) {
+  return RenderInteger<int, unsigned>(slot, kUnsignedConversions, "", static_cast<unsigned>(value));
 }
 
-std::size_t RenderValue(FormatSpec& spec, signed char value) {
+std::size_t RenderValue(FormatSpec& slot, signed char value) {
   // Sign-extended first, as printf's default promotion would.
-  return RenderInteger<int, unsigned>(spec, kCharacterConversions, "",
+  return RenderInteger<int, unsigned>(slot, kCharacterConversions, "",
                                       static_cast<unsigned>(static_cast<int>(value)));
 }
 
-std::size_t RenderValue(FormatSpec& spec, std::int64_t value) {
-  return RenderInteger<long long, unsigned long long>(spec, kSignedConversions, kLongLong,
+std::size_t RenderValue(FormatSpec& slot, std::int64_t value) {
+  return RenderInteger<long long, unsigned long long>(slot, kSignedConversions, kLongLong,
                                                       static_cast<unsigned long long>(value));
 }
 
-std::size_t RenderValue(FormatSpec& spec, std::uint64_t value) {
-  return RenderInteger<long long, unsigned long long>(spec, kUnsignedConversions, kLongLong,
+std::size_t RenderValue(FormatSpec& slot, std::uint64_t value) {
+  return RenderInteger<long long, unsigned long long>(slot, kUnsignedConversions, kLongLong,
                                                       static_cast<unsigned long long>(value));
 }
 
-std::size_t RenderValue(FormatSpec& spec, double value) {
-  const std::size_t kept = ChooseConversion(spec, kDoubleConversions, "");
-  if (IsBare(spec, kept) && spec.conversion == 'g' && std::isfinite(value)) {
+std::size_t RenderValue(FormatSpec& slot, double value) {
+  const std::size_t kept = ChooseConversion(slot, kDoubleConversions, "");
+  if (IsBare(slot, kept) && slot.conversion == 'g' && std::isfinite(value)) {
     // to_chars with a precision is specified to match printf's conversion of that letter.
     char digits[32];
     const auto converted =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
     if (converted.ec == std::errc()) {
-      return CopyText(spec,
+      return CopyText(slot,
                       std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
     }
   }
-  return Print(spec, BuildPlaceholder(spec, kept, "", spec.conversion), value);
+  return Print(slot, BuildPlaceholder(slot, kept, "", slot.conversion), value);
 }
 
-std::size_t RenderCString(FormatSpec& spec, const char* text) {
-  const std::size_t kept = ChooseConversion(spec, kStringConversions, "");
-  if (IsBare(spec, kept)) {
-    return CopyText(spec, text != nullptr ? std::string_view(text) : std::string_view());
+std::size_t RenderCString(FormatSpec& slot, const char* text) {
+  const std::size_t kept = ChooseConversion(slot, kStringConversions, "");
+  if (IsBare(slot, kept)) {
+    return CopyText(slot, text != nullptr ? std::string_view(text) : std::string_view());
   }
-  return Print(spec, BuildPlaceholder(spec, kept, "", 's'), text != nullptr ? text : "");
+  return Print(slot, BuildPlaceholder(slot, kept, "", 's'), text != nullptr ? text : "");
 }
 
-std::size_t RenderBoundedText(FormatSpec& spec, std::string_view text) {
-  const std::size_t kept = ChooseConversion(spec, kStringConversions, "");
-  if (IsBare(spec, kept)) {
-    return CopyText(spec, text);
+std::size_t RenderBoundedText(FormatSpec& slot, std::string_view text) {
+  const std::size_t kept = ChooseConversion(slot, kStringConversions, "");
+  if (IsBare(slot, kept)) {
+    return CopyText(slot, text);
   }
   // printf must never look for a NUL past the view, so its precision is always the
   // view's length, or the template's precision when that is smaller.
-  const std::int32_t requested = KeptPrecision(spec, kept);
+  const std::int32_t requested = KeptPrecision(slot, kept);
   const std::size_t available =
       std::min<std::size_t>(text.size(), std::numeric_limits<std::int32_t>::max());
   const std::int32_t precision = requested >= 0 && static_cast<std::size_t>(requested) < available
                                      ? requested
                                      : static_cast<std::int32_t>(available);
-  return Print(spec, BuildPlaceholder(spec, kept, "", 's', &precision),
+  return Print(slot, BuildPlaceholder(slot, kept, "", 's', &precision),
                text.data() != nullptr ? text.data() : "");
 }
 
@@ -438,15 +438,15 @@ namespace {
 
 // Reads the star values of a parsed placeholder, the precision's first; false when a star
 // names a missing argument or one that cannot be an integer.
-bool FetchStarValues(const PlaceholderParser& parser, FormatSpec& spec,
+bool FetchStarValues(const PlaceholderParser& parser, FormatSpec& slot,
                      const FormatArgument* const* descriptors, const void* const* arguments,
                      std::size_t count) {
-  for (int star = spec.starCount - 1; star >= 0; --star) {
+  for (int star = slot.starCount - 1; star >= 0; --star) {
     const std::size_t number = parser.StarArgument(star);
     if (number > count || !descriptors[number - 1]->usableAsInteger) {
       return false;
     }
-    spec.starValues[star] = descriptors[number - 1]->integerValue(arguments[number - 1]);
+    slot.starValues[star] = descriptors[number - 1]->integerValue(arguments[number - 1]);
   }
   return true;
 }
@@ -463,7 +463,7 @@ std::size_t FormatInto(char* buffer, std::size_t capacity, const char* templ,
   char* const end = buffer + capacity;
   const char* cursor = templ != nullptr ? templ : "";
   std::size_t counter = 1;
-  FormatSpec spec{};
+  FormatSpec slot{};
   while (*cursor != '\0' && output < end) {
     if (cursor[0] != '%') {
       *output++ = *cursor++;
@@ -474,17 +474,17 @@ std::size_t FormatInto(char* buffer, std::size_t capacity, const char* templ,
       cursor += 2;
       continue;
     }
-    PlaceholderParser parser(cursor + 1, count, counter, spec);
+    PlaceholderParser parser(cursor + 1, count, counter, slot);
     if (!parser.Parse() || parser.Argument() > count ||
-        !FetchStarValues(parser, spec, descriptors, arguments, count)) {
+        !FetchStarValues(parser, slot, descriptors, arguments, count)) {
       break;
     }
     const std::size_t index = parser.Argument() - 1;
-    spec.output = output;
-    spec.written = static_cast<std::size_t>(output - buffer);
-    spec.remaining = static_cast<std::size_t>(end - output);
-    spec.value = arguments[index];
-    output += std::min(descriptors[index]->render(spec), spec.remaining);
+    slot.output = output;
+    slot.written = static_cast<std::size_t>(output - buffer);
+    slot.remaining = static_cast<std::size_t>(end - output);
+    slot.value = arguments[index];
+    output += std::min(descriptors[index]->render(slot), slot.remaining);
     cursor = parser.End();
   }
   const std::size_t length = std::min(static_cast<std::size_t>(output - buffer), capacity - 1);

@@ -71,9 +71,9 @@ struct FormatSpec {
 // Constant descriptor of one argument type: how to render it and whether it can supply a
 // '*' width or precision.
 struct FormatArgument {
-  // Renders spec.value at spec.output and returns the bytes written; returns
-  // spec.remaining when the rendering did not fit.
-  std::size_t (*render)(FormatSpec& spec);
+  // Renders slot.value at slot.output and returns the bytes written; returns
+  // slot.remaining when the rendering did not fit.
+  std::size_t (*render)(FormatSpec& slot);
   // The value as a signed 32-bit integer (64-bit values give their low 32 bits). Only
   // called when usableAsInteger is true.
   std::int32_t (*integerValue)(const void* value);
@@ -92,14 +92,14 @@ std::size_t FormatInto(char* buffer, std::size_t capacity, const char* templ,
 namespace FormatDetail {
 
 // The renderings that every supported type reduces to; see FormatArgumentFor.
-std::size_t RenderValue(FormatSpec& spec, std::int32_t value);
-std::size_t RenderValue(FormatSpec& spec, std::uint32_t value);
-std::size_t RenderValue(FormatSpec& spec, signed char value);
-std::size_t RenderValue(FormatSpec& spec, std::int64_t value);
-std::size_t RenderValue(FormatSpec& spec, std::uint64_t value);
-std::size_t RenderValue(FormatSpec& spec, double value);
-std::size_t RenderCString(FormatSpec& spec, const char* text);
-std::size_t RenderBoundedText(FormatSpec& spec, std::string_view text);
+std::size_t RenderValue(FormatSpec& slot, std::int32_t value);
+std::size_t RenderValue(FormatSpec& slot, std::uint32_t value);
+std::size_t RenderValue(FormatSpec& slot, signed char value);
+std::size_t RenderValue(FormatSpec& slot, std::int64_t value);
+std::size_t RenderValue(FormatSpec& slot, std::uint64_t value);
+std::size_t RenderValue(FormatSpec& slot, double value);
+std::size_t RenderCString(FormatSpec& slot, const char* text);
+std::size_t RenderBoundedText(FormatSpec& slot, std::string_view text);
 
 extern const FormatArgument kCStringArgument;
 extern const FormatArgument kStringArgument;
@@ -156,9 +156,9 @@ template <typename T>
 concept CharArray = kIsCharArray<T>;
 
 template <Scalar T>
-std::size_t RenderScalar(FormatSpec& spec) {
+std::size_t RenderScalar(FormatSpec& slot) {
   using Class = ScalarClass<T>;
-  return RenderValue(spec, static_cast<Class>(*static_cast<const T*>(spec.value)));
+  return RenderValue(slot, static_cast<Class>(*static_cast<const T*>(slot.value)));
 }
 
 template <Scalar T>
@@ -173,19 +173,19 @@ inline std::int32_t NoIntegerValue(const void*) {
 }
 
 template <std::size_t N>
-std::size_t RenderCharArray(FormatSpec& spec) {
+std::size_t RenderCharArray(FormatSpec& slot) {
   // An array need not hold a NUL; never read past its end.
-  const char* text = static_cast<const char*>(spec.value);
+  const char* text = static_cast<const char*>(slot.value);
   const void* nul = std::memchr(text, '\0', N);
   const std::size_t length =
       nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : N;
-  return RenderBoundedText(spec, std::string_view(text, length));
+  return RenderBoundedText(slot, std::string_view(text, length));
 }
 
 template <HasFormatText T>
-std::size_t RenderTextForm(FormatSpec& spec) {
-  const std::string text = FormatText(*static_cast<const T*>(spec.value));
-  return RenderCString(spec, text.c_str());
+std::size_t RenderTextForm(FormatSpec& slot) {
+  const std::string text = FormatText(*static_cast<const T*>(slot.value));
+  return RenderCString(slot, text.c_str());
 }
 
 template <Scalar T>

@@ -1,0 +1,293 @@
+// The JSON codec against RapidJSON (its DOM, built by the same reader in the same default mode,
+// and its writer over that DOM) and nlohmann::json, on the three usual documents, in one run:
+//
+//   BM_JsonParse/<doc>        ParseJson to a BindingProperty, value dropped each iteration
+//   BM_RapidJsonParse/<doc>   rapidjson::Document::Parse, document dropped each iteration
+//   BM_NlohmannParse/<doc>    nlohmann::json::parse
+//   BM_JsonWrite/<doc>        ToJson of the parsed value
+//   BM_RapidJsonWrite/<doc>   rapidjson::Writer over the parsed Document
+//   BM_JsonParsedBytes/twitter  bytes held by the parsed value and by RapidJSON's DOM of it
+//
+// Throughput counts the bytes of the input document for every benchmark, writes included, so
+// that the figures compare directly with the published ones for these documents.
+//
+// Memory is counted by interposing the C allocator of this binary (every operator new ends in
+// malloc) and adding the pages that value contexts take from the binding page pool, which
+// maps them directly; pages the heap-page reserve hands out count as taken too.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "binding/block_pool.h"
+#include "codecs/json.h"
+#include "ratio.h"
+
+// --- A counting C allocator: glibc lets a program replace malloc and friends. ---
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void __libc_free(void* block);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* block, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+}
+
+namespace {
+
+// Counting is switched on only around the measured parses; outside, the hooks only forward.
+std::atomic<bool> counting{false};
+std::atomic<long long> liveBytes{0};
+std::atomic<long long> peakBytes{0};
+
+void CountTaken(void* block) noexcept {
+  if (block != nullptr && counting.load(std::memory_order_relaxed)) {
+    const long long now = liveBytes.fetch_add(static_cast<long long>(malloc_usable_size(block))) +
+                          static_cast<long long>(malloc_usable_size(block));
+    long long peak = peakBytes.load(std::memory_order_relaxed);
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+    }
+  }
+}
+
+void CountGiven(void* block) noexcept {
+  if (block != nullptr && counting.load(std::memory_order_relaxed)) {
+    liveBytes.fetch_sub(static_cast<long long>(malloc_usable_size(block)));
+  }
+}
+
+}  // namespace
+
+extern "C" {
+void* malloc(std::size_t size) {
+  void* block = __libc_malloc(size);
+  CountTaken(block);
+  return block;
+}
+void free(void* block) {
+  CountGiven(block);
+  __libc_free(block);
+}
+void* calloc(std::size_t count, std::size_t size) {
+  void* block = __libc_calloc(count, size);
+  CountTaken(block);
+  return block;
+}
+void* realloc(void* block, std::size_t size) {
+  CountGiven(block);
+  void* moved = __libc_realloc(block, size);
+  CountTaken(moved != nullptr ? moved : (size == 0 ? nullptr : block));
+  return moved;
+}
+void* memalign(std::size_t alignment, std::size_t size) {
+  void* block = __libc_memalign(alignment, size);
+  CountTaken(block);
+  return block;
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) {
+  return memalign(alignment, size);
+}
+int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
+  void* block = memalign(alignment, size);
+  if (block == nullptr) {
+    return ENOMEM;
+  }
+  *result = block;
+  return 0;
+}
+}
+
+namespace {
+
+using Vexa::BindingProperty;
+using Vexa::BindingResult;
+
+const std::string& Document(const char* name) {
+  static std::map<std::string, std::string> documents;
+  auto found = documents.find(name);
+  if (found == documents.end()) {
+    std::ifstream file(std::string(VEXA_BENCH_DATA_DIR) + "/" + name, std::ios::binary);
+    if (!file) {
+      std::fprintf(stderr, "json_bench: cannot read %s/%s\n", VEXA_BENCH_DATA_DIR, name);
+      std::exit(1);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    found = documents.emplace(name, text.str()).first;
+  }
+  return found->second;
+}
+
+void SetThroughput(benchmark::State& state, const std::string& text) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
+}
+
+// --- Parsing ---
+
+void BM_JsonParse(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  for (auto _ : state) {
+    BindingResult result = Vexa::ParseJson(text);
+    if (!result) {
+      state.SkipWithError("ParseJson failed");
+      break;
+    }
+    benchmark::DoNotOptimize(result);
+  }
+  SetThroughput(state, text);
+}
+
+// The same through the length-bounded form (a view that need not end in a NUL).
+void BM_JsonParseView(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  for (auto _ : state) {
+    BindingResult result = Vexa::ParseJson(std::string_view(text));
+    if (!result) {
+      state.SkipWithError("ParseJson failed");
+      break;
+    }
+    benchmark::DoNotOptimize(result);
+  }
+  SetThroughput(state, text);
+}
+
+void BM_RapidJsonParse(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  for (auto _ : state) {
+    rapidjson::Document document;
+    document.Parse(text.c_str());
+    if (document.HasParseError()) {
+      state.SkipWithError("Document::Parse failed");
+      break;
+    }
+    benchmark::DoNotOptimize(document);
+  }
+  SetThroughput(state, text);
+}
+
+void BM_NlohmannParse(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  for (auto _ : state) {
+    nlohmann::json document = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(document);
+  }
+  SetThroughput(state, text);
+}
+
+// --- Writing ---
+
+void BM_JsonWrite(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  const BindingResult parsed = Vexa::ParseJson(text);
+  // One write outside the loop: a structure's first ordered read sorts its members, which
+  // belongs to the value, not to every write.
+  benchmark::DoNotOptimize(Vexa::ToJson(parsed.value));
+  for (auto _ : state) {
+    std::string written = Vexa::ToJson(parsed.value);
+    benchmark::DoNotOptimize(written);
+  }
+  SetThroughput(state, text);
+}
+
+void BM_RapidJsonWrite(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  rapidjson::Document document;
+  document.Parse(text.c_str());
+  for (auto _ : state) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    document.Accept(writer);
+    benchmark::DoNotOptimize(buffer.GetString());
+  }
+  SetThroughput(state, text);
+}
+
+// --- Memory ---
+
+struct Taken {
+  long long peak = 0;      // the most held at once while parsing
+  long long retained = 0;  // held by the parsed document afterwards
+};
+
+// Heap bytes and pool pages taken by `parse`, which returns the parsed document.
+template <typename Parse>
+Taken MeasureTaken(Parse parse) {
+  Vexa::BindingBlockPool& pool = Vexa::BindingBlockPool::Instance();
+  const long long poolBefore = static_cast<long long>(pool.Statistics().pagesInUse);
+  const long long reserveBefore = static_cast<long long>(Vexa::BindingHeapPagesInReserve());
+  liveBytes = 0;
+  peakBytes = 0;
+  counting = true;
+  auto document = parse();
+  counting = false;
+  const long long pageBytes =
+      (static_cast<long long>(pool.Statistics().pagesInUse) - poolBefore + reserveBefore -
+       static_cast<long long>(Vexa::BindingHeapPagesInReserve())) *
+      static_cast<long long>(Vexa::BindingBlockPool::kPageSize);
+  Taken taken{peakBytes.load() + pageBytes, liveBytes.load() + pageBytes};
+  benchmark::DoNotOptimize(document);
+  return taken;
+}
+
+void BM_JsonParsedBytes(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  Taken ours;
+  Taken anchor;
+  for (auto _ : state) {
+    ours = MeasureTaken([&] { return Vexa::ParseJson(text); });
+    anchor = MeasureTaken([&] {
+      auto document = std::make_unique<rapidjson::Document>();
+      document->Parse(text.c_str());
+      return document;
+    });
+  }
+  state.counters["ours_peak"] = static_cast<double>(ours.peak);
+  state.counters["ours_held"] = static_cast<double>(ours.retained);
+  state.counters["rapidjson_peak"] = static_cast<double>(anchor.peak);
+  state.counters["rapidjson_held"] = static_cast<double>(anchor.retained);
+  state.counters["peak_ratio"] = static_cast<double>(ours.peak) / static_cast<double>(anchor.peak);
+  state.counters["held_ratio"] =
+      static_cast<double>(ours.retained) / static_cast<double>(anchor.retained);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_JsonParse, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_JsonParse, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_JsonParse, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_JsonParseView, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_JsonParseView, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_JsonParseView, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_NlohmannParse, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_NlohmannParse, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_NlohmannParse, canada, "canada.json");
+VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_RapidJsonParse);
+VEXA_BENCHMARK_RATIO(BM_JsonParseView, BM_RapidJsonParse);
+VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_NlohmannParse);
+
+BENCHMARK_CAPTURE(BM_JsonWrite, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_JsonWrite, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_JsonWrite, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_RapidJsonWrite, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_RapidJsonWrite, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_RapidJsonWrite, canada, "canada.json");
+VEXA_BENCHMARK_RATIO(BM_JsonWrite, BM_RapidJsonWrite);
+
+BENCHMARK_CAPTURE(BM_JsonParsedBytes, twitter, "twitter.json")->Iterations(1);

@@ -1,0 +1,177 @@
+// Reading JSON: RapidJSON's SAX reader in its default mode, over a length-bounded stream,
+// driving a handler that feeds the value builder.
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "codecs/json.h"
+#include "codecs/value_builder.h"
+#include "util/format.h"
+
+namespace Vexa {
+
+namespace {
+
+// The reader's error texts by code, as this system reports them. They are RapidJSON's English
+// table (rapidjson/error/en.h), except code 2, whose wording the system has always used.
+constexpr const char* kJsonParseErrorTexts[] = {
+    "No error.",                                           // 0
+    "The document is empty.",                              // 1 (never reported)
+    "The document root must not follow by other values.",  // 2
+    "Invalid value.",                                      // 3
+    "Missing a name for object member.",                   // 4
+    "Missing a colon after a name of object member.",      // 5
+    "Missing a comma or '}' after an object member.",      // 6
+    "Missing a comma or ']' after an array element.",      // 7
+    "Incorrect hex digit after \\u escape in string.",     // 8
+    "The surrogate pair in string is invalid.",            // 9
+    "Invalid escape character in string.",                 // 10
+    "Missing a closing quotation mark in string.",         // 11
+    "Invalid encoding in string.",                         // 12
+    "Number too big to be stored in double.",              // 13
+    "Miss fraction part in number.",                       // 14
+    "Miss exponent in number.",                            // 15
+    "Terminate parsing due to Handler error.",             // 16
+    "Unspecific syntax error.",                            // 17
+};
+constexpr const char* kJsonUnknownErrorText = "Unknown error.";
+
+static_assert(std::size(kJsonParseErrorTexts) == rapidjson::kParseErrorUnspecificSyntaxError + 1);
+static_assert(rapidjson::kParseErrorDocumentRootNotSingular == kJsonErrorRootNotSingular);
+static_assert(rapidjson::kParseErrorTermination == kJsonErrorTermination);
+
+// RapidJSON's SAX handler: each call becomes one builder event; any refusal (depth, element
+// count) answers false, which makes the reader stop with its termination error. Running out
+// of memory while storing a value is a refusal too: the reader then unwinds normally and the
+// caller gets a failed result instead of an exception.
+class JsonSaxHandler {
+ public:
+  explicit JsonSaxHandler(BindingValueBuilder& builder) noexcept : builder_(builder) {}
+
+  bool Null() {
+    return Accepted([&] { return builder_.Null(); });
+  }
+  bool Bool(bool value) {
+    return Accepted([&] { return builder_.Bool(value); });
+  }
+  // The reader reports negative integers as Int/Int64 and the others as Uint/Uint64, so the
+  // sign of the text, not the size of the number, decides between signed and unsigned.
+  bool Int(int value) {
+    return Accepted([&] { return builder_.Signed(value); });
+  }
+  bool Int64(int64_t value) {
+    return Accepted([&] { return builder_.Signed(value); });
+  }
+  bool Uint(unsigned value) {
+    return Accepted([&] { return builder_.Unsigned(value); });
+  }
+  bool Uint64(uint64_t value) {
+    return Accepted([&] { return builder_.Unsigned(value); });
+  }
+  bool Double(double value) {
+    return Accepted([&] { return builder_.Float(value); });
+  }
+  // Only with kParseNumbersAsStringsFlag, which the default mode does not set.
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return Accepted([&] { return builder_.String(std::string_view(text, length)); });
+  }
+  bool StartObject() {
+    return Accepted([&] { return builder_.BeginStructure(BindingReuse::Keep); });
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    return Accepted([&] { return builder_.MemberKey(std::string_view(text, length)); });
+  }
+  bool EndObject(rapidjson::SizeType) {
+    return Accepted([&] { return builder_.EndStructure(); });
+  }
+  bool StartArray() {
+    return Accepted([&] { return builder_.BeginCollection(BindingReuse::Keep); });
+  }
+  bool EndArray(rapidjson::SizeType) {
+    return Accepted([&] { return builder_.EndCollection(); });
+  }
+
+ private:
+  template <typename Event>
+  static bool Accepted(Event&& event) noexcept {
+    try {
+      return event() == BindingBuildStatus::Ok;
+    } catch (...) {  // std::bad_alloc; nothing else is thrown while storing
+      return false;
+    }
+  }
+
+  BindingValueBuilder& builder_;
+};
+
+bool IsJsonWhiteSpace(char c) noexcept {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// Leading white space only (or nothing) up to the end of the text: the empty document.
+template <typename Stream>
+bool IsEmptyDocument(Stream stream) noexcept {
+  while (IsJsonWhiteSpace(stream.Peek())) {
+    stream.Take();
+  }
+  return stream.Peek() == '\0';
+}
+
+// Parses from `stream`, whose Peek answers '\0' at the end of the text; the reader treats that
+// as the end, so it never looks further. The stream starts at the first byte of the text, so
+// the reader's offsets count from there.
+template <typename Stream>
+BindingResult Parse(Stream& stream) {
+  BindingResult result;
+  // An empty or white-space-only document is an empty value, not the reader's code 1.
+  if (IsEmptyDocument(stream)) {
+    return result;
+  }
+  BindingValueBuilder builder(result.value);
+  JsonSaxHandler handler(builder);
+  rapidjson::Reader reader;
+  const rapidjson::ParseResult parsed =
+      reader.Parse<rapidjson::kParseDefaultFlags>(stream, handler);
+  if (parsed.IsError()) {
+    result.Fail(Format(kJsonParseErrorMessage, JsonParseErrorText(parsed.Code()), parsed.Offset()));
+  }
+  return result;
+}
+
+}  // namespace
+
+const char* JsonParseErrorText(unsigned code) noexcept {
+  return code < std::size(kJsonParseErrorTexts) ? kJsonParseErrorTexts[code]
+                                                : kJsonUnknownErrorText;
+}
+
+// A NUL-terminated text is read through RapidJSON's string stream, which stops at the first
+// NUL: exactly the text's end, with no length to find first and no bound to check per byte.
+BindingResult ParseJson(const char* text) {
+  rapidjson::StringStream stream(text != nullptr ? text : "");
+  return Parse(stream);
+}
+
+// A std::string always has a NUL after its last character, so the same holds; an embedded NUL
+// ends the text early, as documented.
+BindingResult ParseJson(const std::string& text) {
+  rapidjson::StringStream stream(text.c_str());
+  return Parse(stream);
+}
+
+// A view may end anywhere, before bytes it does not own: a length-bounded stream, which answers
+// '\0' at the end, after cutting the view at its first NUL.
+BindingResult ParseJson(std::string_view text) {
+  if (const void* nul = text.empty() ? nullptr : std::memchr(text.data(), 0, text.size());
+      nul != nullptr) {
+    text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+  }
+  rapidjson::MemoryStream stream(text.data(), text.size());
+  return Parse(stream);
+}
+
+}  // namespace Vexa

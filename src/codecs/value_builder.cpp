@@ -1,0 +1,436 @@
+#include "codecs/value_builder.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "binding/value_context.h"
+#include "binding/value_records.h"
+
+namespace Vexa {
+
+namespace {
+
+using Node = BindingMemberNode;
+
+// Growth of a collection's array: two elements first (pairs such as coordinates are the most
+// common small arrays), then as many as fill one slot of the largest size class, then doubling
+// (up to the element limit). Arrays beyond that slot come from the heap.
+constexpr std::size_t kFirstCapacity = 2;
+constexpr std::size_t kSlotCapacity =
+    BindingBlockAllocator::kLargestBlock / sizeof(BindingProperty);
+static_assert(kSlotCapacity > kFirstCapacity);
+
+std::size_t NextCapacity(std::size_t capacity) noexcept {
+  const std::size_t grown = capacity < kFirstCapacity  ? kFirstCapacity
+                            : capacity < kSlotCapacity ? kSlotCapacity
+                                                       : capacity * 2;
+  return grown > kMaxBindingElements ? kMaxBindingElements : grown;
+}
+
+// The index size BindingStructure keeps for `count` members: at most half full, at least 64.
+uint32_t IndexCapacityFor(uint32_t count) noexcept {
+  uint32_t capacity = 64;
+  while (capacity / 2 < count) {
+    capacity *= 2;
+  }
+  return capacity;
+}
+
+// A text's first and last (up to) eight bytes as two words, read inside its bounds. Together
+// with the length they are the whole text when it has at most 16 bytes.
+struct TextEnds {
+  uint64_t head = 0;
+  uint64_t tail = 0;
+};
+
+TextEnds EndsOf(const char* bytes, std::size_t length) noexcept {
+  TextEnds ends;
+  if (length >= 8) {
+    std::memcpy(&ends.head, bytes, 8);
+    std::memcpy(&ends.tail, bytes + length - 8, 8);
+  } else if (length >= 4) {
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, bytes, 4);
+    std::memcpy(&last, bytes + length - 4, 4);
+    ends.head = first;
+    ends.tail = last;
+  } else if (length != 0) {
+    ends.head = static_cast<unsigned char>(bytes[0]) |
+                static_cast<uint64_t>(static_cast<unsigned char>(bytes[length / 2])) << 8 |
+                static_cast<uint64_t>(static_cast<unsigned char>(bytes[length - 1])) << 16;
+  }
+  return ends;
+}
+
+// The cache slot of a text: its length and ends mixed by multiplication. Texts that agree
+// there share a slot; the full comparison on a hit tells them apart, so a collision costs a
+// miss, never a wrong answer.
+std::size_t TextCacheSlot(const TextEnds& ends, std::size_t length, unsigned bits) noexcept {
+  const uint64_t mixed =
+      (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^ length) * 0xC2B2AE3D27D4EB4Full;
+  return static_cast<std::size_t>(mixed >> (64 - bits));
+}
+
+// Whether `entry` holds exactly `text` (of which `ends` are the ends): the words decide texts
+// of up to 16 bytes, which keys mostly are, without a call to memcmp.
+bool SameText(const BindingInternedString& entry, std::string_view text,
+              const TextEnds& ends) noexcept {
+  if (entry.length != text.size()) {
+    return false;
+  }
+  const TextEnds stored = EndsOf(entry.Text(), entry.length);
+  if (stored.head != ends.head || stored.tail != ends.tail) {
+    return false;
+  }
+  return text.size() <= 16 || std::memcmp(entry.Text() + 8, text.data() + 8, text.size() - 16) == 0;
+}
+
+// The first eight bytes of a text, zero-padded, as a big-endian number: integer order is the
+// byte order of the texts' starts, and a shorter text that is a prefix comes first (keys
+// hold no NUL).
+uint64_t KeyPrefix(const BindingInternedString& key) noexcept {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, key.Text(), key.length < 8 ? key.length : 8);
+  uint64_t prefix = 0;
+  for (const unsigned char byte : bytes) {
+    prefix = prefix << 8 | byte;  // compiled to one byte swap
+  }
+  return prefix;
+}
+
+// Whether `key` sorts after `last` in byte-wise order: the prefixes decide almost every pair
+// without a call to memcmp.
+bool KeyAfter(const BindingInternedString& key, const BindingInternedString& last) noexcept {
+  const uint64_t keyPrefix = KeyPrefix(key);
+  const uint64_t lastPrefix = KeyPrefix(last);
+  if (keyPrefix != lastPrefix) {
+    return keyPrefix > lastPrefix;
+  }
+  return BindingCompareKey(key.View(), last) > 0;
+}
+
+// The member of `structure` whose key is `key`. Keys of one tree are interned in its one
+// context, so equal texts are the same entry: a pointer comparison decides.
+Node* FindMember(const BindingStructure& structure, const BindingInternedString* key) noexcept {
+  if (structure.index != nullptr) {
+    const uint32_t mask = structure.indexCapacity - 1;
+    for (uint32_t slot = key->hash & mask;; slot = (slot + 1) & mask) {
+      Node* node = structure.index[slot];
+      if (node == nullptr || node->key == key) {
+        return node;
+      }
+    }
+  }
+  for (Node* node = structure.first; node != nullptr; node = node->next) {
+    if (node->key == key) {
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* BindingBuildStatusName(BindingBuildStatus status) noexcept {
+  switch (status) {
+    case BindingBuildStatus::Ok:
+      return "ok";
+    case BindingBuildStatus::TooDeep:
+      return "nesting too deep";
+    case BindingBuildStatus::TooManyElements:
+      return "too many elements";
+    case BindingBuildStatus::Unbalanced:
+      return "unbalanced event";
+  }
+  return "";
+}
+
+BindingValueBuilder::BindingValueBuilder(BindingProperty& root) noexcept : root_(&root) {
+  ForgetTexts();
+}
+
+void BindingValueBuilder::ForgetTexts() noexcept {
+  std::memset(keyCache_, 0, sizeof keyCache_);
+  std::memset(valueCache_, 0, sizeof valueCache_);
+}
+
+// --- Targets ---
+
+[[gnu::always_inline]] inline BindingProperty* BindingValueBuilder::Select() {
+  if (depth_ == 0) {
+    return root_;
+  }
+  const Frame& top = frames_[depth_ - 1];
+  if (top.isCollection) {
+    BindingProperty& holder = *top.container;
+    BindingCollection& collection = *holder.payload_.collection;
+    if (collection.size == collection.capacity) [[unlikely]] {
+      if (collection.size >= kMaxBindingElements) {
+        failure_ = BindingBuildStatus::TooManyElements;
+        return nullptr;
+      }
+      Grow(holder, collection);
+    }
+    BindingProperty* element = ::new (collection.elements + collection.size)
+        BindingProperty(BindingProperty::NestedTag{}, holder.context_);
+    ++collection.size;
+    return element;
+  }
+  BindingProperty* member = member_;
+  if (member == nullptr) [[unlikely]] {
+    failure_ = BindingBuildStatus::Unbalanced;
+    return nullptr;
+  }
+  member_ = nullptr;
+  return member;
+}
+
+// A full collection's array grows: the first array is only allocated (nothing to move); later
+// ones are relocated by BindingProperty itself.
+void BindingValueBuilder::Grow(BindingProperty& holder, BindingCollection& collection) {
+  if (collection.capacity == 0) {
+    collection.elements = static_cast<BindingProperty*>(
+        holder.context_->Allocate(kFirstCapacity * sizeof(BindingProperty)));
+    collection.capacity = kFirstCapacity;
+    return;
+  }
+  holder.GrowCollection(collection, NextCapacity(collection.capacity));
+}
+
+// Empties a target that holds something, before it is given a new payload. Emptying may
+// release interned texts (and a reset root drops its whole context), so the text caches,
+// which do not count their entries, are forgotten first.
+[[gnu::always_inline]] inline BindingProperty* BindingValueBuilder::Prepare(
+    BindingProperty* target) noexcept {
+  if (target->kind_ != BindingPropertyKind::Empty) [[unlikely]] {
+    EmptyTarget(target);
+  }
+  return target;
+}
+
+void BindingValueBuilder::EmptyTarget(BindingProperty* target) noexcept {
+  if (target->kind_ >= BindingPropertyKind::String) {
+    ForgetTexts();
+  }
+  target->Reset();
+}
+
+// The entry for `text` (up to its first NUL) in `context`, with one reference taken for the
+// caller. Only texts without a NUL are cached, so a hit also proves there is none to cut.
+BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
+                                                         BindingValueContext& context,
+                                                         BindingInternedString** cache,
+                                                         unsigned cacheBits) {
+  if (text.empty()) {
+    return BindingValueContext::EmptyText();
+  }
+  const TextEnds ends = EndsOf(text.data(), text.size());
+  BindingInternedString*& slot = cache[TextCacheSlot(ends, text.size(), cacheBits)];
+  if (BindingInternedString* cached = slot; cached != nullptr && SameText(*cached, text, ends)) {
+    ++cached->count;
+    return cached;
+  }
+  const std::string_view cut = BindingTextBeforeNul(text);
+  BindingInternedString* entry = context.InternExact(cut);
+  if (cut.size() == text.size()) {
+    slot = entry;
+  }
+  return entry;
+}
+
+// --- Containers ---
+
+BindingBuildStatus BindingValueBuilder::Open(BindingReuse reuse, bool collection) {
+  // Checked before the target is selected, so that a refused container appends nothing.
+  if (depth_ >= kMaxBindingDepth) {
+    return BindingBuildStatus::TooDeep;
+  }
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  const BindingPropertyKind kind =
+      collection ? BindingPropertyKind::Collection : BindingPropertyKind::Structure;
+  const bool fresh = reuse == BindingReuse::Replace || target->kind_ != kind;
+  if (fresh) {
+    Prepare(target);
+    BindingValueContext& context =
+        target->context_ != nullptr ? *target->context_ : target->EnsureContext();
+    if (collection) {
+      target->payload_.collection = context.NewRecord<BindingCollection>();
+    } else {
+      target->payload_.structure = context.NewRecord<BindingStructure>();
+    }
+    target->kind_ = kind;
+  }
+  frames_[depth_] = Frame{target, 0, collection, fresh};
+  ++depth_;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::MemberKey(std::string_view key) {
+  if (depth_ == 0 || frames_[depth_ - 1].isCollection) {
+    return BindingBuildStatus::Unbalanced;
+  }
+  Frame& frame = frames_[depth_ - 1];
+  BindingProperty& holder = *frame.container;
+  BindingStructure& structure = *holder.payload_.structure;
+  BindingValueContext& context = *holder.context_;
+  // One reference on the key is taken here; the new member keeps it, a found one gives it back
+  // (the found member holds another, so the entry survives).
+  BindingInternedString* entry = InternCached(key, context, keyCache_, kKeyCacheBits);
+  const uint64_t keyBit = uint64_t{1} << (entry->hash & 63);
+  if (!frame.fresh || (frame.keyBits & keyBit) != 0) {
+    if (Node* found = FindMember(structure, entry); found != nullptr) {
+      context.Release(entry);
+      member_ = &found->value;
+      return BindingBuildStatus::Ok;
+    }
+  }
+  Node* node;
+  try {
+    if (structure.count + 1 > BindingStructure::kLinearLimit &&
+        (structure.count + 1) * 2 > structure.indexCapacity) {
+      structure.RebuildIndex(context, IndexCapacityFor(structure.count + 1));
+    }
+    node = context.New<Node>(entry, &context);
+  } catch (...) {
+    ForgetTexts();  // the release may erase the entry that a cache slot points at
+    context.Release(entry);
+    throw;
+  }
+  if (structure.sorted && structure.last != nullptr) {
+    structure.sorted = KeyAfter(*entry, *structure.last->key);
+  }
+  // BindingStructure::Append, spelled out: it is out of line and this is the hot path.
+  (structure.last != nullptr ? structure.last->next : structure.first) = node;
+  structure.last = node;
+  ++structure.count;
+  if (structure.index != nullptr) {
+    structure.IndexInsert(node);
+  }
+  frame.keyBits |= keyBit;
+  member_ = &node->value;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::ReserveElements(std::size_t count) {
+  if (depth_ == 0 || !frames_[depth_ - 1].isCollection) {
+    return BindingBuildStatus::Unbalanced;
+  }
+  return frames_[depth_ - 1].container->Reserve(count) ? BindingBuildStatus::Ok
+                                                       : BindingBuildStatus::TooManyElements;
+}
+
+// --- Scalars ---
+
+BindingBuildStatus BindingValueBuilder::Null() {
+  return Select() != nullptr ? BindingBuildStatus::Ok : failure_;
+}
+
+BindingBuildStatus BindingValueBuilder::Empty() {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target);
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Bool(bool value) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->payload_.boolean = value;
+  target->kind_ = BindingPropertyKind::Bool;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Signed(int64_t value) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->payload_.signedValue = value;
+  target->kind_ = BindingPropertyKind::Signed;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Unsigned(uint64_t value) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->payload_.unsignedValue = value;
+  target->kind_ = BindingPropertyKind::Unsigned;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Float(double value) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->payload_.floatValue = value;
+  target->kind_ = BindingPropertyKind::Float;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::String(std::string_view text) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  // Emptied before interning: resetting the root drops its context's table, entries included.
+  Prepare(target);
+  BindingValueContext& context =
+      target->context_ != nullptr ? *target->context_ : target->EnsureContext();
+  target->payload_.string = InternCached(text, context, valueCache_, kValueCacheBits);
+  target->kind_ = BindingPropertyKind::String;
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Blob(const uint8_t* bytes, std::size_t count) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->SetBlob(bytes, count);
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Blob(BindingBlob&& bytes) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->SetBlob(std::move(bytes));
+  return BindingBuildStatus::Ok;
+}
+
+BindingBuildStatus BindingValueBuilder::Enum(int32_t value, const StaticTypeInfo& type) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    return failure_;
+  }
+  Prepare(target)->SetEnum(value, type);
+  return BindingBuildStatus::Ok;
+}
+
+BindingProperty* BindingValueBuilder::SelectTarget(BindingBuildStatus& status) {
+  BindingProperty* target = Select();
+  if (target == nullptr) {
+    status = failure_;
+    return nullptr;
+  }
+  if (target->kind_ >= BindingPropertyKind::String) {
+    ForgetTexts();  // the caller may overwrite it, releasing texts
+  }
+  status = BindingBuildStatus::Ok;
+  return target;
+}
+
+}  // namespace Vexa
