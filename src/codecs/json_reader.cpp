@@ -8,7 +8,7 @@
 #include <new>
 
 #include "codecs/json.h"
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "util/format.h"
 
 namespace Vexa {

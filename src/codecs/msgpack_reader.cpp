@@ -8,7 +8,7 @@
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_messages.h"
 #include "codecs/msgpack_reader.h"
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "util/format.h"
 
 namespace Vexa {

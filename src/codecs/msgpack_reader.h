@@ -41,7 +41,7 @@
 
 #include "binding/property.h"
 #include "codecs/msgpack_messages.h"
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "util/format.h"
 
 namespace Vexa {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "codecs/yaml.h"
 #include "codecs/yaml_anchors.h"
 #include "codecs/yaml_messages.h"

@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "codecs/yaml_number.h"
 
 namespace Vexa {

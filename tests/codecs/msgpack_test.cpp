@@ -18,7 +18,7 @@
 #include "binding/value_context.h"
 #include "codecs/msgpack_messages.h"
 #include "codecs/msgpack_reader.h"
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "util/format.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
