@@ -27,7 +27,7 @@
 
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_reader.h"
-#include "codecs/value_builder.h"
+#include "binding/value_builder.h"
 #include "ratio.h"
 
 #ifndef VEXA_BENCH_DATA_DIR
