@@ -11,17 +11,14 @@
 // Throughput counts the bytes of the input document for every benchmark, writes included, so
 // that the figures compare directly with the published ones for these documents.
 //
-// Memory is counted by interposing the C allocator of this binary (every operator new ends in
-// malloc) and adding the pages that value contexts take from the binding page pool, which
-// maps them directly; pages the heap-page reserve hands out count as taken too.
+// Memory is counted by interposing the C allocator of this binary (malloc_counter.h) and
+// adding the pages that value contexts take from the binding page pool, which maps them
+// directly; pages the heap-page reserve hands out count as taken too.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -34,81 +31,8 @@
 
 #include "binding/block_pool.h"
 #include "codecs/json.h"
+#include "malloc_counter.h"
 #include "ratio.h"
-
-// --- A counting C allocator: glibc lets a program replace malloc and friends. ---
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void __libc_free(void* block);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-}
-
-namespace {
-
-// Counting is switched on only around the measured parses; outside, the hooks only forward.
-std::atomic<bool> counting{false};
-std::atomic<long long> liveBytes{0};
-std::atomic<long long> peakBytes{0};
-
-void CountTaken(void* block) noexcept {
-  if (block != nullptr && counting.load(std::memory_order_relaxed)) {
-    const long long now = liveBytes.fetch_add(static_cast<long long>(malloc_usable_size(block))) +
-                          static_cast<long long>(malloc_usable_size(block));
-    long long peak = peakBytes.load(std::memory_order_relaxed);
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
-    }
-  }
-}
-
-void CountGiven(void* block) noexcept {
-  if (block != nullptr && counting.load(std::memory_order_relaxed)) {
-    liveBytes.fetch_sub(static_cast<long long>(malloc_usable_size(block)));
-  }
-}
-
-}  // namespace
-
-extern "C" {
-void* malloc(std::size_t size) {
-  void* block = __libc_malloc(size);
-  CountTaken(block);
-  return block;
-}
-void free(void* block) {
-  CountGiven(block);
-  __libc_free(block);
-}
-void* calloc(std::size_t count, std::size_t size) {
-  void* block = __libc_calloc(count, size);
-  CountTaken(block);
-  return block;
-}
-void* realloc(void* block, std::size_t size) {
-  CountGiven(block);
-  void* moved = __libc_realloc(block, size);
-  CountTaken(moved != nullptr ? moved : (size == 0 ? nullptr : block));
-  return moved;
-}
-void* memalign(std::size_t alignment, std::size_t size) {
-  void* block = __libc_memalign(alignment, size);
-  CountTaken(block);
-  return block;
-}
-void* aligned_alloc(std::size_t alignment, std::size_t size) {
-  return memalign(alignment, size);
-}
-int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
-  void* block = memalign(alignment, size);
-  if (block == nullptr) {
-    return ENOMEM;
-  }
-  *result = block;
-  return 0;
-}
-}
 
 namespace {
 
@@ -229,16 +153,15 @@ Taken MeasureTaken(Parse parse) {
   Vexa::BindingBlockPool& pool = Vexa::BindingBlockPool::Instance();
   const long long poolBefore = static_cast<long long>(pool.Statistics().pagesInUse);
   const long long reserveBefore = static_cast<long long>(Vexa::BindingHeapPagesInReserve());
-  liveBytes = 0;
-  peakBytes = 0;
-  counting = true;
+  Vexa::Bench::MallocCounter::Start();
   auto document = parse();
-  counting = false;
+  Vexa::Bench::MallocCounter::Stop();
   const long long pageBytes =
       (static_cast<long long>(pool.Statistics().pagesInUse) - poolBefore + reserveBefore -
        static_cast<long long>(Vexa::BindingHeapPagesInReserve())) *
       static_cast<long long>(Vexa::BindingBlockPool::kPageSize);
-  Taken taken{peakBytes.load() + pageBytes, liveBytes.load() + pageBytes};
+  Taken taken{Vexa::Bench::MallocCounter::PeakBytes() + pageBytes,
+              Vexa::Bench::MallocCounter::LiveBytes() + pageBytes};
   benchmark::DoNotOptimize(document);
   return taken;
 }

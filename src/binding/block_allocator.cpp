@@ -1,5 +1,6 @@
 #include "binding/block_allocator.h"
 
+#include <bit>
 #include <cstddef>
 
 namespace Vexa {
@@ -7,7 +8,8 @@ namespace Vexa {
 void BindingBlockAllocator::ReleaseAll() noexcept {
   // Chain every pool page through its first word and hand the chain back under one lock.
   void* chain = nullptr;
-  for (SizeClass& sizeClass : classes_) {
+  for (uint32_t used = usedClasses_; used != 0; used &= used - 1) {
+    SizeClass& sizeClass = classes_[std::countr_zero(used)];
     for (PageHeader* list : {sizeClass.available, sizeClass.full}) {
       while (list != nullptr) {
         PageHeader* next = list->next;
@@ -23,13 +25,17 @@ void BindingBlockAllocator::ReleaseAll() noexcept {
     sizeClass.inlineFormatted = false;
     VEXA_UNPOISON(sizeClass.inlinePage, kInlinePageSize);
   }
-  pool_->ReleasePageChain(chain);
+  usedClasses_ = 0;
+  if (chain != nullptr) {
+    pool_->ReleasePageChain(chain);
+  }
   poolPages_ = 0;
 }
 
 BindingBlockAllocator::PageHeader* BindingBlockAllocator::AddPage(std::size_t index) {
   SizeClass& sizeClass = classes_[index];
   const std::size_t slotSize = (index + 1) * kGranule;
+  usedClasses_ |= uint32_t{1} << index;
   PageHeader* page;
   if (!sizeClass.inlineFormatted) {
     page = InlinePage(sizeClass);
