@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -36,9 +37,14 @@ TEST(ProcessTest, ThreadIdsDifferBetweenThreadsAndStayStableWithinOne) {
 }
 
 TEST(ClockTest, LocalTimeAgreesWithTheCRuntime) {
-  const std::time_t before = std::time(nullptr);
+  // std::time may read a coarse clock that lags the precise one by a few milliseconds; the
+  // bracketing readings must come from the clock the local time is read from.
+  const auto preciseNow = [] {
+    return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  };
+  const std::time_t before = preciseNow();
   const LocalTime now = CurrentLocalTime();
-  const std::time_t after = std::time(nullptr);
+  const std::time_t after = preciseNow();
   std::tm fields{};
   localtime_r(&before, &fields);
   EXPECT_EQ(now.year, fields.tm_year + 1900);
