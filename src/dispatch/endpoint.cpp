@@ -1,0 +1,53 @@
+#include "dispatch/endpoint.h"
+
+#include "binding/descriptors.h"
+
+namespace Vexa {
+
+ArgumentLocation EndpointRecord::LocationOf(std::size_t argumentIndex) const {
+  if (argumentIndex >= argumentLocations.size())
+    return ArgumentLocation::Any;
+  return static_cast<ArgumentLocation>(argumentLocations[argumentIndex]);
+}
+
+void EndpointRecord::SetLocation(std::size_t argumentIndex, ArgumentLocation location) {
+  if (argumentIndex >= argumentLocations.size()) {
+    argumentLocations.resize(argumentIndex + 1, static_cast<uint32_t>(ArgumentLocation::Any));
+  }
+  argumentLocations[argumentIndex] = static_cast<uint32_t>(location);
+}
+
+EndpointRecord& RequestDispatcher::Endpoint(const BindingFunctionDescriptor& function) {
+  std::lock_guard lock(mutex_);
+  auto found = byFunction_.find(&function);
+  if (found != byFunction_.end())
+    return *found->second;
+
+  auto endpoint = std::make_unique<EndpointRecord>();
+  endpoint->function = &function;
+  endpoint->invoker = function.invoker.get();
+  endpoint->argumentLocations.assign(function.arguments.size(),
+                                     static_cast<uint32_t>(ArgumentLocation::Any));
+  endpoint->userData = {this, endpoint.get()};
+  EndpointRecord& created = *endpoint;
+  byFunction_.emplace(&function, &created);
+  endpoints_.push_back(std::move(endpoint));
+  return created;
+}
+
+EndpointRecord* RequestDispatcher::FindEndpoint(const BindingFunctionDescriptor* function) const {
+  std::lock_guard lock(mutex_);
+  auto found = byFunction_.find(function);
+  return found == byFunction_.end() ? nullptr : found->second;
+}
+
+std::vector<const EndpointRecord*> RequestDispatcher::EndpointsSnapshot() const {
+  std::lock_guard lock(mutex_);
+  std::vector<const EndpointRecord*> snapshot;
+  snapshot.reserve(endpoints_.size());
+  for (const auto& endpoint : endpoints_)
+    snapshot.push_back(endpoint.get());
+  return snapshot;
+}
+
+}  // namespace Vexa

@@ -1,0 +1,153 @@
+// The per-call vocabulary of the request dispatcher: request methods, the call state a bound
+// function leaves its result and response data in, the raw request record a bound function
+// may ask for, response body streams, and the release function of the responses the plugin
+// fills.
+//
+//   Vexa::HttpCallState state;
+//   state.result = Vexa::BindingResult(answer);        // or state.Fail("Not found")
+//   state.status = 200;
+//   state.headers["Cache-Control"] = "no-store";
+//   ...
+//   Vexa::ReleaseHostResponse(&response);              // what the host calls when done
+//
+// Ownership: a call state owns its result, texts, headers and body stream; the dispatcher owns
+// the call state for the duration of one call. A HostResponse filled by the plugin owns what
+// it points to until its release function (ReleaseHostResponse) runs.
+//
+// Threading: every record here belongs to one call and one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/property.h"
+#include "binding/static_type.h"
+#include "vexa/host_contract.h"
+
+namespace Vexa {
+
+class BindingRegistry;
+
+// The host's method numbers. Other carries its name separately.
+enum class HttpMethod : uint32_t {
+  None = 0,
+  Delete = 1,
+  Get = 2,
+  Head = 3,
+  Options = 4,
+  Patch = 5,
+  Post = 6,
+  Put = 7,
+  Other = 8,
+};
+
+// "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"; "" for None, Other and any
+// value outside the table (the name of an Other call travels separately).
+[[nodiscard]] std::string_view HttpMethodText(HttpMethod method);
+// Keeps 1 to 8 and turns every other number into None.
+[[nodiscard]] HttpMethod ToHttpMethod(uint32_t hostMethod);
+
+// Header and path-argument maps. A repeated name keeps its last value.
+using HttpHeaderMap = std::unordered_map<std::string, std::string>;
+
+// A response body handed to the host in pieces. The host reads it through the response's
+// stream thunks and destroys it through the release thunk.
+class HttpBodyStream {
+ public:
+  virtual ~HttpBodyStream() = default;
+  // The host's read request, forwarded unchanged (see HostStreamRead).
+  virtual uint8_t Read(void* buffer, uint32_t* size, uint8_t* more) = 0;
+  // The whole length in bytes, as far as it is known.
+  [[nodiscard]] virtual uint32_t Length() const = 0;
+};
+
+// What one call of a bound function leaves behind.
+struct HttpCallState {
+  BindingResult result;         // the function's value, or a failure with its message
+  uint8_t responseFlags = 0;    // passed through to the host
+  uint32_t responseFormat = 0;  // passed through when 1, 2 or 3
+  uint32_t status = 0;          // HTTP status; 0 when the function set none
+  std::string responseText;     // passed through to the host
+  HttpHeaderMap headers;        // response headers
+  std::unique_ptr<HttpBodyStream> bodyStream;  // a streamed body, owned until handed over
+
+  // Stores `message` as the result's failure and destroys any body stream.
+  void Fail(std::string_view message);
+  [[nodiscard]] bool Failed() const { return !result.ok; }
+};
+
+namespace HttpBaseTransport {
+
+// The raw request as a bound function may receive it. Members that the dispatcher leaves
+// empty are kept for the record's shape and carry no behaviour.
+struct Request {
+  HostHandle context = 0;                     // the host's context word of the call
+  std::string reserved1;                      // empty
+  uint32_t reserved2 = 0;                     // 0
+  const BindingRegistry* registry = nullptr;  // of the called function
+  int64_t arrivalTime = 0;  // 100-ns ticks since 1970-01-01 UTC, when the record was built
+  HttpMethod method = HttpMethod::None;
+  std::string methodName;              // the host's name for HttpMethod::Other, else empty
+  std::string path;                    // the full request path as the host gave it
+  std::vector<std::string> reserved3;  // empty
+  uint32_t reserved4 = 0;
+  uint32_t reserved5 = 0;
+  HttpHeaderMap headers;    // from the host's header entries
+  HttpHeaderMap reserved6;  // empty
+  std::string reserved7;    // empty
+  uint32_t version = 1;
+};
+
+}  // namespace HttpBaseTransport
+
+// The same record under the second name a bound function may ask for it by. The dispatcher
+// always builds a RemotingRequest, so an invoker may hand its HttpBaseTransport::Request on
+// as either type.
+struct RemotingRequest : HttpBaseTransport::Request {};
+
+// Body codecs, as numbered internally.
+enum class HttpBodyCodec : uint32_t { None = 0, Json = 1, Yaml = 2, MessagePack = 3 };
+
+// Whether `contentType` begins with `literal`, compared case-insensitively over the length of
+// the literal. A null content type begins with nothing.
+[[nodiscard]] bool ContentTypeIs(const char* contentType, std::string_view literal);
+
+// The response release function stored at the end of every HostResponse the plugin fills:
+// frees the body value, an owned error text, a non-empty response text, every header name
+// and value and the header array, destroys a stream still held, and zeroes the record.
+// Accepts a zeroed record and null.
+void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response);
+
+// The stream thunks stored in a HostResponse that carries a body stream; `stream` is the
+// HttpBodyStream the response holds.
+uint8_t VEXA_HOST_CALL ReadBodyStream(void* stream, void* buffer, uint32_t* size, uint8_t* more);
+void VEXA_HOST_CALL ReleaseBodyStream(void* stream);
+
+// The error text of a response whose call succeeded with a result that has no host form
+// (nested deeper than kMaxBindingDepth, a count beyond 32 bits, or memory ran out while
+// converting it); the body is then nothing.
+inline constexpr const char kHttpResultNotRepresentableMessage[] =
+    "The result of the call cannot be represented as a host value.";
+
+// Writes the outcome of a call into `response` (which holds nothing): on failure no body and
+// an owned copy of the message as error text; otherwise the result value as the body, enum
+// values named through `registry` (may be null). Then the flag byte, the format (1 to 3 kept,
+// else 0), the status, the response text (or the shared ""), the headers, and the body stream
+// (moved out of `state`, which then holds none), and the release function.
+// Memory: everything stored is allocated with std::malloc and owned by the response from the
+// moment it is stored. When an allocation fails nothing is thrown: the response is released
+// again and holds only the error text kHostErrorFallbackText, the call state's status, the
+// shared "" and the release function; the body stream then stays in `state`. Anything else
+// that a stream's Length() or the conversion throws propagates, with a response that its
+// release function frees correctly.
+void WriteHostResponse(HostResponse& response, HttpCallState& state,
+                       const BindingRegistry* registry);
+
+VEXA_STATIC_TYPE(HttpBaseTransport::Request, "struct Vexa::HttpBaseTransport::Request");
+VEXA_STATIC_TYPE(RemotingRequest, "struct Vexa::RemotingRequest");
+
+}  // namespace Vexa
