@@ -65,9 +65,14 @@ void AnswerGuarded(HostResponse& response, Handle&& handle) noexcept {
 }
 
 // Empties the response the host handed over and makes it ours: from here on it carries our
-// release function, whatever happens.
+// release function, whatever happens. What the record holds is released by the function stored
+// with it (ours, when it carries an earlier answer); a record without one holds nothing that
+// may be freed, and its other words are not read: a host may hand in an uninitialised record.
 void TakeResponse(HostResponse& response) {
-  ReleaseHostResponse(&response);
+  if (const HostResponseRelease release = response.release; release != nullptr) {
+    release(&response);
+  }
+  std::memset(static_cast<void*>(&response), 0, sizeof response);
   response.release = &ReleaseHostResponse;
 }
 
