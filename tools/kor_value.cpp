@@ -97,6 +97,20 @@ BindingResult DecodeWholeMessagePack(std::string_view bytes) {
   return std::move(decoded.result);
 }
 
+// The JSON codec reads a text up to its first NUL, as the plugin's callers hand it C texts. A
+// file is all of its bytes: a NUL after a complete document is a byte after the document root,
+// refused with the reader's own message rather than ignored with everything after it.
+BindingResult DecodeWholeJson(std::string_view bytes) {
+  BindingResult parsed = ParseJson(bytes);
+  const std::size_t nul = bytes.find('\0');
+  if (parsed.ok && nul != std::string_view::npos) {
+    return BindingResult::Failed(Format(kJsonParseErrorMessage,
+                                        JsonParseErrorText(kJsonErrorRootNotSingular),
+                                        static_cast<unsigned>(nul)));
+  }
+  return parsed;
+}
+
 BindingResult Decode(Codec codec, std::string_view bytes) {
   switch (codec) {
     case Codec::MessagePack:
@@ -106,7 +120,7 @@ BindingResult Decode(Codec codec, std::string_view bytes) {
     case Codec::Json:
       break;
   }
-  return ParseJson(bytes);
+  return DecodeWholeJson(bytes);
 }
 
 }  // namespace

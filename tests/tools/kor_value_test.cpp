@@ -84,6 +84,11 @@ TEST(KorValueFailures, ReportTheCodecMessageWithStatusOne) {
   const Outcome trailing = KorValue({"--from", "msgpack"}, "\x01\x02");
   EXPECT_EQ(trailing.status, 1);
   EXPECT_EQ(trailing.err, "1 bytes after the MessagePack value, which ends at offset 1\n");
+
+  // A NUL ends the text the JSON codec reads, but a file is all of its bytes.
+  const Outcome nul = KorValue({}, std::string("[1] \0 [2]", 9));
+  EXPECT_EQ(nul.status, 1);
+  EXPECT_EQ(nul.err, "Error: The document root must not follow by other values. at offset 4.\n");
 }
 
 TEST(KorValueFailures, UsageErrorsExitWithTwo) {
