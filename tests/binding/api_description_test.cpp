@@ -46,6 +46,10 @@ T Read(T value) {
   return value;
 }
 
+std::vector<std::string> Texts(const char* const* texts, uint32_t count) {
+  return count == 0 ? std::vector<std::string>{} : std::vector<std::string>(texts, texts + count);
+}
+
 std::string Describe(const HostArgumentRecord& a) {
   return std::string(a.name) + ":" + a.description + ":" + std::to_string(a.kind) + "/" +
          std::to_string(a.elementKind) + ":" + a.typeName + (a.optional != 0 ? ":optional" : "");
@@ -57,6 +61,14 @@ std::string Describe(const HostFieldRecord& f) {
 }
 std::string Describe(const HostEnumeratorRecord& e) {
   return std::string(e.name) + ":" + e.description + "=" + std::to_string(e.value);
+}
+std::string Describe(const HostEventDescription& e) {
+  std::string shown =
+      std::string(e.name) + ":" + e.dataTypeName + ":" + e.description + ":" + e.nameSpace + ":";
+  for (const std::string& tag : Texts(e.tags, e.tagCount)) {
+    shown += tag + ";";
+  }
+  return shown;
 }
 
 // Walks the list from `first`, checking that it visits exactly the `count` records of the
@@ -77,10 +89,6 @@ std::vector<std::string> Walk(const Record* first, uint32_t count) {
   }
   EXPECT_EQ(node, nullptr);
   return seen;
-}
-
-std::vector<std::string> Texts(const char* const* texts, uint32_t count) {
-  return count == 0 ? std::vector<std::string>{} : std::vector<std::string>(texts, texts + count);
 }
 
 class ApiDescription : public ::testing::Test {
@@ -228,30 +236,11 @@ TEST_F(ApiDescription, EnumListsEnumeratorsInNameOrderAndRecordListsFieldsAsExpo
   EXPECT_EQ(Read(nothing.count), 0u);
 }
 
-TEST_F(ApiDescription, EventNamesItsDataType) {
-  registry_.RegisterEvent("OnMoved", place_).SetDescription("Moved.").AddTags({"geo"});
-  registry_.RegisterEvent("OnBare", nullptr);
-  const HostApiDescription& description = api_.Build(registry_);
-  std::vector<std::string> seen;
-  for (const HostEventDescription* event = description.events; event != nullptr;
-       event = event->next) {
-    seen.push_back(std::string(event->name) + ":" + event->dataTypeName + ":" + event->description +
-                   ":" + event->nameSpace);
-    if (std::string_view(event->name) == "OnMoved") {
-      EXPECT_EQ(Texts(event->tags, event->tagCount), std::vector<std::string>{"geo"});
-    }
-  }
-  std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen,
-            (std::vector<std::string>{
-                "OnBare:::", "OnCallback:BindingCallbackEvent:Fired when a callback is invoked.:",
-                "OnMoved:Place:Moved.:"}));
-}
-
-TEST_F(ApiDescription, EveryArrayIsAListEndingInNull) {
+TEST_F(ApiDescription, EveryArrayIsAListEndingInNullAndEventsNameTheirDataType) {
   registry_.RegisterFunction("F", 3).tags = {"a", "b"};
   Returning("G", {K::Int32});
-  registry_.RegisterEvent("OnMoved", place_);
+  registry_.RegisterEvent("OnMoved", place_).SetDescription("Moved.").AddTags({"geo"});
+  registry_.RegisterEvent("OnBare", nullptr);
   const HostApiDescription& description = api_.Build(registry_);
 
   EXPECT_EQ(description.functionCount, registry_.FunctionsSnapshot().size());
@@ -259,7 +248,13 @@ TEST_F(ApiDescription, EveryArrayIsAListEndingInNull) {
   EXPECT_EQ(description.eventCount, registry_.EventsSnapshot().size());
   Walk(description.functions, description.functionCount);
   Walk(description.types, description.typeCount);
-  Walk(description.events, description.eventCount);
+  std::vector<std::string> events = Walk(description.events, description.eventCount);
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events,
+            (std::vector<std::string>{
+                "OnBare::::",
+                "OnCallback:BindingCallbackEvent:Fired when a callback is invoked.::$builtin;",
+                "OnMoved:Place:Moved.::geo;"}));
   for (uint32_t index = 0; index < description.functionCount; ++index) {
     const HostFunctionRecord& function = description.functions[index];
     EXPECT_EQ(Walk(function.arguments, function.argumentCount).size(),

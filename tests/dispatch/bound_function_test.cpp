@@ -99,9 +99,19 @@ class BoundFunctionTest : public ::testing::Test {
   }
 
   BindingRegistry registry_;
+  RequestDispatcher dispatcher_;
 };
 
-// --- Arguments ---
+class Counter {
+ public:
+  int32_t Add(int32_t amount) { return total_ += amount; }
+  [[nodiscard]] std::string Describe(const std::string& prefix) const {
+    return prefix + std::to_string(total_);
+  }
+
+ private:
+  int32_t total_ = 10;
+};
 
 TEST_F(BoundFunctionTest, ConvertsEachArgumentToItsParameterType) {
   const auto& function =
@@ -119,26 +129,14 @@ TEST_F(BoundFunctionTest, ConvertsEachArgumentToItsParameterType) {
   EXPECT_FALSE(gReceived.limit.has_value());
   EXPECT_EQ(gReceived.tags, std::vector<std::string>{"a"});
   EXPECT_EQ(gReceived.point.x, 12);
-}
 
-TEST_F(BoundFunctionTest, RefusedArgumentFailsTheCallWithTheConversionMessage) {
-  const auto& function =
-      Register("TakeEverything", {"count", "name", "limit", "tags", "point"}, &TakeEverything);
-  const std::pair<std::vector<BindingProperty>, const char*> cases[] = {
-      {{"12abc", "n", 1, BindingProperty(), BindingProperty()},
-       "Value 12abc for 'count' of type int32 is in an incorrect format"},
-      {{1, 2, 1, BindingProperty(), BindingProperty()},
-       "Couldn't assign value to 'name' because the input is not a string."},
-      {{1, "n", 1, BindingProperty().MakeCollection(), BindingProperty()},
-       "A value for 'point' is required."},
-      // A short value list: the arguments not given are reported, not read past the end.
-      {{1}, "A value for 'name' is required."},
-  };
-  for (const auto& [values, message] : cases) {
-    const HttpCallState state = Call(function, values);
-    EXPECT_EQ(state.result.ErrorText(), message);
-    EXPECT_FALSE(gReceived.called) << message;
-  }
+  // Member functions run on their object.
+  Counter counter;
+  const auto& add = Register("Add", {"amount"}, &Counter::Add, &counter);
+  EXPECT_EQ(Call(add, {5}).result.value.GetSigned(), 15);
+  EXPECT_EQ(Call(add, {"-1"}).result.value.GetSigned(), 14);
+  const auto& describe = Register("Describe", {"prefix"}, &Counter::Describe, &counter);
+  EXPECT_EQ(Call(describe, {"total "}).result.value.GetString(), "total 14");
 }
 
 TEST_F(BoundFunctionTest, DescriptorCarriesArgumentTypesOptionalFlagsAndReturnType) {
@@ -155,26 +153,59 @@ TEST_F(BoundFunctionTest, DescriptorCarriesArgumentTypesOptionalFlagsAndReturnTy
   EXPECT_EQ(RegisterBoundFunction(registry_, "MakePoint", &MakePoint).returnType.descriptor, point);
 }
 
-// --- Results ---
-
-TEST_F(BoundFunctionTest, ErrorAnswersFailTheCallWithTheirStatus) {
+TEST_F(BoundFunctionTest, FailuresBecomeTheCallsMessageAndStatus) {
   using Answer = EndpointAnswer<BoundPoint>;
-  const auto expectFailure = [this](Answer (*make)(), uint32_t status, const char* message) {
-    const HttpCallState state = Call(Register(message, {}, make), {});
-    EXPECT_FALSE(state.result.ok);
-    EXPECT_EQ(state.result.ErrorText(), message);
-    EXPECT_EQ(state.status, status);
+  Register("Take", {"count", "name", "limit", "tags", "point"}, &TakeEverything);
+  Register("Off", {}, [] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); });
+  Register("NotFound", {}, [] { return Answer::NotFound(""); });
+  Register("Empty", {}, [] { return Answer::NotFound("Data retrieved is empty"); });
+  Register("Explode", {}, []() -> int32_t { throw std::runtime_error("boom"); });
+  Register("Throw", {}, []() -> int32_t { throw 7; });
+  Register("None", {"amount"}, &Counter::Add, static_cast<Counter*>(nullptr));
+  const struct {
+    const char* function;
+    std::vector<BindingProperty> values;
+    const char* message;
+    uint32_t status = 0;
+  } cases[] = {
+      {"Take",
+       {"12abc", "n", 1, {}, {}},
+       "Value 12abc for 'count' of type int32 is in an incorrect format"},
+      {"Take",
+       {1, 2, 1, {}, {}},
+       "Couldn't assign value to 'name' because the input is not a string."},
+      {"Take",
+       {1, "n", 1, BindingProperty().MakeCollection(), {}},
+       "A value for 'point' is required."},
+      // A short value list: the arguments not given are reported, not read past the end.
+      {"Take", {1}, "A value for 'name' is required."},
+      {"Off", {}, "contenttargeting.geoinfo is not enabled", 503},
+      {"NotFound", {}, "Not found", 404},
+      {"Empty", {}, "Data retrieved is empty", 404},
+      {"Explode", {}, "Call of 'Explode' failed: boom"},
+      {"Throw", {}, "Call of 'Throw' failed with an unknown exception."},
+      {"None", {1}, "Call of 'None' failed: the function was bound to no object"},
   };
-  expectFailure([] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); }, 503,
-                "contenttargeting.geoinfo is not enabled");
-  expectFailure([] { return Answer::NotFound(""); }, 404, "Not found");
-  expectFailure([] { return Answer::NotFound("Data retrieved is empty"); }, 404,
-                "Data retrieved is empty");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const HttpCallState state = Call(*registry_.FindFunction(c.function), c.values);
+    EXPECT_FALSE(state.result.ok);
+    EXPECT_EQ(state.result.ErrorText(), c.message);
+    EXPECT_EQ(state.status, c.status);
+    EXPECT_FALSE(gReceived.called);
+  }
+
+  HttpCallState state;  // a caller that skipped Prepare
+  Register("MakePoint", {"x"}, &MakePoint).invoker->Invoke(state, nullptr, nullptr, 0);
+  EXPECT_EQ(state.result.ErrorText(),
+            "Call of 'MakePoint' failed: its arguments were not prepared.");
 }
 
-TEST_F(BoundFunctionTest, GoodAnswerCopiesItsResponseDataAndHandsOnItsStream) {
+// A good answer's response data is copied and its stream handed on; a failed one keeps its
+// headers and status but sends no stream.
+TEST_F(BoundFunctionTest, AnswersCarryTheirResponseData) {
   int destroyed = 0;
-  const auto& function = Register("Answer", {}, [&destroyed] {
+  const auto& good = Register("Answer", {}, [&destroyed] {
     EndpointAnswer<BoundPoint> answer(BoundPoint{3, "three"});
     answer.responseFlags = 2;
     answer.responseFormat = 3;
@@ -184,7 +215,7 @@ TEST_F(BoundFunctionTest, GoodAnswerCopiesItsResponseDataAndHandsOnItsStream) {
     answer.bodyStream = std::make_unique<CountedStream>(&destroyed);
     return answer;
   });
-  HttpCallState state = Call(function, {});
+  HttpCallState state = Call(good, {});
   EXPECT_EQ(state.result.value.Member("x").GetSigned(), 3);
   EXPECT_EQ(state.responseFlags, 2);
   EXPECT_EQ(state.responseFormat, 3u);
@@ -194,50 +225,21 @@ TEST_F(BoundFunctionTest, GoodAnswerCopiesItsResponseDataAndHandsOnItsStream) {
   ASSERT_TRUE(state.bodyStream != nullptr);
   state.bodyStream.reset();
   EXPECT_EQ(destroyed, 1);
-}
 
-TEST_F(BoundFunctionTest, FailedAnswerKeepsItsHeadersButSendsNoStream) {
-  int destroyed = 0;
-  const auto& function = Register("Unconvertible", {}, [&destroyed] {
+  const auto& failed = Register("Unconvertible", {}, [&destroyed] {
     EndpointAnswer<UnregisteredPoint> answer;  // ok, but its value cannot be converted
     answer.status = 200;
     answer.headers["Retry-After"] = "5";
     answer.bodyStream = std::make_unique<CountedStream>(&destroyed);
     return answer;
   });
-  const HttpCallState state = Call(function, {});
+  state = Call(failed, {});
   EXPECT_EQ(state.result.ErrorText(),
             "Couldn't convert native value because it's an unregistered structure.");
   EXPECT_EQ(state.status, 200u);
-  EXPECT_EQ(state.headers.at("Retry-After"), "5");
+  EXPECT_EQ(state.headers, (HttpHeaderMap{{"Retry-After", "5"}}));
   EXPECT_TRUE(state.bodyStream == nullptr);
-  EXPECT_EQ(destroyed, 1);
-}
-
-// --- Member functions, request records, exceptions ---
-
-class Counter {
- public:
-  int32_t Add(int32_t amount) { return total_ += amount; }
-  [[nodiscard]] std::string Describe(const std::string& prefix) const {
-    return prefix + std::to_string(total_);
-  }
-
- private:
-  int32_t total_ = 10;
-};
-
-TEST_F(BoundFunctionTest, MemberFunctionsRunOnTheirObjectAndNeverOnNull) {
-  Counter counter;
-  const auto& add = Register("Add", {"amount"}, &Counter::Add, &counter);
-  EXPECT_EQ(Call(add, {5}).result.value.GetSigned(), 15);
-  EXPECT_EQ(Call(add, {"-1"}).result.value.GetSigned(), 14);
-  const auto& describe = Register("Describe", {"prefix"}, &Counter::Describe, &counter);
-  EXPECT_EQ(Call(describe, {"total "}).result.value.GetString(), "total 14");
-
-  Counter* none = nullptr;
-  EXPECT_EQ(Call(Register("None", {"amount"}, &Counter::Add, none), {1}).result.ErrorText(),
-            "Call of 'None' failed: the function was bound to no object");
+  EXPECT_EQ(destroyed, 2);
 }
 
 TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
@@ -265,20 +267,6 @@ TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
   EXPECT_EQ(Register("Plain", {"x"}, &MakePoint).invoker->RequestContextType(), nullptr);
 }
 
-TEST_F(BoundFunctionTest, ExceptionsAndMissingTokensBecomeFailureMessages) {
-  const auto& standard =
-      Register("Explode", {}, []() -> int32_t { throw std::runtime_error("boom"); });
-  EXPECT_EQ(Call(standard, {}).result.ErrorText(), "Call of 'Explode' failed: boom");
-  const auto& other = Register("Throw", {}, []() -> int32_t { throw 7; });
-  EXPECT_EQ(Call(other, {}).result.ErrorText(),
-            "Call of 'Throw' failed with an unknown exception.");
-
-  HttpCallState state;  // a caller that skipped Prepare
-  Register("MakePoint", {"x"}, &MakePoint).invoker->Invoke(state, nullptr, nullptr, 0);
-  EXPECT_EQ(state.result.ErrorText(),
-            "Call of 'MakePoint' failed: its arguments were not prepared.");
-}
-
 // --- Declarations ---
 
 struct GeoModule {
@@ -294,49 +282,40 @@ std::vector<std::string> ArgumentNames(const BindingFunctionDescriptor& function
   return names;
 }
 
-class EndpointDeclarationTest : public BoundFunctionTest {
- protected:
-  RequestDispatcher dispatcher_;
-  GeoModule module_;
-};
-
-TEST_F(EndpointDeclarationTest, DeclaresTheFunctionUnderItsOperationName) {
+TEST_F(BoundFunctionTest, DeclaresEndpointsUnderTheirOperationNames) {
+  GeoModule module;
   DeclareEndpoint(dispatcher_, registry_, HttpMethod::Get, "/kor-geoinfo/v1/getlocation/",
-                  &GeoModule::GetLocation, &module_)
+                  &GeoModule::GetLocation, &module)
       .Tags({"Plugins", "Plugin mdl-be-kor-geoinfo"})
       .Query("ip_address", "The IP address to locate");
-
-  const BindingFunctionDescriptor* function = registry_.FindFunction("GetKorGeoinfoV1Getlocation");
-  ASSERT_NE(function, nullptr);
-  EXPECT_EQ(ArgumentNames(*function), std::vector<std::string>{"ip_address"});
-  EXPECT_EQ(function->tags, (std::vector<std::string>{"Plugins", "Plugin mdl-be-kor-geoinfo"}));
-  const EndpointRecord* endpoint = dispatcher_.FindEndpoint(function);
-  EXPECT_EQ(endpoint->uriTemplate, "/kor-geoinfo/v1/getlocation");
-  EXPECT_EQ(endpoint->method, HttpMethod::Get);
-  EXPECT_EQ(endpoint->invoker, function->invoker.get());
-  EXPECT_EQ(endpoint->argumentLocations, std::vector<uint32_t>{1});
-  EXPECT_EQ(Call(*function, {"10.0.0.1"}).result.value.Member("label").GetString(), "10.0.0.1");
-}
-
-TEST_F(EndpointDeclarationTest, OtherMethodAndEveryLocation) {
   DeclareEndpoint(dispatcher_, registry_, EndpointMethod::Other("PURGE"), "/cache/{key}",
-                  &GeoModule::Purge, &module_)
+                  &GeoModule::Purge, &module)
       .Path("key")
       .Header("x-token")
       .Body("body")
       .Argument("level");
 
-  const BindingFunctionDescriptor* function = registry_.FindFunction("PurgeCacheByKey");
-  ASSERT_NE(function, nullptr);
-  EXPECT_EQ(ArgumentNames(*function),
-            (std::vector<std::string>{"key", "x-token", "body", "level"}));
-  const EndpointRecord* endpoint = dispatcher_.FindEndpoint(function);
+  const BindingFunctionDescriptor* get = registry_.FindFunction("GetKorGeoinfoV1Getlocation");
+  ASSERT_NE(get, nullptr);
+  EXPECT_EQ(ArgumentNames(*get), std::vector<std::string>{"ip_address"});
+  EXPECT_EQ(get->tags, (std::vector<std::string>{"Plugins", "Plugin mdl-be-kor-geoinfo"}));
+  const EndpointRecord* endpoint = dispatcher_.FindEndpoint(get);
+  EXPECT_EQ(endpoint->uriTemplate, "/kor-geoinfo/v1/getlocation");
+  EXPECT_EQ(endpoint->method, HttpMethod::Get);
+  EXPECT_EQ(endpoint->invoker, get->invoker.get());
+  EXPECT_EQ(endpoint->argumentLocations, std::vector<uint32_t>{1});
+  EXPECT_EQ(Call(*get, {"10.0.0.1"}).result.value.Member("label").GetString(), "10.0.0.1");
+
+  const BindingFunctionDescriptor* purge = registry_.FindFunction("PurgeCacheByKey");
+  ASSERT_NE(purge, nullptr);
+  EXPECT_EQ(ArgumentNames(*purge), (std::vector<std::string>{"key", "x-token", "body", "level"}));
+  endpoint = dispatcher_.FindEndpoint(purge);
   EXPECT_EQ(endpoint->method, HttpMethod::Other);
   EXPECT_EQ(endpoint->methodName, "PURGE");
   EXPECT_EQ(endpoint->argumentLocations, (std::vector<uint32_t>{2, 4, 5, 0}));
 }
 
-TEST_F(EndpointDeclarationTest, SecondDeclarationOfARouteIsRefused) {
+TEST_F(BoundFunctionTest, SecondDeclarationOfARouteAndNamingPastTheLastArgumentAreRefused) {
   DeclareEndpoint(dispatcher_, registry_, HttpMethod::Get, "/x", &MakePoint).Query("x");
   const BindingFunctionDescriptor* first = registry_.FindFunction("GetX");
   EXPECT_DEBUG_DEATH(
@@ -350,9 +329,7 @@ TEST_F(EndpointDeclarationTest, SecondDeclarationOfARouteIsRefused) {
   EXPECT_EQ(registry_.FunctionsSnapshot().size(), 1u);
   EXPECT_EQ(dispatcher_.EndpointsSnapshot().size(), 1u);
   EXPECT_EQ(dispatcher_.FindEndpoint(first)->argumentLocations, std::vector<uint32_t>{1});
-}
 
-TEST_F(EndpointDeclarationTest, NamingPastTheLastArgumentIsIgnored) {
   auto declaration = DeclareEndpoint(dispatcher_, registry_, HttpMethod::Post, "/p", &MakePoint);
   declaration.Query("x");  // names through a copy: `declaration` still counts one name left
   EXPECT_DEBUG_DEATH(declaration.Query("y"), "has been named");

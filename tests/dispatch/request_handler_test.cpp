@@ -7,22 +7,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "binding/descriptors.h"
 #include "binding/host_value.h"
+#include "binding/property.h"
 #include "binding/registry.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
 #include "codecs/yaml.h"
 #include "dispatch/endpoint.h"
+#include "dispatch/http_call.h"
 #include "dispatch/request_binding.h"
 #include "dispatch/route_pattern.h"
 #include "platform/clock.h"
-#include "request_handler_test_support.h"
 
 // --- Counting allocations (the literal route allocates nothing for routing) and failing them
 // (exhausted memory is answered, not thrown) ---
@@ -66,22 +73,290 @@ enum class Status : int32_t { Succeeded = 1, Error = 3 };
 VEXA_STATIC_TYPE(Status, "enum Vexa::RequestHandlerTest::Status");
 }  // namespace Vexa::RequestHandlerTest
 
-namespace Vexa::Testing {
+namespace Vexa {
 namespace {
 
 using K = BindingTypeKind;
 using L = ArgumentLocation;
 
-class DispatchTest : public ::testing::Test {
+// What the test invoker answers with, and what it saw.
+struct InvokerScript {
+  enum class Throw { Nothing, StandardInPrepare, StandardInInvoke, OtherInInvoke, InRelease };
+
+  BindingProperty result;      // the function's value
+  uint32_t status = 0;         // the status the function sets
+  std::string prepareFailure;  // when not empty, Prepare fails the call with it
+  std::string invokeFailure;   // when not empty, Invoke fails the call with it
+  void* token = nullptr;       // what Prepare returns
+  Throw throws = Throw::Nothing;
+  const StaticTypeInfo* contextType = nullptr;
+
+  int prepared = 0;
+  int invoked = 0;
+  std::vector<void*> released;
+  std::vector<BindingProperty> arguments;  // as Prepare received them
+  HostHandle context = 0;
+  std::optional<HttpBaseTransport::Request> request;  // a copy of the record, when passed
+};
+
+class RecordingInvoker : public BindingInvoker {
+ public:
+  explicit RecordingInvoker(InvokerScript& script) : script_(script) {}
+
+  void* Prepare(HttpCallState& state, std::vector<BindingProperty>& arguments,
+                HostHandle context) override {
+    ++script_.prepared;
+    script_.arguments = arguments;
+    script_.context = context;
+    if (script_.throws == InvokerScript::Throw::StandardInPrepare) {
+      throw std::runtime_error("prepare exploded");
+    }
+    if (!script_.prepareFailure.empty()) {
+      state.Fail(script_.prepareFailure);
+    }
+    return script_.token;
+  }
+
+  void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void*,
+              HostHandle) override {
+    ++script_.invoked;
+    if (request != nullptr) {
+      script_.request = *request;
+    }
+    if (script_.throws == InvokerScript::Throw::StandardInInvoke) {
+      throw std::runtime_error("invoke exploded");
+    }
+    if (script_.throws == InvokerScript::Throw::OtherInInvoke) {
+      throw 42;
+    }
+    state.status = script_.status;
+    if (!script_.invokeFailure.empty()) {
+      state.Fail(script_.invokeFailure);
+    } else {
+      state.result = BindingResult(script_.result);
+    }
+  }
+
+  void Release(void* token) override {
+    script_.released.push_back(token);
+    if (script_.throws == InvokerScript::Throw::InRelease) {
+      throw std::runtime_error("release exploded");
+    }
+  }
+
+  const StaticTypeInfo* RequestContextType() const override { return script_.contextType; }
+
+ private:
+  InvokerScript& script_;
+};
+
+// A host request. Texts are borrowed from the test. The body is copied into a buffer of exactly
+// its size, without a NUL after it, so that a read past its end is caught by the address
+// sanitizer; it is sent when it has bytes or a content type.
+struct HostCall {
+  std::string path{};
+  HttpMethod method = HttpMethod::Get;
+  std::vector<HostHeader> headers{};
+  std::vector<HostRequestArgument> arguments{};
+  const char* contentType = nullptr;
+  std::string_view body{};
+  HostHandle context = 0;
+  const char* methodName = nullptr;
+  std::shared_ptr<uint8_t[]> bodyBytes{};  // filled by For()
+
+  // The request for `endpoint` (whose user data it carries); valid while this call lives.
+  HostRequest For(const EndpointRecord& endpoint) {
+    if (contentType != nullptr || !body.empty()) {
+      bodyBytes.reset(new uint8_t[body.empty() ? 1 : body.size()]);
+      std::memcpy(bodyBytes.get(), body.data(), body.size());
+    }
+    HostRequest request{};
+    request.method = static_cast<HostMethod>(method);
+    request.path = path.c_str();
+    request.arguments = arguments.empty() ? nullptr : arguments.data();
+    request.argumentCount = static_cast<uint32_t>(arguments.size());
+    request.userData = &endpoint.userData;
+    request.headers = headers.empty() ? nullptr : headers.data();
+    request.headerCount = static_cast<uint32_t>(headers.size());
+    request.contentType = contentType;
+    request.body = bodyBytes.get();
+    request.bodyLength = static_cast<uint32_t>(body.size());
+    request.context = context;
+    request.methodName = methodName;
+    return request;
+  }
+};
+
+// What a host reads from a response, copied out before the response is released.
+struct Answer {
+  bool failed = false;
+  std::string error;
+  uint32_t status = 0;
+  BindingProperty body;
+  std::string responseText;
+};
+
+// Reads the answer, then releases the response through the release function it carries.
+Answer Release(HostResponse& response) {
+  Answer answer;
+  const char* error = response.result.error;
+  answer.failed = error != nullptr;
+  answer.error = error != nullptr ? error : "";
+  answer.status = response.status;
+  const HostValue body = response.result.value;
+  HostResult scratch{};
+  if (!FromHostValue(scratch, answer.body, body, "body")) {
+    answer.body = "unreadable body";
+  }
+  ReleaseHostResult(scratch);
+  const char* text = response.responseText;
+  answer.responseText = text != nullptr ? text : "(null)";
+  if (response.release == nullptr) {
+    answer.failed = true;
+    answer.error = "the response carries no release function";
+  } else {
+    response.release(&response);
+  }
+  return answer;
+}
+
+Answer CallHandler(const HostRequest* request) {
+  HostResponse response{};
+  HandleEndpointRequest(&response, request);
+  return Release(response);
+}
+
+BindingProperty Structure(
+    std::initializer_list<std::pair<std::string_view, BindingProperty>> members) {
+  BindingProperty value;
+  value.MakeStructure();
+  for (const auto& [key, member] : members) {
+    value.Member(key) = member;
+  }
+  return value;
+}
+
+BindingProperty Collection(std::initializer_list<BindingProperty> elements) {
+  BindingProperty value;
+  value.MakeCollection();
+  for (const BindingProperty& element : elements) {
+    value.Append() = element;
+  }
+  return value;
+}
+
+// A collection of `index` empty elements followed by `last`.
+BindingProperty PaddedCollection(std::size_t index, const BindingProperty& last) {
+  BindingProperty value;
+  value.ElementAt(index) = last;
+  return value;
+}
+
+HostValue HostString(const char* text) {
+  HostValue value{};
+  value.kind = HOST_VALUE_BORROWED_STRING;
+  value.payload.string.text = text;
+  value.payload.string.length = static_cast<uint32_t>(std::strlen(text));
+  return value;
+}
+
+// A host value of `kind` with `number` as its payload (kind 11 is none the host defines).
+HostValue HostOf(HostValueKind kind, int64_t number = 0) {
+  HostValue value{};
+  value.kind = kind;
+  value.payload.signedValue = number;
+  return value;
+}
+
+void ExpectValue(const BindingProperty& actual, const BindingProperty& expected) {
+  const auto shown = [](const BindingProperty& value) {
+    return value.Kind() == BindingPropertyKind::String
+               ? "\"" + std::string(value.GetString()) + "\""
+               : ToJson(value);
+  };
+  EXPECT_TRUE(actual == expected) << "actual " << shown(actual) << ", expected " << shown(expected);
+}
+
+std::string JsonFailure(std::string_view text) {
+  return std::string(ParseJson(text).ErrorText());
+}
+std::string YamlFailure(std::string_view text) {
+  return std::string(ParseYaml(text).ErrorText());
+}
+std::string MessagePackFailure(std::string_view bytes) {
+  return std::string(DecodeMessagePack(bytes).result.ErrorText());
+}
+
+// One declared argument of a test function.
+struct ArgumentDeclaration {
+  const char* name;
+  BindingTypeKind kind;
+  ArgumentLocation location = ArgumentLocation::Any;
+  bool optional = true;
+};
+
+// A call that binds: the values that Prepare must receive, by argument name.
+struct Binds {
+  HostCall call;
+  std::vector<std::pair<const char*, BindingProperty>> received;
+};
+
+// A call refused with `error` (and status 0) before the function runs.
+struct Refuses {
+  HostCall call;
+  std::string error;
+};
+
+class RequestHandler : public ::testing::Test {
  protected:
+  void SetUp() override {
+    find_ = &Declare("Find", "/find",
+                     {{"verbose", K::Bool, L::Any, false},
+                      {"name", K::String},
+                      {"ids", K::Vector},
+                      {"filter", K::Struct},
+                      {"any", K::Object},
+                      {"count", K::Int32},
+                      {"token", K::String, L::Header},
+                      {"where", K::String, L::Query},
+                      {"x-foo", K::String},
+                      {"X-Token", K::String}});
+    item_ = &Declare("Item", "/items/{id}",
+                     {{"id", K::String}, {"first", K::String, L::Query}, {"second", K::Int64}});
+    post_ = &Declare(
+        "Post", "/post",
+        {{"name", K::String}, {"payload", K::Object, L::Body}, {"second", K::Object, L::Body}});
+    call_ = &Declare("Call", "/call",
+                     {{"flag", K::Bool, L::Any, false}, {"maybe", K::Bool}, {"name", K::String}});
+  }
+
+  // Registers a function with `arguments`, bound to a RecordingInvoker over script_, and
+  // declares its endpoint.
   EndpointRecord& Declare(std::string_view name, std::string_view uriTemplate,
                           const std::vector<ArgumentDeclaration>& arguments,
                           HttpMethod method = HttpMethod::Get) {
-    return DeclareEndpoint(registry_, dispatcher_, &script_, name, uriTemplate, method, arguments);
+    BindingFunctionDescriptor& function = registry_.RegisterFunction(name, arguments.size());
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+      const BindingTypeKind kind = arguments[index].kind;
+      BindingRegistry::SetArgument(function, index,
+                                   {kind, kind == K::Vector ? K::String : K::None, nullptr},
+                                   arguments[index].optional);
+      BindingRegistry::AddArgument(function, arguments[index].name, "");
+    }
+    function.invoker = std::make_unique<RecordingInvoker>(script_);
+    EndpointRecord& endpoint = dispatcher_.Endpoint(function);
+    endpoint.uriTemplate = std::string(uriTemplate);
+    endpoint.method = method;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+      endpoint.SetLocation(index, arguments[index].location);
+    }
+    return endpoint;
   }
 
-  // A fresh script for the next call of a table (the invoker keeps referring to script_).
-  void ResetScript() { script_ = InvokerScript{}; }
+  static Answer Call(const EndpointRecord& endpoint, HostCall call) {
+    const HostRequest request = call.For(endpoint);
+    return CallHandler(&request);
+  }
 
   // The value that Prepare received for the argument `name` of the endpoint's function.
   const BindingProperty& Received(const EndpointRecord& endpoint, std::string_view name) {
@@ -104,94 +379,96 @@ class DispatchTest : public ::testing::Test {
     EXPECT_EQ(script_.invoked, 0);
   }
 
+  void ExpectBinds(const EndpointRecord& endpoint, const std::vector<Binds>& cases) {
+    for (std::size_t row = 0; row < cases.size(); ++row) {
+      SCOPED_TRACE("row " + std::to_string(row) + ": " + cases[row].call.path);
+      script_ = InvokerScript{};
+      const Answer answer = Call(endpoint, cases[row].call);
+      ASSERT_FALSE(answer.failed) << answer.error;
+      for (const auto& [name, value] : cases[row].received) {
+        SCOPED_TRACE(name);
+        ExpectValue(Received(endpoint, name), value);
+      }
+    }
+  }
+
+  void ExpectRefuses(const EndpointRecord& endpoint, const std::vector<Refuses>& cases) {
+    for (std::size_t row = 0; row < cases.size(); ++row) {
+      SCOPED_TRACE("row " + std::to_string(row) + ": " + cases[row].call.path.substr(0, 80));
+      script_ = InvokerScript{};
+      ExpectRefused(Call(endpoint, cases[row].call), cases[row].error);
+    }
+  }
+
   InvokerScript script_;
   BindingRegistry registry_;
   RequestDispatcher dispatcher_;
+  const EndpointRecord* find_ = nullptr;
+  const EndpointRecord* item_ = nullptr;
+  const EndpointRecord* post_ = nullptr;
+  const EndpointRecord* call_ = nullptr;
 };
-
-void ExpectValue(const BindingProperty& actual, const BindingProperty& expected) {
-  EXPECT_TRUE(actual == expected) << "actual " << Shown(actual) << ", expected " << Shown(expected);
-}
-
-std::string JsonFailure(std::string_view text) {
-  return std::string(ParseJson(text).ErrorText());
-}
-std::string YamlFailure(std::string_view text) {
-  return std::string(ParseYaml(text).ErrorText());
-}
-std::string MessagePackFailure(std::string_view bytes) {
-  return std::string(DecodeMessagePack(bytes).result.ErrorText());
-}
 
 // --- Routing ---
 
-using RequestRouting = DispatchTest;
-
-TEST_F(RequestRouting, LiteralRouteCallsTheFunctionAndAnswersItsResult) {
+TEST_F(RequestHandler, AnswersTheResultWithItsStatusAndEnumNames) {
   const EndpointRecord& endpoint = Declare("WhereAmI", "/kor-geoinfo/v1/whereami", {});
   script_.result = Structure({{"country", "DE"}});
   script_.status = 200;
-  HostCall call("/kor-geoinfo/v1/whereami");
-  const Answer answer = CallHandler(&call.For(endpoint));
+  Answer answer = Call(endpoint, {.path = "/kor-geoinfo/v1/whereami"});
   EXPECT_FALSE(answer.failed) << answer.error;
   EXPECT_EQ(answer.status, 200u);
   ExpectValue(answer.body, Structure({{"country", "DE"}}));
   EXPECT_EQ(answer.responseText, "");
   EXPECT_EQ(script_.prepared, 1);
   EXPECT_EQ(script_.invoked, 1);
+
+  // Enum values are named through the function's registry.
+  using RequestHandlerTest::Status;
+  registry_.RegisterType<Status>("Status").AddEnumerator("ERROR", 3);
+  script_.result.SetEnum(3, StaticTypeInfoOf<Status>());
+  answer = Call(*call_, {.path = "/call"});
+  ASSERT_FALSE(answer.failed) << answer.error;
+  ExpectValue(answer.body, "ERROR");
 }
 
-// "GET" and the like as the host numbers them; any other text is an Other method of that name,
-// "*" one without a name, and "" no method at all.
-void SetMethod(HttpMethod& method, std::string& name, std::string_view text) {
-  const HttpMethod known[] = {HttpMethod::Get, HttpMethod::Post, HttpMethod::Put,
-                              HttpMethod::Delete};
-  method = text.empty() ? HttpMethod::None : HttpMethod::Other;
-  name = text == "*" ? "" : std::string(text);
-  for (const HttpMethod candidate : known) {
-    if (HttpMethodText(candidate) == text) {
-      method = candidate;
-      name.clear();
-    }
-  }
-}
-
-TEST_F(RequestRouting, MatchesPathAndMethodOrAnswersInvalidFunction) {
+TEST_F(RequestHandler, MatchesPathAndMethodOrAnswersInvalidFunction) {
+  using M = HttpMethod;
   const struct {
     const char* uriTemplate;
-    const char* endpointMethod;
-    const char* requestMethod;
+    HttpMethod endpointMethod;
+    const char* endpointName;
+    HttpMethod method;
+    const char* methodName;  // as the host sends it; only Other's counts
     const char* path;
     bool matches;
   } cases[] = {
-      {"/items", "GET", "GET", "/items", true},
-      {"/items", "GET", "POST", "/items", false},
-      {"/items", "", "DELETE", "/items", true},
-      {"/items", "GET", "", "/items", false},
-      {"/items", "GET", "GET", "/items/", false},
-      {"/items", "GET", "GET", "/items?", true},  // the query is not part of the route
-      {"/items/{id}", "GET", "GET", "/items/7", true},
-      {"/items/{id}", "PUT", "GET", "/items/7", false},
-      {"/items/{id}", "GET", "GET", "/items/7/8", false},
-      {"/items", "PURGE", "PURGE", "/items", true},
-      {"/items", "PURGE", "PURGEX", "/items", false},
-      {"/items", "PURGE", "*", "/items", false},
-      {"", "GET", "GET", "Route", true},  // no template: the function's name is the route
-      {"", "GET", "GET", "/Route", false},
+      {"/items", M::Get, "", M::Get, "GET", "/items", true},
+      {"/items", M::Get, "", M::Post, "POST", "/items", false},
+      {"/items", M::None, "", M::Delete, "DELETE", "/items", true},
+      {"/items", M::Get, "", M::None, "", "/items", false},
+      {"/items", M::Get, "", M::Get, "GET", "/items/", false},
+      {"/items", M::Get, "", M::Get, "GET", "/items?", true},  // the query is not part of the route
+      {"/items/{id}", M::Get, "", M::Get, "GET", "/items/7", true},
+      {"/items/{id}", M::Put, "", M::Get, "GET", "/items/7", false},
+      {"/items/{id}", M::Get, "", M::Get, "GET", "/items/7/8", false},
+      {"/items", M::Other, "PURGE", M::Other, "PURGE", "/items", true},
+      {"/items", M::Other, "PURGE", M::Other, "PURGEX", "/items", false},
+      {"/items", M::Other, "PURGE", M::Other, nullptr, "/items", false},
+      // No template: the function's name is the route.
+      {"", M::Get, "", M::Get, "GET", "Route", true},
+      {"", M::Get, "", M::Get, "GET", "/Route", false},
   };
   for (const auto& route : cases) {
-    SCOPED_TRACE(std::string(route.uriTemplate) + " " + route.requestMethod + " " + route.path);
-    ResetScript();
+    SCOPED_TRACE(std::string(route.uriTemplate) + " " + route.path + " " +
+                 (route.methodName != nullptr ? route.methodName : "(no name)"));
+    script_ = InvokerScript{};
     // Later functions of the same name are detached from the registry's name map but keep it.
-    HttpMethod method{};
-    std::string name;
-    SetMethod(method, name, route.endpointMethod);
-    EndpointRecord& endpoint = Declare("Route", route.uriTemplate, {{"id", K::String}}, method);
-    endpoint.methodName = name;
-    SetMethod(method, name, route.requestMethod);
-    HostCall call(route.path, method);
-    call.MethodName(std::string_view(route.requestMethod) == "*" ? nullptr : route.requestMethod);
-    const Answer answer = CallHandler(&call.For(endpoint));
+    EndpointRecord& endpoint =
+        Declare("Route", route.uriTemplate, {{"id", K::String}}, route.endpointMethod);
+    endpoint.methodName = route.endpointName;
+    const Answer answer = Call(
+        endpoint, {.path = route.path, .method = route.method, .methodName = route.methodName});
     if (route.matches) {
       EXPECT_FALSE(answer.failed) << answer.error;
       EXPECT_EQ(script_.invoked, 1);
@@ -199,640 +476,189 @@ TEST_F(RequestRouting, MatchesPathAndMethodOrAnswersInvalidFunction) {
       ExpectRefused(answer, "Invalid function", 404);
     }
   }
+
+  const EndpointRecord& moved = Declare("Moved", "/moved/{id}", {{"id", K::String, L::Query}});
+  ExpectRefuses(moved, {{{.path = "/moved/7"},
+                         "Argument 'id' for 'Moved' was specified in an invalid location."}});
 }
 
-TEST_F(RequestRouting, PlaceholdersAreDecodedAndTheQueryStaysOutOfThem) {
-  const EndpointRecord& endpoint =
-      Declare("Item", "/items/{id}", {{"id", K::String}, {"verbose", K::Bool, L::Any, false}});
-  HostCall call("/items/a%20b+c?verbose");
-  const Answer answer = CallHandler(&call.For(endpoint));
-  ASSERT_FALSE(answer.failed) << answer.error;
-  ExpectValue(Received(endpoint, "id"), "a b c");
-  ExpectValue(Received(endpoint, "verbose"), true);
+// --- Binding arguments ---
+
+TEST_F(RequestHandler, BindsQueryAndHeaders) {
+  ExpectBinds(
+      *find_,
+      {
+          // A bare name switches a bool on; a required bool not given is false.
+          {{.path = "/find?verbose"}, {{"verbose", true}, {"name", {}}}},
+          {{.path = "/find"}, {{"verbose", false}}},
+          {{.path = "/find?verbose="}, {{"verbose", true}}},
+          {{.path = "/find?verbose=false"}, {{"verbose", "false"}}},  // the invoker converts texts
+          {{.path = "/find?count=5"}, {{"count", "5"}}},
+          {{.path = "/find?na%6De=a%2Bb+c%21"}, {{"name", "a+b c!"}}},
+          {{.path = "/find?name=a&name=b"}, {{"name", "b"}}},
+          {{.path = "/find?&name=a&&"}, {{"name", "a"}}},  // empty pieces name nothing
+          {{.path = "/find?name=a=b"}, {{"name", "a=b"}}},
+          {{.path = "/find?where=here"}, {{"where", "here"}}},
+          // Element paths; elements are never sniffed.
+          {{.path = "/find?ids.0=a&ids.2=c"}, {{"ids", Collection({"a", {}, "c"})}}},
+          {{.path = "/find?filter.x1=DE"}, {{"filter", Structure({{"x1", "DE"}})}}},
+          {{.path = "/find?filter.codes.1=49"},
+           {{"filter", Structure({{"codes", Collection({{}, "49"})}})}}},
+          {{.path = "/find?ids.0x2=b"}, {{"ids", PaddedCollection(2, "b")}}},
+          {{.path = "/find?ids.010=b"}, {{"ids", PaddedCollection(8, "b")}}},
+          {{.path = "/find?ids.1023=b"}, {{"ids", PaddedCollection(1023, "b")}}},
+          {{.path = "/find?ids.0=[1]"}, {{"ids", Collection({"[1]"})}}},
+          {{.path = "/find?ids.1"}, {{"ids", Collection({{}, ""})}}},
+          // Empty values make empty containers.
+          {{.path = "/find?filter"}, {{"filter", Structure({})}}},
+          {{.path = "/find?ids="}, {{"ids", Collection({})}}},
+          {{.path = "/find?any"}, {{"any", Structure({})}}},
+          // Container arguments are sniffed; strings never are.
+          {{.path = "/find?ids=[1,2]"}, {{"ids", Collection({1u, 2u})}}},
+          {{.path = "/find?name=[1,2]"}, {{"name", "[1,2]"}}},
+          {{.path = "/find?ids=++[1]"}, {{"ids", Collection({1u})}}},
+          {{.path = "/find?ids=%09[1]"}, {{"ids", "\t[1]"}}},  // only spaces are skipped
+          {{.path = "/find?filter=%7B%22a%22%3A1%7D"}, {{"filter", Structure({{"a", 1u}})}}},
+          {{.path = "/find?filter=---%0Aa%3A+x"}, {{"filter", Structure({{"a", "x"}})}}},
+          {{.path = "/find?ids=%91%01"}, {{"ids", Collection({int64_t{1}})}}},
+          {{.path = "/find?any=[true]"}, {{"any", Collection({true})}}},
+          {{.path = "/find?filter=plain"}, {{"filter", "plain"}}},
+          // Headers reach arguments only as the host spells the argument's name in lower case.
+          {{.path = "/find", .headers = {{"x-foo", "bar"}}}, {{"x-foo", "bar"}}},
+          {{.path = "/find", .headers = {{"X-Foo", "bar"}}}, {{"x-foo", {}}}},
+          {{.path = "/find", .headers = {{"x-token", "t"}}}, {{"X-Token", "t"}}},
+          {{.path = "/find", .headers = {{"X-Token", "t"}}}, {{"X-Token", {}}}},
+          {{.path = "/find", .headers = {{"x-foo", "a"}, {"x-foo", "b"}}}, {{"x-foo", "b"}}},
+          {{.path = "/find", .headers = {{"where", "w"}}}, {{"where", {}}}},   // query only
+          {{.path = "/find", .headers = {{"token", "h"}}}, {{"token", "h"}}},  // header only
+          {{.path = "/find", .headers = {{"accept", "*/*"}}}, {{"x-foo", {}}}},
+      });
 }
 
-TEST_F(RequestRouting, PathArgumentDeclaredElsewhereIsRefused) {
-  const EndpointRecord& endpoint = Declare("Item", "/items/{id}", {{"id", K::String, L::Query}});
-  HostCall call("/items/7");
-  ExpectRefused(CallHandler(&call.For(endpoint)),
-                "Argument 'id' for 'Item' was specified in an invalid location.");
-}
-
-// --- Query ---
-
-struct Bound {
-  const char* path;
-  const char* argument;      // whose received value is checked
-  BindingProperty expected;  // that value
-};
-
-struct Refused {
-  const char* path;
-  std::string error;
-};
-
-class QueryBinding : public DispatchTest {
- protected:
-  void SetUp() override {
-    endpoint_ = &Declare("Find", "/find",
-                         {{"verbose", K::Bool, L::Any, false},
-                          {"name", K::String},
-                          {"ids", K::Vector},
-                          {"filter", K::Struct},
-                          {"any", K::Object},
-                          {"count", K::Int32},
-                          {"token", K::String, L::Header},
-                          {"where", K::String, L::Query}});
+TEST_F(RequestHandler, RefusesQueryAndHeaders) {
+  std::string deep = "/find?filter";
+  for (int level = 0; level < 100000; ++level) {
+    deep += ".a";
   }
-
-  void Run(const std::vector<Bound>& cases) {
-    for (const Bound& test : cases) {
-      SCOPED_TRACE(test.path);
-      ResetScript();
-      HostCall call(test.path);
-      const Answer answer = CallHandler(&call.For(*endpoint_));
-      ASSERT_FALSE(answer.failed) << answer.error;
-      ExpectValue(Received(*endpoint_, test.argument), test.expected);
-    }
-  }
-
-  void Run(const std::vector<Refused>& cases) {
-    for (const Refused& test : cases) {
-      SCOPED_TRACE(test.path);
-      ResetScript();
-      HostCall call(test.path);
-      ExpectRefused(CallHandler(&call.For(*endpoint_)), test.error);
-    }
-  }
-
-  const EndpointRecord* endpoint_ = nullptr;
-};
-
-TEST_F(QueryBinding, NamesAndValues) {
-  Run(std::vector<Bound>{
-      {"/find?verbose", "verbose", true},  // a bare name switches a bool on
-      {"/find", "verbose", false},         // a required bool not given is false
-      {"/find?verbose=", "verbose", true},
-      {"/find?verbose=false", "verbose", "false"},  // texts are the invoker's to convert
-      {"/find?count=5", "count", "5"},
-      {"/find?na%6De=a%2Bb+c%21", "name", "a+b c!"},
-      {"/find?name=a&name=b", "name", "b"},
-      {"/find?&name=a&&", "name", "a"},  // empty pieces name nothing
-      {"/find?name=a=b", "name", "a=b"},
-      {"/find?verbose", "name", BindingProperty()},
-      {"/find?where=here", "where", "here"},
-  });
+  ExpectRefuses(
+      *find_,
+      {
+          {{.path = "/find?other=1"}, "Unknown argument 'other' for 'Find'."},
+          {{.path = "/find?other.x=1"}, "Unknown argument 'other' for 'Find'."},
+          {{.path = "/find?=5"}, "Unknown argument '' for 'Find'."},
+          {{.path = "/find?token=abc"},
+           "Argument 'token' for 'Find' was specified in an invalid location."},
+          {{.path = "/find?count"}, "Expected value for argument 'count'."},
+          {{.path = "/find?name="}, "Expected value for argument 'name'."},
+          {{.path = "/find?filter.1x=DE"}, "Index 1x is in an incorrect format"},
+          {{.path = "/find?ids.08=x"}, "Index 08 is in an incorrect format"},
+          {{.path = "/find?ids.0x=x"}, "Index 0x is in an incorrect format"},
+          {{.path = "/find?ids.1024=x"}, "Index 1024 is out of range"},
+          {{.path = "/find?ids.2147483648=x"}, "Index 2147483648 is out of range"},
+          {{.path = "/find?ids.99999999999999999999999=x"},
+           "Index 99999999999999999999999 is out of range"},
+          {{.path = "/find?ids=[1,"},
+           "Couldn't deserialize JSON value for parameter 'ids' of 'Find': " + JsonFailure("[1,")},
+          {{.path = "/find?filter=---%0A%5B"},
+           "Couldn't deserialize YAML value for parameter 'filter' of 'Find': " +
+               YamlFailure("---\n[")},
+          {{.path = "/find?ids=%91%CD%01"},
+           "Couldn't deserialize MessagePack value for parameter 'ids' of 'Find': " +
+               MessagePackFailure("\x91\xCD\x01")},
+          {{.path = deep + "=x"},
+           "Couldn't assign value to 'filter' because the input is nested deeper than 512 "
+           "levels."},
+          // Headers bind before the query; host arguments are not looked at after a failure.
+          {{.path = "/find?other=1",
+            .headers = {{"count", ""}},
+            .arguments = {{"name", HostOf(11)}}},
+           "Expected value for argument 'count'."},
+      });
 }
 
-TEST_F(QueryBinding, ElementPaths) {
-  Run(std::vector<Bound>{
-      {"/find?ids.0=a&ids.2=c", "ids", Collection({"a", {}, "c"})},
-      {"/find?filter.x1=DE", "filter", Structure({{"x1", "DE"}})},
-      {"/find?filter.codes.1=49", "filter", Structure({{"codes", Collection({{}, "49"})}})},
-      {"/find?ids.0x2=b", "ids", PaddedCollection(2, "b")},
-      {"/find?ids.010=b", "ids", PaddedCollection(8, "b")},
-      {"/find?ids.1023=b", "ids", PaddedCollection(1023, "b")},
-      {"/find?ids.0=[1]", "ids", Collection({"[1]"})},  // elements are not sniffed
-      {"/find?ids.1", "ids", Collection({{}, ""})},
-  });
+TEST_F(RequestHandler, HostArgumentsByNameAndByPositionAfterThePathArguments) {
+  const HostValue one = HostString("one");
+  const HostValue minusSeven = HostOf(HOST_VALUE_SIGNED, -7);
+  ExpectBinds(*item_,
+              {
+                  // Placeholders are decoded, and the query stays out of them.
+                  {{.path = "/items/a%20b+c?first=q"}, {{"id", "a b c"}, {"first", "q"}}},
+                  // "first" is declared for the query: a host argument is not checked for that.
+                  {{.path = "/items/5", .arguments = {{nullptr, one}, {nullptr, minusSeven}}},
+                   {{"id", "5"}, {"first", "one"}, {"second", int64_t{-7}}}},
+                  // The host's value overrides the path's and the query's.
+                  {{.path = "/items/5", .arguments = {{"second", minusSeven}, {"id", one}}},
+                   {{"id", "one"}, {"second", int64_t{-7}}}},
+                  {{.path = "/items/5?first=query", .arguments = {{"first", HostString("host")}}},
+                   {{"first", "host"}}},
+              });
+  const HostValue x = HostString("x");
+  ExpectRefuses(
+      *item_,
+      {
+          {{.path = "/items/5", .arguments = {{"nope", x}}}, "Unknown argument 'nope' for 'Item'."},
+          {{.path = "/items/5", .arguments = {{"second.0", x}}},  // names are not split
+           "Unknown argument 'second.0' for 'Item'."},
+          {{.path = "/items/5", .arguments = {{nullptr, x}, {nullptr, x}, {nullptr, x}}},
+           "Unknown argument '3' for 'Item'."},
+          {{.path = "/items/5", .arguments = {{"second", HostOf(11)}}},
+           "Couldn't assign value to 'second' of type object because the input is of an "
+           "incompatible type ''."},
+          {{.path = "/items/5", .arguments = {{nullptr, HostOf(11)}}},
+           "Couldn't assign value to 'first' of type object because the input is of an "
+           "incompatible type ''."},
+      });
 }
 
-TEST_F(QueryBinding, EmptyValuesMakeEmptyContainers) {
-  Run(std::vector<Bound>{
-      {"/find?filter", "filter", Structure({})},
-      {"/find?ids=", "ids", Collection({})},
-      {"/find?any", "any", Structure({})},
-  });
+// A request to `path` with a body.
+HostCall WithBody(const char* contentType, std::string_view body, const char* path = "/post") {
+  return {.path = path, .contentType = contentType, .body = body};
 }
 
-TEST_F(QueryBinding, ContainerArgumentsAreSniffed) {
-  Run(std::vector<Bound>{
-      {"/find?ids=[1,2]", "ids", Collection({1u, 2u})},
-      {"/find?name=[1,2]", "name", "[1,2]"},  // a string is never sniffed
-      {"/find?ids=++[1]", "ids", Collection({1u})},
-      {"/find?ids=%09[1]", "ids", "\t[1]"},  // only spaces are skipped
-      {"/find?filter=%7B%22a%22%3A1%7D", "filter", Structure({{"a", 1u}})},
-      {"/find?filter=---%0Aa%3A+x", "filter", Structure({{"a", "x"}})},
-      {"/find?ids=%91%01", "ids", Collection({int64_t{1}})},
-      {"/find?any=[true]", "any", Collection({true})},
-      {"/find?filter=plain", "filter", "plain"},
-  });
-}
-
-TEST_F(QueryBinding, Refusals) {
-  Run(std::vector<Refused>{
-      {"/find?other=1", "Unknown argument 'other' for 'Find'."},
-      {"/find?other.x=1", "Unknown argument 'other' for 'Find'."},
-      {"/find?=5", "Unknown argument '' for 'Find'."},
-      {"/find?token=abc", "Argument 'token' for 'Find' was specified in an invalid location."},
-      {"/find?count", "Expected value for argument 'count'."},
-      {"/find?name=", "Expected value for argument 'name'."},
-      {"/find?filter.1x=DE", "Index 1x is in an incorrect format"},
-      {"/find?ids.08=x", "Index 08 is in an incorrect format"},
-      {"/find?ids.0x=x", "Index 0x is in an incorrect format"},
-      {"/find?ids.1024=x", "Index 1024 is out of range"},
-      {"/find?ids.2147483648=x", "Index 2147483648 is out of range"},
-      {"/find?ids.99999999999999999999999=x", "Index 99999999999999999999999 is out of range"},
-      {"/find?ids=[1,",
-       "Couldn't deserialize JSON value for parameter 'ids' of 'Find': " + JsonFailure("[1,")},
-      {"/find?filter=---%0A%5B",
-       "Couldn't deserialize YAML value for parameter 'filter' of 'Find': " +
-           YamlFailure("---\n[")},
-      {"/find?ids=%91%CD%01",
-       "Couldn't deserialize MessagePack value for parameter 'ids' of 'Find': " +
-           MessagePackFailure("\x91\xCD\x01")},
-  });
-}
-
-TEST_F(QueryBinding, ElementPathDeeperThanAValueMayNestIsRefused) {
-  std::string path = "/find?filter";
-  for (int level = 0; level < 100000; ++level)
-    path += ".a";
-  path += "=x";
-  Run(std::vector<Refused>{
-      {path.c_str(),
-       "Couldn't assign value to 'filter' because the input is nested deeper than 512 levels."}});
-}
-
-// --- Headers ---
-
-class HeaderBinding : public DispatchTest {
- protected:
-  void SetUp() override {
-    endpoint_ = &Declare("Head", "/head",
-                         {{"x-foo", K::String},
-                          {"X-Token", K::String},
-                          {"where", K::String, L::Query},
-                          {"count", K::Int32},
-                          {"header-only", K::String, L::Header}});
-  }
-  const EndpointRecord* endpoint_ = nullptr;
-};
-
-struct HeaderCase {
-  const char* label;
-  std::vector<std::pair<std::string, std::string>> headers;
-  const char* argument;
-  BindingProperty expected;
-};
-
-TEST_F(HeaderBinding, HeadersReachArgumentsByTheirLowerCaseNames) {
-  const HeaderCase cases[] = {
-      {"same name", {{"x-foo", "bar"}}, "x-foo", "bar"},
-      {"host spells the name in capitals", {{"X-Foo", "bar"}}, "x-foo", BindingProperty()},
-      {"argument spelled in capitals", {{"x-token", "t"}}, "X-Token", "t"},
-      {"header spelled like the argument", {{"X-Token", "t"}}, "X-Token", BindingProperty()},
-      {"repeated header keeps the last", {{"x-foo", "a"}, {"x-foo", "b"}}, "x-foo", "b"},
-      {"query-only argument ignores headers", {{"where", "w"}}, "where", BindingProperty()},
-      {"header-only argument", {{"header-only", "h"}}, "header-only", "h"},
-      {"unrelated headers are ignored", {{"accept", "*/*"}}, "x-foo", BindingProperty()},
-  };
-  for (const HeaderCase& test : cases) {
-    SCOPED_TRACE(test.label);
-    ResetScript();
-    HostCall call("/head");
-    for (const auto& [name, value] : test.headers) {
-      call.Header(name, value);
-    }
-    const Answer answer = CallHandler(&call.For(*endpoint_));
-    ASSERT_FALSE(answer.failed) << answer.error;
-    ExpectValue(Received(*endpoint_, test.argument), test.expected);
-  }
-}
-
-TEST_F(HeaderBinding, EmptyHeaderValueNeedsAKindThatTakesIt) {
-  HostCall call("/head");
-  call.Header("count", "");
-  ExpectRefused(CallHandler(&call.For(*endpoint_)), "Expected value for argument 'count'.");
-}
-
-// --- Host arguments ---
-
-class HostArguments : public DispatchTest {
- protected:
-  void SetUp() override {
-    endpoint_ = &Declare("Item", "/items/{id}",
-                         {{"id", K::String}, {"first", K::String, L::Query}, {"second", K::Int64}});
-  }
-  const EndpointRecord* endpoint_ = nullptr;
-};
-
-TEST_F(HostArguments, ByNameAndByPositionAfterThePathArguments) {
-  const HostValue text = HostString("one");
-  const HostValue number = HostSigned(-7);
-  HostCall call("/items/5");
-  call.Argument(nullptr, text).Argument(nullptr, number);
-  const Answer answer = CallHandler(&call.For(*endpoint_));
-  ASSERT_FALSE(answer.failed) << answer.error;
-  ExpectValue(Received(*endpoint_, "id"), "5");
-  ExpectValue(Received(*endpoint_, "first"), "one");  // declared for the query: not checked
-  ExpectValue(Received(*endpoint_, "second"), int64_t{-7});
-
-  ResetScript();
-  HostCall named("/items/5");
-  named.Argument("second", number).Argument("id", text);
-  ASSERT_FALSE(CallHandler(&named.For(*endpoint_)).failed);
-  ExpectValue(Received(*endpoint_, "id"), "one");  // the host's value overrides the path's
-  ExpectValue(Received(*endpoint_, "second"), int64_t{-7});
-}
-
-TEST_F(HostArguments, HostValueOverridesTheQuery) {
-  const HostValue text = HostString("host");
-  HostCall call("/items/5?first=query");
-  call.Argument("first", text);
-  ASSERT_FALSE(CallHandler(&call.For(*endpoint_)).failed);
-  ExpectValue(Received(*endpoint_, "first"), "host");
-}
-
-TEST_F(HostArguments, Refusals) {
-  const HostValue text = HostString("x");
-  HostValue unknownKind{};
-  unknownKind.kind = 11;
-  struct Case {
-    const char* label;
-    std::vector<std::pair<const char*, HostValue>> entries;
-    const char* error;
-  };
-  const Case cases[] = {
-      {"unknown name", {{"nope", text}}, "Unknown argument 'nope' for 'Item'."},
-      {"names are not split", {{"second.0", text}}, "Unknown argument 'second.0' for 'Item'."},
-      {"position beyond the arguments",
-       {{nullptr, text}, {nullptr, text}, {nullptr, text}},
-       "Unknown argument '3' for 'Item'."},
-      {"unknown kind by name",
-       {{"second", unknownKind}},
-       "Couldn't assign value to 'second' of type object because the input is of an incompatible "
-       "type ''."},
-      {"unknown kind by position",
-       {{nullptr, unknownKind}},
-       "Couldn't assign value to 'first' of type object because the input is of an incompatible "
-       "type ''."},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.label);
-    ResetScript();
-    HostCall call("/items/5");
-    for (const auto& [name, value] : test.entries) {
-      call.Argument(name, value);
-    }
-    ExpectRefused(CallHandler(&call.For(*endpoint_)), test.error);
-  }
-}
-
-// --- Bodies ---
-
-class RequestBody : public DispatchTest {
- protected:
-  void SetUp() override {
-    endpoint_ = &Declare(
-        "Post", "/post",
-        {{"name", K::String}, {"payload", K::Object, L::Body}, {"second", K::Object, L::Body}},
-        HttpMethod::Post);
-  }
-
-  Answer Send(const char* contentType, std::string_view bytes, const char* path = "/post") {
-    ResetScript();
-    HostCall call(path, HttpMethod::Post);
-    call.Body(contentType, bytes);
-    return CallHandler(&call.For(*endpoint_));
-  }
-
-  const EndpointRecord* endpoint_ = nullptr;
-};
-
-TEST_F(RequestBody, DecodedByContentType) {
+TEST_F(RequestHandler, BodyGoesToTheFirstBodyArgumentByContentType) {
   using namespace std::string_view_literals;
-  struct Case {
-    const char* contentType;
-    std::string_view bytes;
-  };
-  // Every body is in a buffer of exactly its size without a NUL after it.
-  const Case cases[] = {
-      {"application/json", R"({"a":1})"},
-      {"application/json; charset=utf-8", R"({"a":1})"},
-      {"APPLICATION/JSON", R"({"a":1})"},
-      {"application/vnd.api+json", R"({"a":1})"},
-      {"application/json", "{\"a\":1}\0{garbage"sv},
-      {"application/x-yaml", "a: 1"},
-      {"application/x-yaml", "a: 1\0["sv},
-      {"application/x-msgpack", "\x81\xA1\x61\xCC\x01"},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.contentType);
-    const Answer answer = Send(test.contentType, test.bytes);
-    ASSERT_FALSE(answer.failed) << answer.error;
-    ExpectValue(Received(*endpoint_, "payload"), Structure({{"a", 1u}}));
-    ExpectValue(Received(*endpoint_, "second"), BindingProperty());  // only the first
-  }
+  const std::vector<std::pair<const char*, BindingProperty>> decoded = {
+      {"payload", Structure({{"a", 1u}})}, {"second", {}}};
+  ExpectBinds(*post_, {
+                          {WithBody("application/json", R"({"a":1})"), decoded},
+                          {WithBody("application/json; charset=utf-8", R"({"a":1})"), decoded},
+                          {WithBody("APPLICATION/JSON", R"({"a":1})"), decoded},
+                          {WithBody("application/vnd.api+json", R"({"a":1})"), decoded},
+                          {WithBody("application/json", "{\"a\":1}\0{garbage"sv), decoded},
+                          {WithBody("application/x-yaml", "a: 1"), decoded},
+                          {WithBody("application/x-yaml", "a: 1\0["sv), decoded},
+                          {WithBody("application/x-msgpack", "\x81\xA1\x61\xCC\x01"), decoded},
+                          // A body of no bytes is no body.
+                          {WithBody("text/x-yaml", ""), {{"payload", {}}}},
+                      });
+  // Without a body argument the body is not looked at.
+  ExpectBinds(Declare("Plain", "/plain", {{"name", K::String}}),
+              {{WithBody("text/x-yaml", "a: 1", "/plain"), {{"name", {}}}}});
+
+  ExpectRefuses(
+      *post_,
+      {
+          {WithBody("text/x-yaml", "a: 1"), "Unsupported body content type"},
+          {WithBody("application/octet-stream", "a"), "Unsupported body content type"},
+          {WithBody("", "{}"), "Unsupported body content type"},
+          {WithBody(nullptr, "{}"), "Unsupported body content type"},
+          {WithBody("application/x-msgpack", "\x01\x02"), "Extra MessgePack data found in body"},
+          {WithBody("application/x-msgpack", "\x91\xCD\x01"), MessagePackFailure("\x91\xCD\x01")},
+          {WithBody("application/json", "{"), JsonFailure("{")},
+          {WithBody("application/x-yaml", "["), YamlFailure("[")},
+          // The body's failure replaces an earlier one; a body that decodes leaves it.
+          {WithBody("application/json", "{", "/post?other=1"), JsonFailure("{")},
+          {WithBody("text/plain", "x", "/post?other=1"), "Unsupported body content type"},
+          {WithBody("application/json", "{}", "/post?other=1"),
+           "Unknown argument 'other' for 'Post'."},
+      });
 }
-
-TEST_F(RequestBody, Refusals) {
-  struct Case {
-    const char* contentType;
-    std::string_view bytes;
-    std::string error;
-  };
-  const Case cases[] = {
-      {"text/x-yaml", "a: 1", "Unsupported body content type"},
-      {"application/octet-stream", "a", "Unsupported body content type"},
-      {"", "{}", "Unsupported body content type"},
-      {nullptr, "{}", "Unsupported body content type"},
-      {"application/x-msgpack", "\x01\x02", "Extra MessgePack data found in body"},
-      {"application/x-msgpack", "\x91\xCD\x01", MessagePackFailure("\x91\xCD\x01")},
-      {"application/json", "{", JsonFailure("{")},
-      {"application/x-yaml", "[", YamlFailure("[")},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.contentType == nullptr ? "(null)" : test.contentType);
-    ExpectRefused(Send(test.contentType, test.bytes), test.error);
-  }
-}
-
-TEST_F(RequestBody, IgnoredWithoutABodyArgumentOrBytes) {
-  const EndpointRecord& plain = Declare("Plain", "/plain", {{"name", K::String}}, HttpMethod::Post);
-  HostCall call("/plain", HttpMethod::Post);
-  call.Body("text/x-yaml", "a: 1");
-  EXPECT_FALSE(CallHandler(&call.For(plain)).failed);
-
-  const Answer empty = Send("text/x-yaml", "");
-  EXPECT_FALSE(empty.failed) << empty.error;
-  ExpectValue(Received(*endpoint_, "payload"), BindingProperty());
-}
-
-TEST_F(RequestBody, ItsFailureReplacesAnEarlierOne) {
-  ExpectRefused(Send("application/json", "{", "/post?other=1"), JsonFailure("{"));
-  ExpectRefused(Send("text/plain", "x", "/post?other=1"), "Unsupported body content type");
-  // A body that decodes leaves the earlier failure standing.
-  ExpectRefused(Send("application/json", "{}", "/post?other=1"),
-                "Unknown argument 'other' for 'Post'.");
-}
-
-// --- Order of failures ---
-
-TEST_F(QueryBinding, FirstFailureStopsTheRest) {
-  HostValue unknownKind{};
-  unknownKind.kind = 11;
-  HostCall call("/find?other=1");
-  call.Header("count", "").Argument("name", unknownKind);
-  // Headers bind before the query; host arguments are not looked at after a failure.
-  ExpectRefused(CallHandler(&call.For(*endpoint_)), "Expected value for argument 'count'.");
-}
-
-// --- Calling the function ---
-
-using Invocation = DispatchTest;
-
-TEST_F(Invocation, PrepareReceivesEveryArgumentInOrderAndTheContextWord) {
-  const EndpointRecord& endpoint = Declare(
-      "Call", "/call", {{"flag", K::Bool, L::Any, false}, {"maybe", K::Bool}, {"name", K::String}});
-  HostCall call("/call?name=n");
-  call.Context(0x1234);
-  ASSERT_FALSE(CallHandler(&call.For(endpoint)).failed);
-  ASSERT_EQ(script_.arguments.size(), 3u);
-  ExpectValue(script_.arguments[0], false);              // a required bool starts false
-  ExpectValue(script_.arguments[1], BindingProperty());  // an optional one starts empty
-  ExpectValue(script_.arguments[2], "n");
-  EXPECT_EQ(script_.context, HostHandle{0x1234});
-}
-
-TEST_F(Invocation, TokenIsReleasedOnceWhateverHappensAfterPrepare) {
-  const EndpointRecord& endpoint = Declare("Call", "/call", {});
-  int token = 0;
-  using Throw = InvokerScript::Throw;
-  struct Case {
-    const char* label;
-    void* token;
-    const char* prepareFailure;
-    const char* invokeFailure;
-    Throw throws;
-    int invoked;
-    const char* error;  // null: success
-    uint32_t status;
-  };
-  const Case cases[] = {
-      {"success", &token, "", "", Throw::Nothing, 1, nullptr, 0},
-      {"no token", nullptr, "", "", Throw::Nothing, 1, nullptr, 0},
-      {"prepare fails", &token, "bad input", "", Throw::Nothing, 0, "bad input", 0},
-      {"invoke fails", &token, "", "no luck", Throw::Nothing, 1, "no luck", 0},
-      {"prepare throws", &token, "", "", Throw::StandardInPrepare, 0,
-       "Internal error while calling 'Call': prepare exploded", 500},
-      {"invoke throws", &token, "", "", Throw::StandardInInvoke, 1,
-       "Internal error while calling 'Call': invoke exploded", 500},
-      {"invoke throws a non-exception", &token, "", "", Throw::OtherInInvoke, 1,
-       "Internal error while calling 'Call': unknown exception", 500},
-      {"release throws: the answer stands", &token, "", "", Throw::InRelease, 1, nullptr, 0},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.label);
-    ResetScript();
-    script_.token = test.token;
-    script_.prepareFailure = test.prepareFailure;
-    script_.invokeFailure = test.invokeFailure;
-    script_.throws = test.throws;
-    HostCall call("/call");
-    const Answer answer = CallHandler(&call.For(endpoint));
-    EXPECT_EQ(answer.failed, test.error != nullptr);
-    EXPECT_EQ(answer.error, test.error == nullptr ? "" : test.error);
-    EXPECT_EQ(answer.status, test.status);
-    EXPECT_EQ(script_.invoked, test.invoked);
-    // A token that Prepare handed out before throwing is lost with the exception.
-    const bool handedOut = test.token != nullptr && test.throws != Throw::StandardInPrepare;
-    EXPECT_EQ(script_.released, handedOut ? std::vector<void*>{test.token} : std::vector<void*>{});
-  }
-}
-
-TEST_F(Invocation, FailureKeepsTheStatusTheFunctionSet) {
-  const EndpointRecord& endpoint = Declare("Call", "/call", {});
-  script_.status = 503;
-  script_.invokeFailure = "Service unavailable";
-  HostCall call("/call");
-  const Answer answer = CallHandler(&call.For(endpoint));
-  EXPECT_EQ(answer.error, "Service unavailable");
-  EXPECT_EQ(answer.status, 503u);
-  EXPECT_TRUE(answer.body.IsEmpty());
-}
-
-TEST_F(Invocation, FunctionWithoutInvokerIsRefused) {
-  const EndpointRecord& endpoint =
-      DeclareEndpoint(registry_, dispatcher_, nullptr, "Unbound", "/unbound", HttpMethod::Get, {});
-  HostCall call("/unbound");
-  ExpectRefused(CallHandler(&call.For(endpoint)),
-                "Function 'Unbound' cannot be called: it has no invoker", 500);
-}
-
-TEST_F(Invocation, RequestRecordOnlyForTheRequestTypesAndDescribingTheRequest) {
-  EndpointRecord& endpoint = Declare("Call", "/call", {{"x", K::String}}, HttpMethod::Other);
-  endpoint.methodName = "PURGE";
-  const StaticTypeInfo* types[] = {nullptr, &StaticTypeInfoOf<int>(),
-                                   &StaticTypeInfoOf<HttpBaseTransport::Request>(),
-                                   &StaticTypeInfoOf<RemotingRequest>()};
-  for (const StaticTypeInfo* type : types) {
-    SCOPED_TRACE(type == nullptr ? "none" : type->text);
-    ResetScript();
-    script_.contextType = type;
-    HostCall call("/call?x=1", HttpMethod::Other);
-    call.MethodName("PURGE").Context(77).Header("Accept", "a").Header("Accept", "b");
-    call.Header("x-y", "z");
-    const int64_t before = Platform::SystemTimeTicks();
-    ASSERT_FALSE(CallHandler(&call.For(endpoint)).failed);
-    const int64_t after = Platform::SystemTimeTicks();
-    const bool wanted = type != nullptr && type != &StaticTypeInfoOf<int>();
-    ASSERT_EQ(script_.receivedRequest, wanted);
-    if (!wanted) {
-      continue;
-    }
-    const HttpBaseTransport::Request& record = *script_.request;
-    EXPECT_EQ(record.context, HostHandle{77});
-    EXPECT_EQ(record.registry, &registry_);
-    EXPECT_EQ(record.method, HttpMethod::Other);
-    EXPECT_EQ(record.methodName, "PURGE");
-    EXPECT_EQ(record.path, "/call?x=1");
-    EXPECT_EQ(record.headers, (HttpHeaderMap{{"Accept", "b"}, {"x-y", "z"}}));
-    EXPECT_GE(record.arrivalTime, before);
-    EXPECT_LE(record.arrivalTime, after);
-  }
-}
-
-// --- Writing the response ---
-
-using ResponseWriting = DispatchTest;
-
-TEST_F(ResponseWriting, EnumResultsAreNamedThroughTheFunctionsRegistry) {
-  using RequestHandlerTest::Status;
-  registry_.RegisterType<Status>("Status").AddEnumerator("ERROR", 3);
-  const EndpointRecord& endpoint = Declare("Call", "/call", {});
-  script_.result.SetEnum(3, StaticTypeInfoOf<Status>());
-  HostCall call("/call");
-  const Answer answer = CallHandler(&call.For(endpoint));
-  ASSERT_FALSE(answer.failed) << answer.error;
-  ExpectValue(answer.body, "ERROR");
-}
-
-TEST_F(ResponseWriting, WhatTheResponseHeldIsReleasedFirst) {
-  const EndpointRecord& endpoint = Declare("Call", "/call", {});
-  HostResponse response{};
-  HostCall refused("/elsewhere");
-  HandleEndpointRequest(&response, &refused.For(endpoint));  // an owned error text
-  script_.result = "second";
-  HostCall accepted("/call");
-  HandleEndpointRequest(&response, &accepted.For(endpoint));  // the sanitizer sees any leak
-  const Answer answer = ReadAnswer(response);
-  response.release(&response);
-  EXPECT_FALSE(answer.failed) << answer.error;
-  ExpectValue(answer.body, "second");
-}
-
-TEST_F(ResponseWriting, LiteralRouteAllocatesNothingForRouting) {
-  const EndpointRecord& endpoint = Declare("WhereAmI", "/kor-geoinfo/v1/whereami", {});
-  HostCall call("/kor-geoinfo/v1/whereami");
-  const HostRequest& request = call.For(endpoint);
-  HostResponse response{};
-  tAllocations = 0;
-  tCountAllocations = true;
-  HandleEndpointRequest(&response, &request);
-  tCountAllocations = false;
-  response.release(&response);
-  EXPECT_EQ(script_.invoked, 1);
-  // No pattern, no match record, no copy of the path: a literal route costs nothing but what
-  // the function and the response need, and here they need nothing.
-  EXPECT_EQ(tAllocations, 0u);
-}
-
-TEST_F(ResponseWriting, ExhaustedMemoryIsAnsweredNotThrown) {
-  const EndpointRecord& endpoint = Declare("Item", "/items/{id}", {{"id", K::String}});
-  HostCall call("/items/7");
-  const HostRequest& request = call.For(endpoint);
-  const std::pair<FailAllocations, const char*> cases[] = {
-      {FailAllocations::Next, "Internal error: std::bad_alloc"},
-      {FailAllocations::All, "Out of memory."},  // not even the message could be built
-  };
-  for (const auto& [failing, error] : cases) {
-    SCOPED_TRACE(error);
-    HostResponse response{};
-    tFailAllocations = failing;
-    HandleEndpointRequest(&response, &request);
-    tFailAllocations = FailAllocations::None;
-    const Answer answer = ReadAnswer(response);
-    response.release(&response);
-    ExpectRefused(answer, error, 500);
-    EXPECT_EQ(answer.responseText, "");
-  }
-}
-
-// --- Malformed host input ---
-
-using MalformedRequest = DispatchTest;
-
-TEST_F(MalformedRequest, AnsweredWithAnErrorWithoutReadingIt) {
-  const EndpointRecord& endpoint = Declare("Call", "/call", {{"name", K::String}});
-  const HostValue text = HostString("x");
-  const HostEndpointUserData noEndpoint{nullptr, nullptr};
-  struct Case {
-    const char* label;
-    std::function<void(HostRequest&)> spoil;
-    const char* error;
-  };
-  const Case cases[] = {
-      {"no path", [](HostRequest& r) { r.path = nullptr; },
-       "Invalid request: the request has no path"},
-      {"no user data", [](HostRequest& r) { r.userData = nullptr; },
-       "Invalid request: the request names no endpoint"},
-      {"no endpoint", [&](HostRequest& r) { r.userData = &noEndpoint; },
-       "Invalid request: the request names no endpoint"},
-      {"headers missing", [](HostRequest& r) { r.headers = nullptr; },
-       "Invalid request: the headers are missing for a count of 2"},
-      {"header without name",
-       [](HostRequest& r) { const_cast<HostHeader*>(r.headers)[1].name = nullptr; },
-       "Invalid request: header 1 has no name"},
-      {"header without value",
-       [](HostRequest& r) { const_cast<HostHeader*>(r.headers)[0].value = nullptr; },
-       "Invalid request: header 0 has no value"},
-      {"arguments missing", [](HostRequest& r) { r.arguments = nullptr; },
-       "Invalid request: the arguments are missing for a count of 1"},
-      {"body missing", [](HostRequest& r) { r.body = nullptr; },
-       "Invalid request: the body bytes are missing for a count of 2"},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.label);
-    ResetScript();
-    HostCall call("/call");
-    call.Header("a", "1").Header("b", "2").Argument("name", text).Body("application/json", "{}");
-    HostRequest request = call.For(endpoint);
-    test.spoil(request);
-    ExpectRefused(CallHandler(&request), test.error, 400);
-  }
-}
-
-TEST_F(MalformedRequest, NullRecords) {
-  ExpectRefused(CallHandler(nullptr), "Invalid request: the request record is missing", 400);
-  HandleEndpointRequest(nullptr, nullptr);  // nowhere to answer: returns
-
-  const EndpointRecord& endpoint = Declare("Call", "/call", {});
-  HostCall call("/call");
-  HostRequest request = call.For(endpoint);
-  for (const char* path : {"/call", static_cast<const char*>(nullptr)}) {
-    request.path = path;
-    HostResponse response{};
-    DispatchRequest(response, request, {});  // no patterns at all
-    const Answer answer = ReadAnswer(response);
-    response.release(&response);
-    if (path != nullptr) {
-      ExpectRefused(answer, "Invalid function", 404);
-    } else {
-      ExpectRefused(answer, "Invalid request: the request has no path", 400);
-    }
-  }
-}
-
-// --- Binding directly, with content types ---
-
-using ArgumentDecoding = DispatchTest;
 
 // Argument texts with a content type: the handler passes none, other callers of the binding
 // layer may.
-TEST_F(ArgumentDecoding, ContentTypeChoosesTheCodec) {
+TEST_F(RequestHandler, ContentTypeOfAnArgumentChoosesTheCodec) {
   using namespace std::string_view_literals;
-  const EndpointRecord& endpoint = Declare("Decode", "/decode", {{"value", K::Object}});
+  const BindingArgumentDescriptor& argument = *find_->function->FindArgument("any");
   BindingProperty blob;
   blob.SetBlob(BindingBlob{'a', 0, 'b'});
   const struct {
@@ -853,12 +679,221 @@ TEST_F(ArgumentDecoding, ContentTypeChoosesTheCodec) {
     SCOPED_TRACE(test.contentType);
     HttpCallState state;
     BindingProperty value;
-    DeserializeArgumentValue(state, value, *endpoint.function, endpoint.function->arguments[0],
-                             test.text, test.contentType, test.sniff);
+    DeserializeArgumentValue(state, value, *find_->function, argument, test.text, test.contentType,
+                             test.sniff);
     ASSERT_FALSE(state.Failed()) << state.result.ErrorText();
     ExpectValue(value, test.expected);
   }
 }
 
+// --- Calling the function ---
+
+TEST_F(RequestHandler, PrepareReceivesEveryArgumentInOrderAndTheContextWord) {
+  ASSERT_FALSE(Call(*call_, {.path = "/call?name=n", .context = 0x1234}).failed);
+  ASSERT_EQ(script_.arguments.size(), 3u);
+  ExpectValue(script_.arguments[0], false);              // a required bool starts false
+  ExpectValue(script_.arguments[1], BindingProperty());  // an optional one starts empty
+  ExpectValue(script_.arguments[2], "n");
+  EXPECT_EQ(script_.context, HostHandle{0x1234});
+}
+
+TEST_F(RequestHandler, TokenIsReleasedOnceWhateverHappensAfterPrepare) {
+  int token = 0;
+  using Throw = InvokerScript::Throw;
+  const struct {
+    const char* label;
+    void* token;
+    const char* prepareFailure;
+    const char* invokeFailure;
+    Throw throws;
+    int invoked;
+    const char* error;  // null: success
+    uint32_t status;
+  } cases[] = {
+      {"success", &token, "", "", Throw::Nothing, 1, nullptr, 503},
+      {"no token", nullptr, "", "", Throw::Nothing, 1, nullptr, 503},
+      {"prepare fails", &token, "bad input", "", Throw::Nothing, 0, "bad input", 0},
+      // A failure keeps the status the function set.
+      {"invoke fails", &token, "", "no luck", Throw::Nothing, 1, "no luck", 503},
+      {"prepare throws", &token, "", "", Throw::StandardInPrepare, 0,
+       "Internal error while calling 'Call': prepare exploded", 500},
+      {"invoke throws", &token, "", "", Throw::StandardInInvoke, 1,
+       "Internal error while calling 'Call': invoke exploded", 500},
+      {"invoke throws a non-exception", &token, "", "", Throw::OtherInInvoke, 1,
+       "Internal error while calling 'Call': unknown exception", 500},
+      {"release throws: the answer stands", &token, "", "", Throw::InRelease, 1, nullptr, 503},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    script_ = InvokerScript{};
+    script_.result = "done";
+    script_.status = 503;
+    script_.token = test.token;
+    script_.prepareFailure = test.prepareFailure;
+    script_.invokeFailure = test.invokeFailure;
+    script_.throws = test.throws;
+    const Answer answer = Call(*call_, {.path = "/call"});
+    EXPECT_EQ(answer.failed, test.error != nullptr);
+    EXPECT_EQ(answer.error, test.error == nullptr ? "" : test.error);
+    EXPECT_EQ(answer.status, test.status);
+    ExpectValue(answer.body, test.error == nullptr ? BindingProperty("done") : BindingProperty());
+    EXPECT_EQ(script_.invoked, test.invoked);
+    // A token that Prepare handed out before throwing is lost with the exception.
+    const bool handedOut = test.token != nullptr && test.throws != Throw::StandardInPrepare;
+    EXPECT_EQ(script_.released, handedOut ? std::vector<void*>{test.token} : std::vector<void*>{});
+  }
+}
+
+TEST_F(RequestHandler, FunctionWithoutInvokerIsRefused) {
+  EndpointRecord& endpoint = Declare("Unbound", "/unbound", {});
+  endpoint.invoker = nullptr;
+  ExpectRefused(Call(endpoint, {.path = "/unbound"}),
+                "Function 'Unbound' cannot be called: it has no invoker", 500);
+}
+
+TEST_F(RequestHandler, RequestRecordOnlyForTheRequestTypesAndDescribingTheRequest) {
+  EndpointRecord& endpoint = Declare("Other", "/other", {{"x", K::String}}, HttpMethod::Other);
+  endpoint.methodName = "PURGE";
+  const StaticTypeInfo* types[] = {nullptr, &StaticTypeInfoOf<int>(),
+                                   &StaticTypeInfoOf<HttpBaseTransport::Request>(),
+                                   &StaticTypeInfoOf<RemotingRequest>()};
+  for (const StaticTypeInfo* type : types) {
+    SCOPED_TRACE(type == nullptr ? "none" : type->text);
+    script_ = InvokerScript{};
+    script_.contextType = type;
+    const int64_t before = Platform::SystemTimeTicks();
+    ASSERT_FALSE(Call(endpoint, {.path = "/other?x=1",
+                                 .method = HttpMethod::Other,
+                                 .headers = {{"Accept", "a"}, {"Accept", "b"}, {"x-y", "z"}},
+                                 .context = 77,
+                                 .methodName = "PURGE"})
+                     .failed);
+    const int64_t after = Platform::SystemTimeTicks();
+    const bool wanted = type != nullptr && type != &StaticTypeInfoOf<int>();
+    ASSERT_EQ(script_.request.has_value(), wanted);
+    if (!wanted) {
+      continue;
+    }
+    const HttpBaseTransport::Request& record = *script_.request;
+    EXPECT_EQ(record.context, HostHandle{77});
+    EXPECT_EQ(record.registry, &registry_);
+    EXPECT_EQ(record.method, HttpMethod::Other);
+    EXPECT_EQ(record.methodName, "PURGE");
+    EXPECT_EQ(record.path, "/other?x=1");
+    EXPECT_EQ(record.headers, (HttpHeaderMap{{"Accept", "b"}, {"x-y", "z"}}));
+    EXPECT_GE(record.arrivalTime, before);
+    EXPECT_LE(record.arrivalTime, after);
+  }
+}
+
+// --- Writing the response ---
+
+TEST_F(RequestHandler, WhatTheResponseHeldIsReleasedFirst) {
+  HostResponse response{};
+  HostCall refused{.path = "/elsewhere"};
+  const HostRequest first = refused.For(*call_);
+  HandleEndpointRequest(&response, &first);  // an owned error text
+  script_.result = "second";
+  HostCall accepted{.path = "/call"};
+  const HostRequest second = accepted.For(*call_);
+  HandleEndpointRequest(&response, &second);  // the sanitizer sees any leak
+  const Answer answer = Release(response);
+  EXPECT_FALSE(answer.failed) << answer.error;
+  ExpectValue(answer.body, "second");
+}
+
+TEST_F(RequestHandler, LiteralRouteAllocatesNothingForRouting) {
+  const EndpointRecord& endpoint = Declare("WhereAmI", "/kor-geoinfo/v1/whereami", {});
+  HostCall call{.path = "/kor-geoinfo/v1/whereami"};
+  const HostRequest request = call.For(endpoint);
+  HostResponse response{};
+  tAllocations = 0;
+  tCountAllocations = true;
+  HandleEndpointRequest(&response, &request);
+  tCountAllocations = false;
+  Release(response);
+  EXPECT_EQ(script_.invoked, 1);
+  // No pattern, no match record, no copy of the path: a literal route costs nothing but what
+  // the function and the response need, and here they need nothing.
+  EXPECT_EQ(tAllocations, 0u);
+}
+
+TEST_F(RequestHandler, ExhaustedMemoryIsAnsweredNotThrown) {
+  HostCall call{.path = "/items/7"};
+  const HostRequest request = call.For(*item_);
+  const std::pair<FailAllocations, const char*> cases[] = {
+      {FailAllocations::Next, "Internal error: std::bad_alloc"},
+      {FailAllocations::All, "Out of memory."},  // not even the message could be built
+  };
+  for (const auto& [failing, error] : cases) {
+    SCOPED_TRACE(error);
+    HostResponse response{};
+    tFailAllocations = failing;
+    HandleEndpointRequest(&response, &request);
+    tFailAllocations = FailAllocations::None;
+    const Answer answer = Release(response);
+    ExpectRefused(answer, error, 500);
+    EXPECT_EQ(answer.responseText, "");
+  }
+}
+
+// --- Malformed host input ---
+
+TEST_F(RequestHandler, MalformedRequestIsAnsweredWithAnErrorWithoutReadingIt) {
+  const HostEndpointUserData noEndpoint{nullptr, nullptr};
+  const struct {
+    const char* label;
+    std::function<void(HostRequest&)> spoil;
+    const char* error;
+  } cases[] = {
+      {"no path", [](HostRequest& r) { r.path = nullptr; },
+       "Invalid request: the request has no path"},
+      {"no user data", [](HostRequest& r) { r.userData = nullptr; },
+       "Invalid request: the request names no endpoint"},
+      {"no endpoint", [&](HostRequest& r) { r.userData = &noEndpoint; },
+       "Invalid request: the request names no endpoint"},
+      {"headers missing", [](HostRequest& r) { r.headers = nullptr; },
+       "Invalid request: the headers are missing for a count of 2"},
+      {"header without name",
+       [](HostRequest& r) { const_cast<HostHeader*>(r.headers)[1].name = nullptr; },
+       "Invalid request: header 1 has no name"},
+      {"header without value",
+       [](HostRequest& r) { const_cast<HostHeader*>(r.headers)[0].value = nullptr; },
+       "Invalid request: header 0 has no value"},
+      {"arguments missing", [](HostRequest& r) { r.arguments = nullptr; },
+       "Invalid request: the arguments are missing for a count of 1"},
+      {"body missing", [](HostRequest& r) { r.body = nullptr; },
+       "Invalid request: the body bytes are missing for a count of 2"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    script_ = InvokerScript{};
+    HostCall call{.path = "/call",
+                  .headers = {{"a", "1"}, {"b", "2"}},
+                  .arguments = {{"name", HostString("x")}},
+                  .contentType = "application/json",
+                  .body = "{}"};
+    HostRequest request = call.For(*call_);
+    test.spoil(request);
+    ExpectRefused(CallHandler(&request), test.error, 400);
+  }
+
+  ExpectRefused(CallHandler(nullptr), "Invalid request: the request record is missing", 400);
+  HandleEndpointRequest(nullptr, nullptr);  // nowhere to answer: returns
+
+  HostCall call{.path = "/call"};
+  HostRequest request = call.For(*call_);
+  for (const char* path : {"/call", static_cast<const char*>(nullptr)}) {
+    request.path = path;
+    HostResponse response{};
+    DispatchRequest(response, request, {});  // no patterns at all
+    if (path != nullptr) {
+      ExpectRefused(Release(response), "Invalid function", 404);
+    } else {
+      ExpectRefused(Release(response), "Invalid request: the request has no path", 400);
+    }
+  }
+}
+
 }  // namespace
-}  // namespace Vexa::Testing
+}  // namespace Vexa
