@@ -105,16 +105,20 @@ HostEnumeratorRecord EnumeratorRecord(const std::string& name, const BindingEnum
 
 }  // namespace
 
-const char* const* BindingApiDescription::Arrays::KeepTags(const std::vector<std::string>& texts) {
-  if (texts.empty()) {
-    return nullptr;
-  }
+std::vector<const char*> HostTextArray(const std::vector<std::string>& texts) {
   std::vector<const char*> pointers;
   pointers.reserve(texts.size());
   for (const std::string& text : texts) {
     pointers.push_back(HostText(text));
   }
-  tags.push_back(std::move(pointers));
+  return pointers;
+}
+
+const char* const* BindingApiDescription::Arrays::KeepTags(const std::vector<std::string>& texts) {
+  if (texts.empty()) {
+    return nullptr;
+  }
+  tags.push_back(HostTextArray(texts));
   return tags.back().data();
 }
 

@@ -38,6 +38,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/registry.h"
 #include "vexa/host_contract.h"
@@ -52,6 +53,10 @@ inline constexpr char kHostEmptyText[] = "";
 [[nodiscard]] inline const char* HostText(const std::string& text) noexcept {
   return text.empty() ? kHostEmptyText : text.c_str();
 }
+
+// The texts of `texts` as an array of pointers for a record's text list (HostText of each,
+// borrowed from `texts`), for a holder to keep; empty for no texts.
+[[nodiscard]] std::vector<const char*> HostTextArray(const std::vector<std::string>& texts);
 
 class BindingApiDescription {
  public:

@@ -93,12 +93,7 @@ const char* const* EndpointTable::Arrays::KeepTexts(const std::vector<std::strin
   if (list.empty()) {
     return nullptr;
   }
-  std::vector<const char*> pointers;
-  pointers.reserve(list.size());
-  for (const std::string& text : list) {
-    pointers.push_back(HostText(text));
-  }
-  texts.push_back(std::move(pointers));
+  texts.push_back(HostTextArray(list));
   return texts.back().data();
 }
 
