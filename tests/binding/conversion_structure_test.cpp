@@ -155,18 +155,16 @@ class StructureConversionTest : public ::testing::Test {
   }
 
   static Sample FilledSample() {
-    Sample sample;
-    sample.flag = true;
-    sample.small = -8;
-    sample.big = UINT64_MAX;
-    sample.ratio = 0.25;
-    sample.name = "Berlin";
-    sample.bytes = {0, 255};
-    sample.level = Level::High;
-    sample.origin = {3, -4};
-    sample.path = {{1, 2}, {3, 4}};
-    sample.counts = {{"a", 1}, {"b", -2}};
-    return sample;
+    return {.flag = true,
+            .small = -8,
+            .big = UINT64_MAX,
+            .ratio = 0.25,
+            .name = "Berlin",
+            .bytes = {0, 255},
+            .level = Level::High,
+            .origin = {3, -4},
+            .path = {{1, 2}, {3, 4}},
+            .counts = {{"a", 1}, {"b", -2}}};
   }
 
   BindingRegistry registry_;
@@ -182,6 +180,14 @@ TEST_F(StructureConversionTest, MissingMembersKeepTheirContentAndExtraMembersAre
   EXPECT_EQ(converted.native.first, 7);
   EXPECT_EQ(converted.native.second, 2);
   EXPECT_EQ(converted.native.third, 7) << "an empty member counts as missing";
+
+  // A refused field leaves earlier fields written and later ones untouched.
+  const auto refused =
+      ConvertInto(Triple{}, Structure({{"first", 1}, {"second", "bad"}, {"third", 3}}), registry_);
+  EXPECT_EQ(refused.error, "Value bad for 'second' of type int32 is in an incorrect format");
+  EXPECT_EQ(refused.native.first, 1);
+  EXPECT_EQ(refused.native.second, 0);
+  EXPECT_EQ(refused.native.third, 7);
 }
 
 TEST_F(StructureConversionTest, RecordRefusalsNameTheRecordAndTheField) {
@@ -214,23 +220,6 @@ TEST_F(StructureConversionTest, RecordRefusalsNameTheRecordAndTheField) {
   EXPECT_EQ(ConvertInto(NeverRegistered{}, Structure({{"x", 1}}), registry_, "request").error,
             "Couldn't assign value to 'request' because the input is an unregistered structure "
             "or not a structure at all.");
-}
-
-TEST_F(StructureConversionTest, ARefusedFieldLeavesEarlierFieldsWrittenAndLaterOnesUntouched) {
-  const auto converted =
-      ConvertInto(Triple{}, Structure({{"first", 1}, {"second", "bad"}, {"third", 3}}), registry_);
-  EXPECT_EQ(converted.error, "Value bad for 'second' of type int32 is in an incorrect format");
-  EXPECT_EQ(converted.native.first, 1);
-  EXPECT_EQ(converted.native.second, 0);
-  EXPECT_EQ(converted.native.third, 7);
-}
-
-TEST_F(StructureConversionTest, AFailedResultLeavesARecordAlone) {
-  BindingResult result = BindingResult::Failed("earlier");
-  Triple triple;
-  ToNative(result, triple, Structure({{"first", 1}}), "t", registry_);
-  EXPECT_EQ(triple.first, 7);
-  EXPECT_EQ(result.ErrorText(), "earlier");
 }
 
 // --- Vectors and maps, value to native ---
@@ -313,8 +302,7 @@ TEST_F(StructureConversionTest, MapMembersConvertUnderTheirKeys) {
 // --- Optional fields ---
 
 TEST_F(StructureConversionTest, OptionalFieldsHoldAValueOnlyWhenOneArrives) {
-  WithOptional previous;
-  previous.limit = 4;
+  const WithOptional previous{.limit = 4, .corner = {}, .omitted = {}};
   const auto kept =
       ConvertInto(previous, Structure({{"corner", Structure({{"x", 1}})}}), registry_);
   EXPECT_EQ(kept.native.limit, 4) << "a missing member keeps the field";
@@ -331,10 +319,7 @@ TEST_F(StructureConversionTest, EmptyOptionalsBecomeEmptyMembersUnlessOmitted) {
   const BindingResult empty = ValueOf(WithOptional{}, registry_);
   EXPECT_EQ(empty.value, Structure({{"limit", Empty()}, {"corner", Empty()}}));
 
-  WithOptional filled;
-  filled.limit = 0;
-  filled.corner = Point{1, 2};
-  filled.omitted = "here";
+  const WithOptional filled{.limit = 0, .corner = Point{1, 2}, .omitted = "here"};
   EXPECT_EQ(
       ValueOf(filled, registry_).value,
       Structure({{"limit", 0}, {"corner", Structure({{"x", 1}, {"y", 2}})}, {"omitted", "here"}}));
@@ -342,11 +327,10 @@ TEST_F(StructureConversionTest, EmptyOptionalsBecomeEmptyMembersUnlessOmitted) {
 
 // --- Native to value ---
 
-TEST_F(StructureConversionTest, ARecordBecomesAStructureOfItsFields) {
-  const BindingResult value = ValueOf(FilledSample(), registry_);
+TEST_F(StructureConversionTest, ARecordBecomesAStructureOfItsFieldsAndRoundTrips) {
+  const Sample original = FilledSample();
+  const BindingResult value = ValueOf(original, registry_);
   ASSERT_TRUE(value.ok) << value.ErrorText();
-  BindingProperty level;
-  level.SetEnum(2, StaticTypeInfoOf<Level>());
   const BindingProperty expected = Structure({
       {"flag", true},
       {"small", int64_t{-8}},
@@ -354,12 +338,15 @@ TEST_F(StructureConversionTest, ARecordBecomesAStructureOfItsFields) {
       {"ratio", 0.25},
       {"name", "Berlin"},
       {"bytes", Blob({0, 255})},
-      {"level", level},
+      {"level", Testing::Enumerator(2, StaticTypeInfoOf<Level>())},
       {"origin", Structure({{"x", 3}, {"y", -4}})},
       {"path", Collection({Structure({{"x", 1}, {"y", 2}}), Structure({{"x", 3}, {"y", 4}})})},
       {"counts", Structure({{"a", 1}, {"b", -2}})},
   });
   EXPECT_EQ(value.value, expected);
+  const auto back = ConvertInto(Sample{}, value.value, registry_);
+  EXPECT_TRUE(back.ok) << back.error;
+  EXPECT_EQ(back.native, original);
 }
 
 TEST_F(StructureConversionTest, OmitWhenEmptyLeavesOutZeroAndEmptyFieldsOfEveryKind) {
@@ -388,22 +375,19 @@ TEST_F(StructureConversionTest, OmitWhenEmptyLeavesOutZeroAndEmptyFieldsOfEveryK
   EXPECT_EQ(value.value.Member("plain"), BindingProperty(5));
 }
 
-TEST_F(StructureConversionTest, RecordsRoundTrip) {
-  const Sample original = FilledSample();
-  const BindingResult value = ValueOf(original, registry_);
-  const auto back = ConvertInto(Sample{}, value.value, registry_);
-  EXPECT_TRUE(back.ok) << back.error;
-  EXPECT_EQ(back.native, original);
-}
-
-TEST_F(StructureConversionTest, UnregisteredRecordsCannotBecomeValues) {
+TEST_F(StructureConversionTest, UnregisteredRecordsCannotBecomeValuesAndFailuresStay) {
   EXPECT_EQ(ValueOf(NeverRegistered{}, registry_).ErrorText(),
             "Couldn't convert native value because it's an unregistered structure.");
   // Inside a container the failure of the element fails the whole result.
   EXPECT_EQ(ValueOf(std::vector<NeverRegistered>(2), registry_).ErrorText(),
             "Couldn't convert native value because it's an unregistered structure.");
+  // A failed result is left alone in both directions.
   BindingResult failed = BindingResult::Failed("earlier");
   ToValue(failed, Point{}, registry_);
+  EXPECT_EQ(failed.ErrorText(), "earlier");
+  Triple triple;
+  ToNative(failed, triple, Structure({{"first", 1}}), "t", registry_);
+  EXPECT_EQ(triple.first, 7);
   EXPECT_EQ(failed.ErrorText(), "earlier");
 }
 
@@ -468,7 +452,7 @@ TEST_F(StructureConversionTest, RecursiveRecordsAreBoundedInBothDirections) {
             "Couldn't convert native value because it is nested deeper than 512 levels.");
 }
 
-TEST_F(StructureConversionTest, AVectorThatCannotHoldTheInputIsRefused) {
+TEST_F(StructureConversionTest, VectorsAndCollectionsBeyondWhatTheOtherHoldsAreRefused) {
   const std::size_t tooMany = std::vector<Giant>().max_size() + 1;
   BindingProperty input;
   input.MakeCollection();
@@ -482,9 +466,8 @@ TEST_F(StructureConversionTest, AVectorThatCannotHoldTheInputIsRefused) {
   EXPECT_EQ(result.ErrorText(), "Couldn't assign value to 'giants' of type vector because its " +
                                     std::to_string(tooMany) + " elements do not fit.");
   EXPECT_TRUE(giants.empty());
-}
 
-TEST_F(StructureConversionTest, ANativeVectorLongerThanACollectionIsRefused) {
+  // Nor can a collection hold a native vector beyond its element limit.
   const std::vector<bool> bits(kMaxBindingElements + 1);
   EXPECT_EQ(ValueOf(bits, registry_).ErrorText(),
             "Couldn't convert native value because its 268435456 elements are more than a "

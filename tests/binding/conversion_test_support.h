@@ -40,6 +40,12 @@ inline BindingProperty Blob(std::initializer_list<uint8_t> bytes) {
   return value;
 }
 
+inline BindingProperty Enumerator(int32_t number, const StaticTypeInfo& type) {
+  BindingProperty value;
+  value.SetEnum(number, type);
+  return value;
+}
+
 inline BindingProperty Empty() {
   return BindingProperty();
 }

@@ -9,6 +9,7 @@
 
 #include "binding/registry.h"
 #include "binding/static_type.h"
+#include "conversion_test_support.h"
 
 namespace Vexa {
 namespace {
@@ -114,35 +115,26 @@ TEST(HostValueRelease, FreesOnlyKeysThatTheMemberOwns) {
   EXPECT_TRUE(IsAllZero(value));
 }
 
-TEST(HostValueRelease, LeavesBorrowedPayloadsAloneAndZeroesTheRecord) {
+TEST(HostValueRelease, LeavesBorrowedPayloadsAndNullArraysAloneAndZeroesTheRecord) {
   char text[] = "host text";
-  HostValue value = BorrowedString(text, 9);
-  ReleaseHostValue(value);
-  EXPECT_TRUE(IsAllZero(value));
+  for (HostValue value :
+       {BorrowedString(text, 9), WithPointerAndCount(HOST_VALUE_COLLECTION, nullptr, 5),
+        WithPointerAndCount(HOST_VALUE_STRUCTURE, nullptr, 5)}) {
+    ReleaseHostValue(value);
+    EXPECT_TRUE(IsAllZero(value));
+  }
   EXPECT_STREQ(text, "host text");
 }
 
-TEST(HostValueRelease, SkipsNullArraysWhateverTheirCount) {
-  HostValue collection = WithPointerAndCount(HOST_VALUE_COLLECTION, nullptr, 5);
-  HostValue structure = WithPointerAndCount(HOST_VALUE_STRUCTURE, nullptr, 5);
-  ReleaseHostValue(collection);
-  ReleaseHostValue(structure);
-  EXPECT_TRUE(IsAllZero(collection));
-  EXPECT_TRUE(IsAllZero(structure));
-}
-
-TEST(HostValueSetters, EachReleasesWhatTheRecordHeld) {
+TEST(HostValueSetters, EachReleasesWhatTheRecordHeldAndStringsAreOwnedCopiesUpToTheirNul) {
   OwnedHostValue owned;
   ASSERT_TRUE(SetHostString(owned.value, "first"));
   ASSERT_TRUE(SetHostBlob(owned.value, reinterpret_cast<const uint8_t*>("xyz"), 3));
   SetHostUnsigned(owned.value, 0xFFFFFFFFFFFFFFFFull);
   EXPECT_EQ(KindOf(owned.value), HostValueKind{HOST_VALUE_UNSIGNED});
   EXPECT_EQ(SignedOf(owned.value), -1);
-}
 
-TEST(HostValueSetters, StringIsAnOwnedCopyUpToItsNul) {
   const std::string source("ab\0cd", 5);
-  OwnedHostValue owned;
   ASSERT_TRUE(SetHostString(owned.value, source));
   const char* text = owned.value.payload.string.text;
   const uint32_t length = owned.value.payload.string.length;
@@ -188,9 +180,7 @@ TEST(HostValueKindNames, NameEveryKindAndNothingElse) {
 // --- To host ---
 
 TEST(ToHostValue, StructureMembersComeInKeyOrderWithOwnedKeys) {
-  BindingProperty property;
-  property.Member("b") = 2;
-  property.Member("a") = 1;
+  const BindingProperty property = Testing::Structure({{"b", 2}, {"a", 1}});
   OwnedHostValue owned;
   ASSERT_TRUE(ToHostValue(property, owned.value));
 
@@ -210,12 +200,9 @@ TEST(ToHostValue, EnumIsItsEnumeratorNameOnlyWhenTheRegistryHasOne) {
       .AddEnumerator("SUCCEEDED", 1)
       .AddEnumerator("ERROR", 3);
   const StaticTypeInfo& status = StaticTypeInfoOf<HostValueTestStatus>();
-  BindingProperty known;
-  known.SetEnum(3, status);
-  BindingProperty unknown;
-  unknown.SetEnum(-2, status);
-  BindingProperty unregistered;
-  unregistered.SetEnum(1, StaticTypeInfoOf<BindingProperty>());
+  const BindingProperty known = Testing::Enumerator(3, status);
+  const BindingProperty unknown = Testing::Enumerator(-2, status);
+  const BindingProperty unregistered = Testing::Enumerator(1, StaticTypeInfoOf<BindingProperty>());
 
   OwnedHostValue named;
   ASSERT_TRUE(ToHostValue(known, named.value, &registry));
@@ -234,16 +221,13 @@ TEST(ToHostValue, EnumIsItsEnumeratorNameOnlyWhenTheRegistryHasOne) {
   }
 }
 
-TEST(ToHostValue, ReplacesWhatTheTargetHeld) {
+TEST(ToHostValue, ReplacesWhatTheTargetHeldAndRefusesNestingDeeperThanTheLimit) {
   OwnedHostValue owned;
   ASSERT_TRUE(SetHostString(owned.value, "old"));
   ASSERT_TRUE(ToHostValue(BindingProperty(true), owned.value));
   EXPECT_EQ(KindOf(owned.value), HostValueKind{HOST_VALUE_BOOL});
   EXPECT_EQ(SignedOf(owned.value), 1);  // the byte, and zeros after it
-}
 
-TEST(ToHostValue, RefusesNestingDeeperThanTheLimitAndLeavesTheTargetEmpty) {
-  OwnedHostValue owned;
   ASSERT_TRUE(ToHostValue(NestedProperty(kMaxBindingDepth), owned.value));
   EXPECT_EQ(KindOf(owned.value), HostValueKind{HOST_VALUE_COLLECTION});
 
@@ -281,18 +265,13 @@ TEST(FromHostValue, ReadsScalarKinds) {
   }
 }
 
-TEST(FromHostValue, ReadsStringsUpToTheirNulWhateverTheLengthWord) {
+TEST(FromHostValue, ReadsStringsUpToTheirNulWhateverTheLengthWordAndANullTextAsEmpty) {
+  OwnedHostResult owned;
+  BindingProperty target;
   for (const uint32_t length : {0u, 1u, 3u, 1000u}) {
-    OwnedHostResult owned;
-    BindingProperty target;
     ASSERT_TRUE(FromHostValue(owned.result, target, BorrowedString("abc", length), "text"));
     EXPECT_EQ(target.GetString(), "abc") << "length word " << length;
   }
-}
-
-TEST(FromHostValue, ReadsANullTextAsTheEmptyString) {
-  OwnedHostResult owned;
-  BindingProperty target;
   ASSERT_TRUE(FromHostValue(owned.result, target, BorrowedString(nullptr, 4), "text"));
   EXPECT_EQ(target.Kind(), BindingPropertyKind::String);
   EXPECT_EQ(target.Size(), 0u);
@@ -366,21 +345,15 @@ TEST(FromHostValue, LaterDuplicateKeysOverwriteEarlierOnesAndANullKeyIsEmpty) {
 }
 
 TEST(FromHostValue, ReplacesAContainerTheTargetAlreadyHeld) {
-  HostValue* elements = AllocateHostValues(1);
-  ASSERT_NE(elements, nullptr);
-  SetHostSigned(elements[0], 9);
   OwnedHostValue input;
-  AdoptHostCollection(input.value, elements, 1);
+  BuildNestedHostCollections(input.value, 1);
   OwnedHostResult owned;
-  BindingProperty target;
-  target.ElementAt(2) = 5;
-
+  BindingProperty target = Testing::Collection({Testing::Empty(), Testing::Empty(), 5});
   ASSERT_TRUE(FromHostValue(owned.result, target, input.value, "list"));
-  EXPECT_EQ(target.Size(), 1u);
-  EXPECT_EQ(target.ElementAt(0), BindingProperty(9));
+  EXPECT_EQ(target, Testing::Collection({7}));
 }
 
-TEST(FromHostValue, RefusesNestingDeeperThanTheLimit) {
+TEST(FromHostValue, RefusesNestingAndCountsBeyondTheLimits) {
   OwnedHostValue deepest;
   BuildNestedHostCollections(deepest.value, kMaxBindingDepth);
   OwnedHostResult owned;
@@ -394,14 +367,11 @@ TEST(FromHostValue, RefusesNestingDeeperThanTheLimit) {
   EXPECT_EQ(owned.Error(),
             "Couldn't assign value to 'deep' because the input is nested deeper than 512 "
             "levels.");
-}
 
-TEST(FromHostValue, RefusesACollectionCountAboveTheElementLimitBeforeReadingIt) {
+  // A count above the element limit is refused before anything is read.
   HostValue oneElement{};  // the count claims far more than is there: must not be read
   const HostValue input = WithPointerAndCount(HOST_VALUE_COLLECTION, &oneElement,
                                               static_cast<uint32_t>(kMaxBindingElements) + 1);
-  OwnedHostResult owned;
-  BindingProperty target;
   EXPECT_FALSE(FromHostValue(owned.result, target, input, "many"));
   EXPECT_EQ(owned.Error(),
             "Couldn't assign value to 'many' because the input collection has 268435456 "
@@ -411,27 +381,20 @@ TEST(FromHostValue, RefusesACollectionCountAboveTheElementLimitBeforeReadingIt) 
 // --- Round trips ---
 
 TEST(HostValueRoundTrip, EveryKindComesBackEqual) {
-  BindingProperty structure;
-  structure.Member("name") = "Zürich";
-  structure.Member("codes").ElementAt(1) = 41u;
-  structure.Member("nested").Member("flag") = false;
-  BindingProperty blob;
-  blob.SetBlob(BindingBlob{0, 1, 0xFF});
-  BindingProperty emptyCollection;
-  emptyCollection.MakeCollection();
-  BindingProperty emptyStructure;
-  emptyStructure.MakeStructure();
-  const std::vector<BindingProperty> cases = {BindingProperty(),
-                                              BindingProperty(true),
-                                              BindingProperty(int64_t{-9223372036854775807 - 1}),
-                                              BindingProperty(uint64_t{18446744073709551615u}),
-                                              BindingProperty(1.0 / 3.0),
-                                              BindingProperty(""),
-                                              BindingProperty("text"),
-                                              blob,
-                                              emptyCollection,
-                                              emptyStructure,
-                                              structure};
+  using namespace Testing;
+  const BindingProperty cases[] = {Empty(),
+                                   true,
+                                   int64_t{-9223372036854775807 - 1},
+                                   uint64_t{18446744073709551615u},
+                                   1.0 / 3.0,
+                                   "",
+                                   "text",
+                                   Blob({0, 1, 0xFF}),
+                                   Collection({}),
+                                   Structure({}),
+                                   Structure({{"name", "Zürich"},
+                                              {"codes", Collection({Empty(), 41u})},
+                                              {"nested", Structure({{"flag", false}})}})};
   for (const BindingProperty& original : cases) {
     OwnedHostValue host;
     ASSERT_TRUE(ToHostValue(original, host.value));

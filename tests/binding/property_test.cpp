@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binding/value_context.h"
+#include "conversion_test_support.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ using Vexa::BindingPropertyKind;
 using Vexa::BindingResult;
 using Vexa::BindingValueContext;
 using Kind = BindingPropertyKind;
+using namespace Vexa::Testing;
 
 // An enumerator record only keeps the address of its type's record, so two distinct objects
 // stand in for two enum types here.
@@ -48,45 +50,40 @@ uint32_t References(const BindingProperty& value, std::string_view text) {
   return context != nullptr ? context->ReferenceCount(text) : 0;
 }
 
-// One value of every kind, for table-driven checks.
+// One value of every kind, in the order of the kinds, for table-driven checks.
 std::vector<BindingProperty> OneOfEachKind() {
-  std::vector<BindingProperty> values(10);
-  values[1] = true;
-  values[2] = -5;
-  values[3] = 5u;
-  values[4] = 2.5;
-  values[5] = "text";
-  values[6].SetBlob(BindingBlob{1, 2, 3});
-  values[7].SetEnum(7, kColorType);
-  values[8].ElementAt(1) = 1;
-  values[9].Member("a") = 1;
-  return values;
+  return {Empty(),
+          true,
+          -5,
+          5u,
+          2.5,
+          "text",
+          Blob({1, 2, 3}),
+          Enumerator(7, kColorType),
+          Collection({Empty(), 1}),
+          Structure({{"a", 1}})};
 }
 
 // --- Kinds, setters and getters ---
 
-TEST(BindingPropertyKinds, NamesEveryKindAndNothingElse) {
-  const char* expected[] = {"empty",  "bool", "signed", "unsigned",   "float",
-                            "string", "blob", "enum",   "collection", "structure"};
-  for (int kind = 0; kind < 10; ++kind) {
-    EXPECT_STREQ(Vexa::BindingPropertyKindName(static_cast<Kind>(kind)), expected[kind]);
+TEST(BindingPropertyKinds, NamesSizesAndContextsPerKind) {
+  const char* names[] = {"empty",  "bool", "signed", "unsigned",   "float",
+                         "string", "blob", "enum",   "collection", "structure"};
+  const std::size_t sizes[] = {0, 1, 1, 1, 1, 4, 3, 1, 2, 1};
+  const std::vector<BindingProperty> values = OneOfEachKind();
+  for (std::size_t index = 0; index < values.size(); ++index) {
+    SCOPED_TRACE(names[index]);
+    EXPECT_STREQ(Vexa::BindingPropertyKindName(static_cast<Kind>(index)), names[index]);
+    EXPECT_EQ(values[index].Kind(), static_cast<Kind>(index));
+    EXPECT_EQ(values[index].IsEmpty(), index == 0);
+    EXPECT_EQ(values[index].Size(), sizes[index]);
+    EXPECT_TRUE(values[index].OwnsContext());
   }
   EXPECT_STREQ(Vexa::BindingPropertyKindName(static_cast<Kind>(10)), "");
   EXPECT_STREQ(Vexa::BindingPropertyKindName(static_cast<Kind>(255)), "");
-}
-
-TEST(BindingPropertyKinds, DefaultValueIsEmptyStandaloneAndAllocatesNothing) {
-  const BindingProperty value;
-  EXPECT_TRUE(value.IsEmpty());
-  EXPECT_EQ(value.Kind(), Kind::Empty);
-  EXPECT_TRUE(value.OwnsContext());
-  EXPECT_EQ(value.DiagnosticContext(), nullptr);
-  EXPECT_EQ(value.Size(), 0u);
-}
-
-TEST(BindingPropertyKinds, ScalarsNeedNoContext) {
-  for (BindingProperty value :
-       {BindingProperty(true), BindingProperty(-1), BindingProperty(1u), BindingProperty(0.5)}) {
+  // Neither the default value nor a scalar allocates a context.
+  for (BindingProperty value : {BindingProperty(), BindingProperty(true), BindingProperty(-1),
+                                BindingProperty(1u), BindingProperty(0.5)}) {
     EXPECT_EQ(value.DiagnosticContext(), nullptr) << Vexa::BindingPropertyKindName(value.Kind());
   }
 }
@@ -124,14 +121,7 @@ TEST(BindingPropertyGetters, AnswerOnlyTheirOwnKindAndTheDefaultOtherwise) {
   EXPECT_EQ(values[6].GetBlob(), (BindingBlob{1, 2, 3}));
   EXPECT_EQ(values[7].GetEnum().value, 7);
   EXPECT_EQ(values[7].GetEnum().type, &kColorType);
-}
-
-TEST(BindingPropertyGetters, NoConversionBetweenKinds) {
-  EXPECT_EQ(BindingProperty(5).GetUnsigned(77), 77u);  // a signed value read as unsigned
-  EXPECT_EQ(BindingProperty(5u).GetSigned(-1), -1);
-  EXPECT_EQ(BindingProperty(1).GetBool(false), false);
-  EXPECT_EQ(BindingProperty(1).GetFloat(0.25), 0.25);
-  EXPECT_EQ(BindingProperty("5").GetSigned(3), 3);
+  EXPECT_EQ(BindingProperty("5").GetSigned(3), 3);  // not even numeric text is converted
 }
 
 TEST(BindingPropertyGetters, SharedDefaultsForBlobAndEnum) {
@@ -146,25 +136,13 @@ TEST(BindingPropertyGetters, SharedDefaultsForBlobAndEnum) {
   EXPECT_EQ(value.GetString().data()[0], '\0');
 }
 
-TEST(BindingPropertySize, CountsPerKind) {
-  const std::vector<BindingProperty> values = OneOfEachKind();
-  const std::size_t expected[] = {0, 1, 1, 1, 1, 4, 3, 1, 2, 1};
-  for (std::size_t index = 0; index < values.size(); ++index) {
-    EXPECT_EQ(values[index].Size(), expected[index])
-        << Vexa::BindingPropertyKindName(values[index].Kind());
-  }
-}
+TEST(BindingPropertyStrings, TextStopsAtTheFirstNulAndEmptyTextTakesNoTableEntry) {
+  const BindingProperty cut(std::string_view("ab\0cd", 5));
+  EXPECT_EQ(cut.GetString(), "ab");
+  EXPECT_EQ(cut.Size(), 2u);
+  EXPECT_EQ(cut.GetString().data()[2], '\0');
 
-TEST(BindingPropertyStrings, TextStopsAtTheFirstNul) {
-  const BindingProperty value(std::string_view("ab\0cd", 5));
-  EXPECT_EQ(value.GetString(), "ab");
-  EXPECT_EQ(value.Size(), 2u);
-  EXPECT_EQ(value.GetString().data()[2], '\0');
-}
-
-TEST(BindingPropertyStrings, EmptyTextTakesNoTableEntry) {
-  BindingProperty value;
-  value.Member("a") = "x";
+  BindingProperty value = Structure({{"a", "x"}});
   BindingProperty& empty = value.Member("b");
   empty = "";
   EXPECT_EQ(empty.Kind(), Kind::String);
@@ -189,34 +167,25 @@ TEST(BindingPropertyStrings, BlobsCopyOrTakeTheirBytes) {
 
 // --- Containers ---
 
-TEST(BindingPropertyContainers, ElementPastTheEndAppendsEmptyElements) {
-  BindingProperty value;
-  value.ElementAt(5);
-  EXPECT_EQ(value.Kind(), Kind::Collection);
-  ASSERT_EQ(value.Size(), 6u);
-  for (const BindingProperty& element : value.Elements()) {
+TEST(BindingPropertyContainers, MutableAccessCreatesOrReplacesTheContainer) {
+  BindingProperty list;
+  list.ElementAt(5);  // past the end: appends empty elements
+  EXPECT_EQ(list.Kind(), Kind::Collection);
+  ASSERT_EQ(list.Size(), 6u);
+  for (const BindingProperty& element : list.Elements()) {
     EXPECT_TRUE(element.IsEmpty());
     EXPECT_FALSE(element.OwnsContext());
-    EXPECT_EQ(element.DiagnosticContext(), value.DiagnosticContext());
+    EXPECT_EQ(element.DiagnosticContext(), list.DiagnosticContext());
   }
-}
 
-TEST(BindingPropertyContainers, MutableAccessDiscardsAnotherKind) {
   BindingProperty value(12);
   value.Member("x");
-  EXPECT_EQ(value.Kind(), Kind::Structure);
-  EXPECT_EQ(Keys(value), std::vector<std::string>{"x"});
-  EXPECT_TRUE(value.Member("x").IsEmpty());
-
+  EXPECT_EQ(value, Structure({{"x", Empty()}}));
   value.ElementAt(0) = "first";
-  EXPECT_EQ(value.Kind(), Kind::Collection);
-  EXPECT_EQ(value.Size(), 1u);
+  EXPECT_EQ(value, Collection({"first"}));
   EXPECT_EQ(References(value, "x"), 0u);  // the old member key is gone
-}
 
-TEST(BindingPropertyContainers, MakeKeepsAContainerOfTheSameKind) {
-  BindingProperty value;
-  value.Append() = 1;
+  // Make... keeps a container of the same kind and replaces one of the other.
   value.MakeCollection();
   EXPECT_EQ(value.Size(), 1u);
   value.MakeStructure();
@@ -227,8 +196,7 @@ TEST(BindingPropertyContainers, MakeKeepsAContainerOfTheSameKind) {
 }
 
 TEST(BindingPropertyContainers, ReadOnlyAccessNeverChangesAnythingAndSharesTheEmptyValue) {
-  BindingProperty value;
-  value.ElementAt(0) = 1;
+  const BindingProperty value = Collection({1});
   const BindingProperty& view = value;
   const BindingProperty& missing = view.ElementAt(1);
   EXPECT_TRUE(missing.IsEmpty());
@@ -246,22 +214,16 @@ TEST(BindingPropertyContainers, MembersIterateInUnsignedByteOrderWithPrefixesFir
   }
   EXPECT_THAT(Keys(value),
               ElementsAre("", "Z", "a", "ab", "abc", "a\x7f", "a\xff", "b", "c", "\x80"));
-}
-
-TEST(BindingPropertyContainers, CreationOrderBACIteratesABC) {
-  BindingProperty value;
-  value.Member("b") = 2;
-  value.Member("a") = 1;
-  value.Member("c") = 3;
+  const BindingProperty numbered = Structure({{"b", 2}, {"a", 1}, {"c", 3}});  // created b, a, c
   std::vector<int64_t> numbers;
-  for (const auto& [key, member] : value.Members()) {
+  for (const auto& [key, member] : numbered.Members()) {
     numbers.push_back(member.GetSigned());
   }
-  EXPECT_THAT(Keys(value), ElementsAre("a", "b", "c"));
+  EXPECT_THAT(Keys(numbered), ElementsAre("a", "b", "c"));
   EXPECT_THAT(numbers, ElementsAre(1, 2, 3));
 }
 
-TEST(BindingPropertyContainers, KeysAreUniqueAndCutAtTheirFirstNul) {
+TEST(BindingPropertyContainers, KeysAreUniqueCutAtTheirFirstNulAndMembersNeverMove) {
   BindingProperty value;
   BindingProperty& first = value.Member("key");
   first = 1;
@@ -269,10 +231,7 @@ TEST(BindingPropertyContainers, KeysAreUniqueAndCutAtTheirFirstNul) {
   EXPECT_EQ(value.Size(), 1u);
   EXPECT_TRUE(value.HasMember(std::string_view("key\0other", 9)));
   EXPECT_EQ(References(value, "key"), 1u);
-}
 
-TEST(BindingPropertyContainers, MemberReferencesSurviveSiblingInsertionAndRemoval) {
-  BindingProperty value;
   BindingProperty& kept = value.Member("m");
   kept = "kept";
   for (int index = 0; index < 500; ++index) {
@@ -284,13 +243,19 @@ TEST(BindingPropertyContainers, MemberReferencesSurviveSiblingInsertionAndRemova
   EXPECT_FALSE(value.RemoveMember("k0"));
   EXPECT_EQ(kept.GetString(), "kept");
   EXPECT_EQ(&value.Member("m"), &kept);
-  EXPECT_EQ(value.Size(), 251u);
+  EXPECT_EQ(&value.Member("key"), &first);
+  EXPECT_EQ(value.Size(), 252u);
 }
 
-TEST(BindingPropertyContainers, ReserveOnlyForCollectionsWithinTheLimit) {
+TEST(BindingPropertyContainers, ReserveAndElementIndexStayWithinTheLimit) {
   BindingProperty value(1);
   EXPECT_FALSE(value.Reserve(4));
   EXPECT_EQ(value.Kind(), Kind::Signed);
+  // An index beyond the limit is a length error and changes nothing; the last index below it
+  // would be valid but is not tried, it is gigabytes.
+  EXPECT_THROW(value.ElementAt(Vexa::kMaxBindingElements), std::length_error);
+  EXPECT_THROW(value.ElementAt(std::numeric_limits<std::size_t>::max()), std::length_error);
+  EXPECT_EQ(value.GetSigned(), 1);
   value.MakeCollection();
   EXPECT_FALSE(value.Reserve(Vexa::kMaxBindingElements + 1));
   EXPECT_FALSE(value.Reserve(std::numeric_limits<std::size_t>::max()));
@@ -303,25 +268,15 @@ TEST(BindingPropertyContainers, ReserveOnlyForCollectionsWithinTheLimit) {
   EXPECT_EQ(&value.ElementAt(0), storage);  // reserved: no relocation
 }
 
-TEST(BindingPropertyContainers, ElementIndexBeyondTheLimitIsALengthErrorAndChangesNothing) {
-  BindingProperty value("kept");
-  EXPECT_THROW(value.ElementAt(Vexa::kMaxBindingElements), std::length_error);
-  EXPECT_THROW(value.ElementAt(std::numeric_limits<std::size_t>::max()), std::length_error);
-  EXPECT_EQ(value.GetString(), "kept");
-  // The last index below the limit would be valid; not tried, it is gigabytes.
-}
-
 TEST(BindingPropertyContainers, GrowthRelocatesElementsWithoutCopying) {
-  BindingProperty value;
-  value.ElementAt(0) = "shared";
-  value.ElementAt(1).Member("key") = "shared";
+  BindingProperty value = Collection({"shared", Structure({{"key", "shared"}})});
   const uint32_t before = References(value, "shared");
   for (int index = 2; index < 1000; ++index) {
     value.Append() = index;
   }
   EXPECT_EQ(References(value, "shared"), before);  // a copy would have counted again
-  EXPECT_EQ(value.ElementAt(0).GetString(), "shared");
-  EXPECT_EQ(value.ElementAt(1).Member("key").GetString(), "shared");
+  EXPECT_EQ(value.ElementAt(0), BindingProperty("shared"));
+  EXPECT_EQ(value.ElementAt(1), Structure({{"key", "shared"}}));
   EXPECT_EQ(value.ElementAt(999).GetSigned(), 999);
 }
 
@@ -334,28 +289,25 @@ TEST(BindingPropertyInterning, RecurringKeysAreStoredOnceAndTheTableShrinksWhenE
   EXPECT_EQ(References(tree, "name"), 3u);
   EXPECT_EQ(Interned(tree), 2u);
   tree.Reset();
+  ASSERT_NE(tree.DiagnosticContext(), nullptr);  // the context stays
   EXPECT_EQ(Interned(tree), 0u);
   EXPECT_EQ(tree.DiagnosticContext()->BucketCount(), 8u);
-  EXPECT_NE(tree.DiagnosticContext(), nullptr);  // the context stays
-}
 
-TEST(BindingPropertyInterning, NestedResetsReleaseTheirTextsOneByOne) {
-  BindingProperty tree;
-  for (int index = 0; index < 100; ++index) {
-    tree.ElementAt(static_cast<std::size_t>(index)).Member("k" + std::to_string(index)) = "v";
+  // Nested resets release their texts one by one.
+  for (std::size_t index = 0; index < 100; ++index) {
+    tree.ElementAt(index).Member("k" + std::to_string(index)) = "v";
   }
   const BindingValueContext& context = *tree.DiagnosticContext();
   EXPECT_EQ(context.InternedCount(), 101u);
   EXPECT_EQ(context.BucketCount(), 128u);
-  for (int index = 0; index < 100; ++index) {
-    tree.ElementAt(static_cast<std::size_t>(index)).Reset();
+  for (std::size_t index = 0; index < 100; ++index) {
+    tree.ElementAt(index).Reset();
   }
   EXPECT_EQ(context.InternedCount(), 0u);
   EXPECT_EQ(context.BucketCount(), 8u);
-}
 
-TEST(BindingPropertyInterning, RemovingEveryMemberEmptiesTheTable) {
-  BindingProperty tree;
+  // So does removing every member.
+  tree.MakeStructure();
   for (int index = 0; index < 40; ++index) {
     tree.Member(std::to_string(index)) = index;
   }
@@ -370,11 +322,10 @@ TEST(BindingPropertyInterning, RemovingEveryMemberEmptiesTheTable) {
 // --- Copying and moving ---
 
 TEST(BindingPropertyCopy, IsDeepAndIntoTheTargetsOwnContext) {
-  BindingProperty original;
-  original.Member("list").ElementAt(2) = "x";
-  original.Member("blob").SetBlob(BindingBlob{1, 2});
-  original.Member("enum").SetEnum(3, kColorType);
-  original.Member("float") = 0.5;
+  BindingProperty original = Structure({{"list", Collection({Empty(), Empty(), "x"})},
+                                        {"blob", Blob({1, 2})},
+                                        {"enum", Enumerator(3, kColorType)},
+                                        {"float", 0.5}});
   BindingProperty copy(original);
   EXPECT_EQ(copy, original);
   EXPECT_NE(copy.DiagnosticContext(), original.DiagnosticContext());
@@ -383,45 +334,44 @@ TEST(BindingPropertyCopy, IsDeepAndIntoTheTargetsOwnContext) {
   copy.Member("list").ElementAt(2) = "changed";
   EXPECT_EQ(original.Member("list").ElementAt(2).GetString(), "x");
   EXPECT_NE(copy, original);
+
+  // Copied out of a nested value, it is standalone.
+  BindingProperty inner = original.Member("list");
+  EXPECT_TRUE(inner.OwnsContext());
+  EXPECT_NE(inner.DiagnosticContext(), original.DiagnosticContext());
+  EXPECT_EQ(inner.ElementAt(2).GetString(), "x");
+
+  // Onto itself, nothing changes.
+  const BindingProperty before = original;
+  BindingProperty& alias = original;
+  original = alias;
+  EXPECT_EQ(original, before);
+  EXPECT_EQ(References(original, "x"), 1u);
 }
 
 TEST(BindingPropertyCopy, AssignmentIntoANestedValueInternsInItsTree) {
-  BindingProperty source;
-  source.Member("k") = "v";
-  BindingProperty target;
-  target.Member("slot") = 1;
+  BindingProperty source = Structure({{"k", "v"}});
+  BindingProperty target = Structure({{"slot", 1}});
   target.Member("slot") = source;
   EXPECT_EQ(target.Member("slot"), source);
   EXPECT_FALSE(target.Member("slot").OwnsContext());
   EXPECT_EQ(target.Member("slot").Member("k").DiagnosticContext(), target.DiagnosticContext());
   EXPECT_EQ(References(target, "v"), 1u);
   EXPECT_EQ(References(source, "v"), 1u);
-}
 
-TEST(BindingPropertyCopy, FromANestedValueMakesAStandaloneOne) {
+  // Moved in, the deep copy leaves the source empty, standalone and without texts.
   BindingProperty tree;
-  tree.Member("inner").Member("k") = 1;
-  BindingProperty copy = tree.Member("inner");
-  EXPECT_TRUE(copy.OwnsContext());
-  EXPECT_NE(copy.DiagnosticContext(), tree.DiagnosticContext());
-  EXPECT_EQ(copy.Member("k").GetSigned(), 1);
-}
-
-TEST(BindingPropertyCopy, SelfAssignmentChangesNothing) {
-  BindingProperty value;
-  value.Member("a") = "b";
-  const BindingProperty before = value;
-  BindingProperty& alias = value;
-  value = alias;
-  EXPECT_EQ(value, before);
-  EXPECT_EQ(References(value, "b"), 1u);
+  tree.Member("slot") = std::move(source);
+  EXPECT_TRUE(source.IsEmpty());
+  EXPECT_TRUE(source.OwnsContext());
+  EXPECT_EQ(Interned(source), 0u);
+  EXPECT_EQ(tree.Member("slot").Member("k").GetString(), "v");
+  EXPECT_EQ(tree.Member("slot").Member("k").DiagnosticContext(), tree.DiagnosticContext());
 }
 
 TEST(BindingPropertyMove, BetweenStandaloneValuesSwapsContexts) {
-  BindingProperty source;
-  source.Member("a") = "text";
-  BindingProperty target;
-  target.Member("old") = 1;
+  BindingProperty source = Structure({{"a", "text"}});
+  BindingProperty target = Structure({{"old", 1}});
   const BindingValueContext* sourceContext = source.DiagnosticContext();
   const BindingValueContext* targetContext = target.DiagnosticContext();
   target = std::move(source);
@@ -429,7 +379,7 @@ TEST(BindingPropertyMove, BetweenStandaloneValuesSwapsContexts) {
   EXPECT_EQ(source.DiagnosticContext(), targetContext);
   EXPECT_TRUE(source.IsEmpty());
   EXPECT_EQ(Interned(source), 0u);  // the old payload was reset
-  EXPECT_EQ(target.Member("a").GetString(), "text");
+  EXPECT_EQ(target, Structure({{"a", "text"}}));
 
   BindingProperty constructed(std::move(target));
   EXPECT_EQ(constructed.DiagnosticContext(), sourceContext);
@@ -437,137 +387,95 @@ TEST(BindingPropertyMove, BetweenStandaloneValuesSwapsContexts) {
   EXPECT_TRUE(target.IsEmpty());
 }
 
-TEST(BindingPropertyMove, IntoAnotherTreeCopiesDeeplyAndEmptiesTheSource) {
-  BindingProperty source;
-  source.Member("k") = "v";
-  BindingProperty tree;
-  tree.Member("slot") = std::move(source);
-  EXPECT_TRUE(source.IsEmpty());
-  EXPECT_TRUE(source.OwnsContext());
-  EXPECT_EQ(tree.Member("slot").Member("k").GetString(), "v");
-  EXPECT_EQ(tree.Member("slot").Member("k").DiagnosticContext(), tree.DiagnosticContext());
-  EXPECT_EQ(Interned(source), 0u);
-}
-
 TEST(BindingPropertyMove, OutOfANestedValueCopiesAndLeavesTheMemberEmpty) {
-  BindingProperty tree;
-  tree.Member("inner").ElementAt(0) = "x";
+  BindingProperty tree = Structure({{"inner", Collection({"x"})}});
   BindingProperty taken(std::move(tree.Member("inner")));
   EXPECT_TRUE(taken.OwnsContext());
   EXPECT_NE(taken.DiagnosticContext(), tree.DiagnosticContext());
-  EXPECT_EQ(taken.ElementAt(0).GetString(), "x");
-  EXPECT_TRUE(tree.HasMember("inner"));
-  EXPECT_TRUE(tree.Member("inner").IsEmpty());
+  EXPECT_EQ(taken, Collection({"x"}));
+  EXPECT_EQ(tree, Structure({{"inner", Empty()}}));
   EXPECT_EQ(References(tree, "x"), 0u);
 
-  BindingProperty other;
-  other.Member("inner") = "y";
+  tree.Member("inner") = "y";
   BindingProperty assigned;
-  assigned = std::move(other.Member("inner"));
+  assigned = std::move(tree.Member("inner"));
   EXPECT_EQ(assigned.GetString(), "y");
-  EXPECT_TRUE(other.Member("inner").IsEmpty());
-}
+  EXPECT_TRUE(tree.Member("inner").IsEmpty());
 
-TEST(BindingPropertyMove, BetweenNestedValuesOfOneTreeHandsTheRecordsOver) {
-  BindingProperty tree;
+  // Between nested values of one tree the records are handed over.
   tree.ElementAt(0).Member("deep") = "text";
   tree.ElementAt(1) = 5;
   tree.ElementAt(1) = std::move(tree.ElementAt(0));
-  EXPECT_TRUE(tree.ElementAt(0).IsEmpty());
-  EXPECT_EQ(tree.ElementAt(1).Member("deep").GetString(), "text");
+  EXPECT_EQ(tree, Collection({Empty(), Structure({{"deep", "text"}})}));
   EXPECT_EQ(References(tree, "text"), 1u);
   EXPECT_EQ(References(tree, "deep"), 1u);
 }
 
 // --- Aliasing: sources that live inside their targets and the reverse ---
 
-TEST(BindingPropertyAliasing, RootAssignedFromItsOwnMember) {
-  BindingProperty root;
-  root.Member("a").Member("b") = "inner";
-  root.Member("c") = "other";
+TEST(BindingPropertyAliasing, RootTakesItsOwnDescendant) {
+  BindingProperty root = Structure({{"a", Structure({{"b", "inner"}})}, {"c", "other"}});
   root = root.Member("a");
-  EXPECT_THAT(Keys(root), ElementsAre("b"));
-  EXPECT_EQ(root.Member("b").GetString(), "inner");
+  EXPECT_EQ(root, Structure({{"b", "inner"}}));
   EXPECT_EQ(References(root, "other"), 0u);
   EXPECT_EQ(root.Member("b").DiagnosticContext(), root.DiagnosticContext());
+
+  BindingProperty moved = Collection({Structure({{"k", "v"}}), "gone"});
+  moved = std::move(moved.ElementAt(0));
+  EXPECT_EQ(moved, Structure({{"k", "v"}}));
+  EXPECT_EQ(References(moved, "gone"), 0u);
+  EXPECT_EQ(References(moved, "v"), 1u);
 }
 
-TEST(BindingPropertyAliasing, RootMovedFromItsOwnElement) {
-  BindingProperty root;
-  root.ElementAt(0).Member("k") = "v";
-  root.ElementAt(1) = "gone";
-  root = std::move(root.ElementAt(0));
-  EXPECT_EQ(root.Kind(), Kind::Structure);
-  EXPECT_EQ(root.Member("k").GetString(), "v");
-  EXPECT_EQ(References(root, "gone"), 0u);
-  EXPECT_EQ(References(root, "v"), 1u);
-}
-
-TEST(BindingPropertyAliasing, MemberAssignedFromItsOwnRoot) {
-  BindingProperty value;
-  value.Member("y") = 1;
+TEST(BindingPropertyAliasing, MemberTakesItsOwnRoot) {
+  BindingProperty value = Structure({{"y", 1}});
   value.Member("x") = value;
-  EXPECT_THAT(Keys(value), ElementsAre("x", "y"));
-  EXPECT_THAT(Keys(value.Member("x")), ElementsAre("x", "y"));  // copied after "x" existed
-  EXPECT_TRUE(value.Member("x").Member("x").IsEmpty());
-  EXPECT_EQ(value.Member("x").Member("y").GetSigned(), 1);
+  // Copied after "x" existed.
+  EXPECT_EQ(value, Structure({{"x", Structure({{"x", Empty()}, {"y", 1}})}, {"y", 1}}));
+
+  BindingProperty moved = Structure({{"y", "text"}});
+  moved.Member("x") = std::move(moved);  // empties the root
+  EXPECT_TRUE(moved.IsEmpty());
+  EXPECT_EQ(Interned(moved), 0u);
 }
 
-TEST(BindingPropertyAliasing, MemberMovedFromItsOwnRootEmptiesTheRoot) {
-  BindingProperty value;
-  value.Member("y") = "text";
-  value.Member("x") = std::move(value);
-  EXPECT_TRUE(value.IsEmpty());
-  EXPECT_EQ(Interned(value), 0u);
-}
-
-TEST(BindingPropertyAliasing, NestedTargetAssignedFromItsOwnDescendant) {
-  BindingProperty value;
-  value.Member("a").Member("b").Member("c") = "deep";
+TEST(BindingPropertyAliasing, NestedTargetsAndTheirOwnDescendantsOrAncestors) {
+  BindingProperty value = Structure({{"a", Structure({{"b", Structure({{"c", "deep"}})}})}});
   value.Member("a") = value.Member("a").Member("b");
-  EXPECT_EQ(value.Member("a").Member("c").GetString(), "deep");
+  EXPECT_EQ(value, Structure({{"a", Structure({{"c", "deep"}})}}));
   value.Member("a") = std::move(value.Member("a").Member("c"));
-  EXPECT_EQ(value.Member("a").GetString(), "deep");
+  EXPECT_EQ(value, Structure({{"a", "deep"}}));
   EXPECT_EQ(References(value, "b"), 0u);
   EXPECT_EQ(References(value, "deep"), 1u);
-}
 
-TEST(BindingPropertyAliasing, NestedSourceMovedIntoItsOwnDescendantEmptiesTheSource) {
-  BindingProperty value;
-  value.Member("a").Member("b") = 1;
-  value.Member("a").Member("b") = std::move(value.Member("a"));
-  EXPECT_TRUE(value.Member("a").IsEmpty());
-  EXPECT_EQ(References(value, "b"), 0u);
+  // A nested source moved into its own descendant empties the source.
+  BindingProperty source = Structure({{"a", Structure({{"b", 1}})}});
+  source.Member("a").Member("b") = std::move(source.Member("a"));
+  EXPECT_EQ(source, Structure({{"a", Empty()}}));
+  EXPECT_EQ(References(source, "b"), 0u);
 }
 
 TEST(BindingPropertyAliasing, TextsAndBlobsSetFromTheValuesOwnTree) {
-  BindingProperty value("a text long enough to need a heap block of its own, not a slot at all");
+  const std::string_view longText =
+      "a text long enough to need a heap block of its own, not a slot at all";
+  BindingProperty value(longText);
   value = value.GetString();
-  EXPECT_EQ(value.GetString(),
-            "a text long enough to need a heap block of its own, not a slot at all");
-
-  BindingProperty tree;
-  tree.Member("a") = "a text long enough to need a heap block of its own, not a slot at all";
+  EXPECT_EQ(value.GetString(), longText);
+  BindingProperty tree = Structure({{"a", longText}});
   tree = tree.Member("a").GetString();
-  EXPECT_EQ(tree.Kind(), Kind::String);
-  EXPECT_EQ(tree.GetString(),
-            "a text long enough to need a heap block of its own, not a slot at all");
+  EXPECT_EQ(tree, BindingProperty(longText));
 
   BindingProperty key("keytext");
   key.Member(key.GetString()) = 1;
   EXPECT_THAT(Keys(key), ElementsAre("keytext"));
-
-  BindingProperty list;
-  list.ElementAt(0) = "element";
+  BindingProperty list = Collection({"element"});
   list.Member(list.ElementAt(0).GetString()) = 2;
   EXPECT_THAT(Keys(list), ElementsAre("element"));
 
-  BindingProperty blob;
-  blob.SetBlob(BindingBlob{4, 5, 6});
+  BindingProperty blob = Blob({4, 5, 6});
   blob.SetBlob(blob.GetBlob());
   EXPECT_EQ(blob.GetBlob(), (BindingBlob{4, 5, 6}));
-  BindingProperty blobTree;
-  blobTree.Member("b").SetBlob(BindingBlob{7});
+  BindingProperty blobTree = Structure({{"b", Blob({7})}});
   blobTree.SetBlob(blobTree.Member("b").GetBlob());
   EXPECT_EQ(blobTree.GetBlob(), (BindingBlob{7}));
 }
@@ -595,44 +503,37 @@ TEST(BindingPropertyDepth, DestroyingAVeryDeepTreeUsesNoStack) {
 class RecordingVisitor : public Vexa::BindingVisitor {
  public:
   std::vector<std::string> calls;
-  void VisitEmpty() override { calls.push_back("empty"); }
-  void VisitBool(bool value) override { calls.push_back(value ? "bool true" : "bool false"); }
-  void VisitSigned(int64_t value) override { calls.push_back("signed " + std::to_string(value)); }
-  void VisitUnsigned(uint64_t value) override {
-    calls.push_back("unsigned " + std::to_string(value));
-  }
-  void VisitFloat(double value) override { calls.push_back("float " + std::to_string(value)); }
-  void VisitString(std::string_view text) override {
-    calls.push_back("string " + std::string(text));
-  }
-  void VisitBlob(const BindingBlob& bytes) override {
-    calls.push_back("blob " + std::to_string(bytes.size()));
-  }
+  void VisitEmpty() override { Log("empty"); }
+  void VisitBool(bool value) override { Log(value ? "bool true" : "bool false"); }
+  void VisitSigned(int64_t value) override { Log("signed " + std::to_string(value)); }
+  void VisitUnsigned(uint64_t value) override { Log("unsigned " + std::to_string(value)); }
+  void VisitFloat(double value) override { Log("float " + std::to_string(value)); }
+  void VisitString(std::string_view text) override { Log("string " + std::string(text)); }
+  void VisitBlob(const BindingBlob& bytes) override { Log("blob " + std::to_string(bytes.size())); }
   void VisitEnum(const BindingEnumerator& value) override {
-    calls.push_back("enum " + std::to_string(value.value));
+    Log("enum " + std::to_string(value.value));
   }
-  void BeginCollection(std::size_t count) override {
-    calls.push_back("[ " + std::to_string(count));
-  }
-  void BeginElement(std::size_t index) override { calls.push_back("<" + std::to_string(index)); }
-  void EndElement(std::size_t index) override { calls.push_back(std::to_string(index) + ">"); }
-  void EndCollection() override { calls.push_back("]"); }
-  void BeginStructure(std::size_t count) override { calls.push_back("{ " + std::to_string(count)); }
-  void BeginMember(std::string_view key) override { calls.push_back("." + std::string(key)); }
-  void EndMember() override { calls.push_back("end member"); }
-  void EndStructure() override { calls.push_back("}"); }
+  void BeginCollection(std::size_t count) override { Log("[ " + std::to_string(count)); }
+  void BeginElement(std::size_t index) override { Log("<" + std::to_string(index)); }
+  void EndElement(std::size_t index) override { Log(std::to_string(index) + ">"); }
+  void EndCollection() override { Log("]"); }
+  void BeginStructure(std::size_t count) override { Log("{ " + std::to_string(count)); }
+  void BeginMember(std::string_view key) override { Log("." + std::string(key)); }
+  void EndMember() override { Log("end member"); }
+  void EndStructure() override { Log("}"); }
+
+ private:
+  void Log(std::string call) { calls.push_back(std::move(call)); }
 };
 
 TEST(BindingPropertyVisit, WalksDepthFirstWithMembersInKeyOrder) {
-  BindingProperty value;
-  value.Member("z").ElementAt(1) = true;
-  value.Member("z").ElementAt(0) = -2;
-  value.Member("a") = 3u;
-  value.Member("m").SetBlob(BindingBlob{1, 2});
-  value.Member("e").SetEnum(4, kColorType);
-  value.Member("f") = 0.5;
-  value.Member("s") = "t";
-  value.Member("n");
+  const BindingProperty value = Structure({{"z", Collection({-2, true})},
+                                           {"a", 3u},
+                                           {"m", Blob({1, 2})},
+                                           {"e", Enumerator(4, kColorType)},
+                                           {"f", 0.5},
+                                           {"s", "t"},
+                                           {"n", Empty()}});
   RecordingVisitor visitor;
   value.Visit(visitor);
   EXPECT_THAT(visitor.calls,
@@ -640,27 +541,17 @@ TEST(BindingPropertyVisit, WalksDepthFirstWithMembersInKeyOrder) {
                           ".f", "float 0.500000", "end member", ".m", "blob 2", "end member", ".n",
                           "empty", "end member", ".s", "string t", "end member", ".z", "[ 2", "<0",
                           "signed -2", "0>", "<1", "bool true", "1>", "]", "end member", "}"));
-}
-
-TEST(BindingPropertyVisit, EmptyContainersOpenAndClose) {
-  RecordingVisitor visitor;
-  BindingProperty().MakeCollection().Visit(visitor);
-  BindingProperty().MakeStructure().Visit(visitor);
-  BindingProperty().Visit(visitor);
-  EXPECT_THAT(visitor.calls, ElementsAre("[ 0", "]", "{ 0", "}", "empty"));
+  // Empty containers still open and close.
+  RecordingVisitor empties;
+  BindingProperty().MakeCollection().Visit(empties);
+  BindingProperty().MakeStructure().Visit(empties);
+  BindingProperty(false).Visit(empties);
+  EXPECT_THAT(empties.calls, ElementsAre("[ 0", "]", "{ 0", "}", "bool false"));
 }
 
 // --- Text forms and equality ---
 
 TEST(BindingPropertyText, FormsPerKind) {
-  BindingProperty blob;
-  blob.SetBlob(BindingBlob{'M', 'a', 'n'});
-  BindingProperty enumerator;
-  enumerator.SetEnum(-12, kColorType);
-  BindingProperty list;
-  list.ElementAt(0) = 1;
-  BindingProperty structure;
-  structure.Member("a") = 1;
   const std::pair<BindingProperty, std::string> cases[] = {
       {BindingProperty(), ""},
       {BindingProperty(true), "true"},
@@ -672,10 +563,10 @@ TEST(BindingPropertyText, FormsPerKind) {
       {BindingProperty(-0.0000001), "-0.000000"},
       {BindingProperty(1e20), "100000000000000000000.000000"},
       {BindingProperty("text"), "text"},
-      {blob, "TWFu"},
-      {enumerator, "-12"},
-      {list, ""},
-      {structure, ""},
+      {Blob({'M', 'a', 'n'}), "TWFu"},
+      {Enumerator(-12, kColorType), "-12"},
+      {Collection({1}), ""},
+      {Structure({{"a", 1}}), ""},
   };
   for (const auto& [value, text] : cases) {
     EXPECT_EQ(value.ToText(), text) << Vexa::BindingPropertyKindName(value.Kind());
@@ -693,36 +584,26 @@ TEST(BindingPropertyEquality, ComparesKindsAndPayloadsDeeply) {
   }
   EXPECT_NE(BindingProperty(1), BindingProperty(1u));
   EXPECT_NE(BindingProperty(std::nan("")), BindingProperty(std::nan("")));
-  BindingProperty color;
-  color.SetEnum(1, kColorType);
-  BindingProperty shape;
-  shape.SetEnum(1, kShapeType);
-  EXPECT_NE(color, shape);
-  BindingProperty a;
-  a.Member("k") = 1;
-  BindingProperty b;
-  b.Member("j") = 1;
-  EXPECT_NE(a, b);
-  b.RemoveMember("j");
-  b.Member("k") = 1;
-  EXPECT_EQ(a, b);
+  EXPECT_NE(Enumerator(1, kColorType), Enumerator(1, kShapeType));
+  BindingProperty other = Structure({{"j", 1}});
+  EXPECT_NE(Structure({{"k", 1}}), other);
+  other.RemoveMember("j");
+  other.Member("k") = 1;
+  EXPECT_EQ(Structure({{"k", 1}}), other);
 }
 
 // --- BindingResult ---
 
-TEST(BindingResultTest, DefaultIsAnEmptySuccess) {
-  const BindingResult result;
-  EXPECT_TRUE(result.ok);
+TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
+  BindingResult result;
+  EXPECT_TRUE(result.ok);  // by default an empty success
   EXPECT_TRUE(static_cast<bool>(result));
   EXPECT_TRUE(result.value.IsEmpty());
   EXPECT_EQ(result.ErrorText(), "");
-}
-
-TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
-  BindingResult result;
   result.value = 5;
   result.Fail("M");
   EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(static_cast<bool>(result));
   EXPECT_EQ(result.ErrorText(), "M");
   EXPECT_EQ(result.value.Kind(), Kind::Structure);
   EXPECT_THAT(Keys(result.value), ElementsAre("error"));
@@ -735,10 +616,7 @@ TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
   EXPECT_TRUE(result.ok);
   EXPECT_TRUE(result.value.IsEmpty());
   EXPECT_EQ(result.ErrorText(), "");
-}
-
-TEST(BindingResultTest, ErrorTextOnlyFromAStringErrorMemberOfAFailure) {
-  BindingResult result;
+  // The text comes only from a string error member of a failure.
   result.value.Member("error") = "ignored while ok";
   EXPECT_EQ(result.ErrorText(), "");
   result.ok = false;
@@ -749,8 +627,7 @@ TEST(BindingResultTest, ErrorTextOnlyFromAStringErrorMemberOfAFailure) {
 }
 
 TEST(BindingResultTest, ConstructionCopiesAndMovesCarryTheFlag) {
-  BindingProperty value;
-  value.Member("k") = "v";
+  const BindingProperty value = Structure({{"k", "v"}});
   const BindingResult copied(value);
   EXPECT_TRUE(copied.ok);
   EXPECT_EQ(copied.value, value);

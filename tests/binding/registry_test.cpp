@@ -123,12 +123,6 @@ class RegistryTestBase : public ::testing::Test {
             .type = {BindingTypeKind::Int32},
             .converter = std::make_unique<TestConverter>()};
   }
-  static BindingNativeField StringAt(uint32_t offset) {
-    return {.offset = offset,
-            .typeInfo = StaticTypeInfoOf<std::string>(),
-            .type = {BindingTypeKind::String},
-            .converter = std::make_unique<TestConverter>()};
-  }
 
   static std::vector<std::string> FieldNames(const BindingTypeDescriptor& type) {
     std::vector<std::string> names;
@@ -179,12 +173,11 @@ TEST_F(TypeRegistration, NewTypeIsFoundByNameAndByItsRecord) {
   EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<Location>()), &type);
   EXPECT_EQ(registry_.FindType("location"), nullptr);
   EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<Status>()), nullptr);
-}
 
-TEST_F(TypeRegistration, EnumRegistersItsStorageWidth) {
-  const BindingTypeDescriptor& type = RegisterStatus();
-  EXPECT_TRUE(type.isEnum);
-  EXPECT_EQ(type.size, 4u);
+  // An enum registers its storage width.
+  const BindingTypeDescriptor& status = RegisterStatus();
+  EXPECT_TRUE(status.isEnum);
+  EXPECT_EQ(status.size, 4u);
 }
 
 TEST_F(TypeRegistration, SecondRegistrationOfANameKeepsTheFirstUnchanged) {
@@ -218,34 +211,29 @@ TEST_F(TypeRegistration, SecondRegistrationOfANameKeepsTheFirstUnchanged) {
   EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<Status>()), nullptr);
 }
 
-TEST_F(TypeRegistration, VoidRecordTypesAreFoundByNameOnly) {
-  const BindingTypeDescriptor& type =
+TEST_F(TypeRegistration, LookupByRecordSkipsVoidRecordsLaterNamesAndHashCollisions) {
+  const BindingTypeDescriptor& opaque =
       registry_.RegisterType("Opaque", 8, StaticTypeInfoOf<void>(), false).Descriptor();
-  EXPECT_EQ(registry_.FindType("Opaque"), &type);
-  EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<void>()), nullptr);
-  // A second one under the same record is registered all the same.
-  registry_.RegisterType("Opaque2", 8, StaticTypeInfoOf<void>(), false);
+  registry_.RegisterType("Opaque2", 8, StaticTypeInfoOf<void>(), false);  // registered all the same
+  EXPECT_EQ(registry_.FindType("Opaque"), &opaque);
   EXPECT_NE(registry_.FindType("Opaque2"), nullptr);
   EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<void>()), nullptr);
-}
 
-TEST_F(TypeRegistration, SecondNameOfTheSameNativeTypeLeavesTheFirstForItsRecord) {
+  // A second name of the same native type leaves the first for its record.
   const BindingTypeDescriptor& first = registry_.RegisterType<Location>("Location").Descriptor();
   const BindingTypeDescriptor& second =
       registry_.RegisterType<Location>("Module.Location").Descriptor();
   EXPECT_NE(&first, &second);
   EXPECT_EQ(registry_.FindType("Module.Location"), &second);
   EXPECT_EQ(registry_.FindType(StaticTypeInfoOf<Location>()), &first);
-}
 
-TEST_F(TypeRegistration, HashCollisionOfDifferentTypesFindsNothing) {
   static const StaticTypeInfo registered{0x12345678u, "struct A::One", "#12345678"};
   static const StaticTypeInfo colliding{0x12345678u, "struct A::Two", "#12345678"};
   static const StaticTypeInfo sameText{0x12345678u, "struct A::One", "#12345678"};
-  const BindingTypeDescriptor& type =
+  const BindingTypeDescriptor& one =
       registry_.RegisterType("One", 4, registered, false).Descriptor();
-  EXPECT_EQ(registry_.FindType(registered), &type);
-  EXPECT_EQ(registry_.FindType(sameText), &type);  // the same type's record, by its text
+  EXPECT_EQ(registry_.FindType(registered), &one);
+  EXPECT_EQ(registry_.FindType(sameText), &one);  // the same type's record, by its text
   EXPECT_EQ(registry_.FindType(colliding), nullptr);
 }
 
@@ -289,7 +277,7 @@ TEST_F(TypeRegistration, FieldsKeepTheirOrderAndEveryAttribute) {
   EXPECT_EQ(destroyed, 0);  // owned by the field
 }
 
-TEST_F(TypeRegistration, AddTagSkipsEmptyTagsAndAddTagsKeepsThem) {
+TEST_F(TypeRegistration, TagsNameSpaceAndSnapshot) {
   const std::vector<std::string> more = {"c", ""};
   const BindingTypeDescriptor& type = registry_.RegisterType<Location>("Location")
                                           .AddTag("")
@@ -298,15 +286,13 @@ TEST_F(TypeRegistration, AddTagSkipsEmptyTagsAndAddTagsKeepsThem) {
                                           .AddTags(more)
                                           .SetNameSpace("Geo")
                                           .Descriptor();
+  // AddTag skips empty tags, AddTags keeps them.
   EXPECT_THAT(type.tags, ElementsAre("a", "b", "", "c", ""));
   EXPECT_EQ(type.nameSpace, "Geo");
-}
 
-TEST_F(TypeRegistration, SnapshotIsIndependentOfLaterRegistration) {
-  registry_.RegisterType<Location>("Location");
   const BindingTypeMap snapshot = registry_.TypesSnapshot();
   registry_.RegisterType<Status>("Status");
-  EXPECT_THAT(snapshot, ElementsAre(Pair("Location", registry_.FindType("Location"))));
+  EXPECT_THAT(snapshot, ElementsAre(Pair("Location", &type)));  // independent of later ones
   EXPECT_EQ(registry_.TypesSnapshot().size(), 2u);
 }
 
@@ -314,18 +300,16 @@ TEST_F(TypeRegistration, SnapshotIsIndependentOfLaterRegistration) {
 
 using Enumerators = RegistryTestBase;
 
-TEST_F(Enumerators, AreListedInNameOrderNotRegistrationOrder) {
+TEST_F(Enumerators, AreListedInByteWiseNameOrderNotRegistrationOrder) {
   EXPECT_THAT(EnumeratorList(RegisterStatus()),
               ElementsAre(Pair("ERROR", 3), Pair("SUCCEEDED", 1)));
-}
-
-TEST_F(Enumerators, NamesOrderByteWise) {
-  const BindingTypeDescriptor& type = registry_.RegisterType<Status>("Status")
-                                          .AddEnumerator("b", 1)
-                                          .AddEnumerator("\xC3\xA9t\xC3\xA9", 2)
-                                          .AddEnumerator("Z", 3)
-                                          .AddEnumerator("_", 4)
-                                          .Descriptor();
+  const BindingTypeDescriptor& type =
+      registry_.RegisterType("Other", 4, StaticTypeInfoOf<void>(), true)
+          .AddEnumerator("b", 1)
+          .AddEnumerator("\xC3\xA9t\xC3\xA9", 2)
+          .AddEnumerator("Z", 3)
+          .AddEnumerator("_", 4)
+          .Descriptor();
   EXPECT_THAT(EnumeratorList(type),
               ElementsAre(Pair("Z", 3), Pair("_", 4), Pair("b", 1), Pair("\xC3\xA9t\xC3\xA9", 2)));
 }
@@ -339,29 +323,30 @@ TEST_F(Enumerators, SameNameAgainReplacesValueAndDescription) {
   EXPECT_EQ(error->description, "Broken");
   EXPECT_EQ(builder.Descriptor().enumerators.size(), 1u);
   EXPECT_EQ(builder.Descriptor().FindEnumerator("Error"), nullptr);
+  EXPECT_TRUE(BindingRegistry::IsEnumeratorValue(builder.Descriptor(), 5));
+  EXPECT_FALSE(BindingRegistry::IsEnumeratorValue(builder.Descriptor(), 3));
 }
 
-TEST_F(Enumerators, NameOfAValueIsTheFirstMatchInNameOrder) {
-  registry_.RegisterType<Status>("Status")
-      .AddEnumerator("SUCCEEDED", 1)
-      .AddEnumerator("OK", 1)
-      .AddEnumerator("FAILED", 3)
-      .AddEnumerator("ERROR", 3)
-      .AddEnumerator("NEGATIVE", -7);
+TEST_F(Enumerators, ValuesAreLookedUpOverEveryEnumeratorFirstMatchInNameOrder) {
+  const BindingTypeDescriptor& type = registry_.RegisterType<Status>("Status")
+                                          .AddEnumerator("SUCCEEDED", 1)
+                                          .AddEnumerator("OK", 1)
+                                          .AddEnumerator("FAILED", 3)
+                                          .AddEnumerator("ERROR", 3)
+                                          .AddEnumerator("NEGATIVE", -7)
+                                          .Descriptor();
   const StaticTypeInfo& info = StaticTypeInfoOf<Status>();
   EXPECT_STREQ(registry_.EnumeratorName(info, 1), "OK");
   EXPECT_STREQ(registry_.EnumeratorName(info, 3), "ERROR");
   EXPECT_STREQ(registry_.EnumeratorName(info, -7), "NEGATIVE");
   EXPECT_EQ(registry_.EnumeratorName(info, 2), nullptr);
   EXPECT_EQ(registry_.EnumeratorName(StaticTypeInfoOf<Location>(), 1), nullptr);
-}
-
-TEST_F(Enumerators, IsEnumeratorValueAsksEveryEnumerator) {
-  const BindingTypeDescriptor& type = RegisterStatus();
-  EXPECT_TRUE(BindingRegistry::IsEnumeratorValue(type, 1));
-  EXPECT_TRUE(BindingRegistry::IsEnumeratorValue(type, 3));
-  EXPECT_FALSE(BindingRegistry::IsEnumeratorValue(type, 0));
-  EXPECT_FALSE(BindingRegistry::IsEnumeratorValue(type, 2));
+  for (const int32_t value : {1, 3, -7}) {
+    EXPECT_TRUE(BindingRegistry::IsEnumeratorValue(type, value)) << value;
+  }
+  for (const int32_t value : {0, 2}) {
+    EXPECT_FALSE(BindingRegistry::IsEnumeratorValue(type, value)) << value;
+  }
 }
 
 TEST(TypeKindName, NamesEveryKindAndNothingElse) {
@@ -379,7 +364,7 @@ TEST(TypeKindName, NamesEveryKindAndNothingElse) {
 
 using EventRegistration = RegistryTestBase;
 
-TEST_F(EventRegistration, FirstRegistrationOfANameWins) {
+TEST_F(EventRegistration, FirstRegistrationOfANameWinsUntilItIsRemoved) {
   const BindingTypeDescriptor* location =
       &registry_.RegisterType<Location>("Location").Descriptor();
   BindingEventBuilder first = registry_.RegisterEvent("OnMoved", location);
@@ -395,10 +380,8 @@ TEST_F(EventRegistration, FirstRegistrationOfANameWins) {
   EXPECT_EQ(event->description, "Moved");
   EXPECT_EQ(event->nameSpace, "Geo");
   EXPECT_THAT(event->tags, ElementsAre("geo", ""));
-}
 
-TEST_F(EventRegistration, RemovedEventIsGoneButSnapshotsKeepTheirEntries) {
-  registry_.RegisterEvent("OnMoved", nullptr);
+  // A removed event is gone, but snapshots keep their entries.
   registry_.RegisterEvent("OnStopped", nullptr);
   const BindingEventMap before = registry_.EventsSnapshot();
   EXPECT_TRUE(registry_.RemoveEvent("OnMoved"));
@@ -413,9 +396,11 @@ TEST_F(EventRegistration, RemovedEventIsGoneButSnapshotsKeepTheirEntries) {
 
 using FunctionRegistration = RegistryTestBase;
 
-TEST_F(FunctionRegistration, RegisteringAndRemovingAdvanceTheGeneration) {
+TEST_F(FunctionRegistration, RegisteringAndRemovingAdvanceTheGenerationAndDestroyTheInvoker) {
   const uint32_t start = registry_.Generation();
+  int destroyed = 0;
   BindingFunctionDescriptor& function = registry_.RegisterFunction("WhereAmI", 2);
+  function.invoker = std::make_unique<TestInvoker>(&destroyed);
   EXPECT_EQ(registry_.Generation(), start + 1);
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), &function);
   EXPECT_EQ(function.registry, &registry_);
@@ -425,13 +410,6 @@ TEST_F(FunctionRegistration, RegisteringAndRemovingAdvanceTheGeneration) {
   EXPECT_TRUE(registry_.RemoveFunction(&function));
   EXPECT_EQ(registry_.Generation(), start + 2);
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), nullptr);
-}
-
-TEST_F(FunctionRegistration, RemovingDestroysTheInvokerOnce) {
-  int destroyed = 0;
-  BindingFunctionDescriptor& function = registry_.RegisterFunction("WhereAmI", 0);
-  function.invoker = std::make_unique<TestInvoker>(&destroyed);
-  EXPECT_TRUE(registry_.RemoveFunction(&function));
   EXPECT_EQ(destroyed, 1);
 }
 
@@ -447,21 +425,19 @@ TEST_F(FunctionRegistration, UnknownOrNullDescriptorsAreNotRemoved) {
   EXPECT_EQ(other.FindFunction("WhereAmI"), &foreign);
 }
 
-TEST_F(FunctionRegistration, DetachedFunctionsHaveNoNameEntry) {
+TEST_F(FunctionRegistration, DetachedFunctionsHaveNoNameEntryAndTakenNamesKeepTheFirst) {
   const uint32_t generation = registry_.Generation();
-  BindingFunctionDescriptor& detached = registry_.RegisterFunction("Callback", 1, true);
-  EXPECT_EQ(registry_.FindFunction("Callback"), nullptr);
+  BindingFunctionDescriptor& detached = registry_.RegisterFunction("WhereAmI", 1, true);
+  EXPECT_EQ(registry_.FindFunction("WhereAmI"), nullptr);
   EXPECT_EQ(registry_.Generation(), generation);
   EXPECT_THAT(registry_.FunctionsSnapshot(), IsEmpty());
-  EXPECT_TRUE(registry_.RemoveFunction(&detached));
-}
 
-TEST_F(FunctionRegistration, TakenNameKeepsTheFirstEvenWhenTheSecondIsRemoved) {
   BindingFunctionDescriptor& first = registry_.RegisterFunction("WhereAmI", 0);
   BindingFunctionDescriptor& second = registry_.RegisterFunction("WhereAmI", 1);
   EXPECT_NE(&first, &second);
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), &first);
-  EXPECT_TRUE(registry_.RemoveFunction(&second));
+  EXPECT_TRUE(registry_.RemoveFunction(&detached));
+  EXPECT_TRUE(registry_.RemoveFunction(&second));  // even so, the name stays the first's
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), &first);
   EXPECT_TRUE(registry_.RemoveFunction(&first));
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), nullptr);
@@ -492,14 +468,13 @@ TEST_F(FunctionRegistration, ArgumentsAreTypedByIndexAndNamedInOrder) {
   EXPECT_EQ(statusArgument.DescribedType().kind, BindingTypeKind::String);
   EXPECT_EQ(function.arguments[2].owner, &function);
   EXPECT_EQ(function.FindArgument("missing"), nullptr);
-}
 
-TEST_F(FunctionRegistration, SetArgumentBeyondTheCountGrowsTheList) {
-  BindingFunctionDescriptor& function = registry_.RegisterFunction("F", 0);
-  BindingRegistry::SetArgument(function, 1, {BindingTypeKind::Bool}, false);
-  ASSERT_EQ(function.arguments.size(), 2u);
-  EXPECT_EQ(function.arguments[1].type.kind, BindingTypeKind::Bool);
-  EXPECT_EQ(function.arguments[0].type.kind, BindingTypeKind::None);
+  // SetArgument beyond the count grows the list with untyped arguments.
+  BindingFunctionDescriptor& grown = registry_.RegisterFunction("F", 0);
+  BindingRegistry::SetArgument(grown, 1, {BindingTypeKind::Bool}, false);
+  ASSERT_EQ(grown.arguments.size(), 2u);
+  EXPECT_EQ(grown.arguments[1].type.kind, BindingTypeKind::Bool);
+  EXPECT_EQ(grown.arguments[0].type.kind, BindingTypeKind::None);
 }
 
 TEST_F(FunctionRegistration, SnapshotIsIndependentOfLaterChanges) {
