@@ -172,7 +172,19 @@ void BindingProperty::Reset() noexcept {
   kind_ = BindingPropertyKind::Empty;
 }
 
+namespace {
+// How many FreePayload calls are active on this thread: the depth of the nested free.
+thread_local unsigned freeDepth = 0;
+}  // namespace
+
 void BindingProperty::FreePayload() noexcept {
+  if (IsContainer() && freeDepth >= kMaxFreeDepth) [[unlikely]] {
+    return;  // left to the context's wholesale drop rather than overflow the stack
+  }
+  struct Level {
+    Level() noexcept { ++freeDepth; }
+    ~Level() { --freeDepth; }
+  } level;
   switch (kind_) {
     case BindingPropertyKind::String:
       if (payload_.string != BindingValueContext::EmptyText()) {

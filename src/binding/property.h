@@ -260,7 +260,11 @@ class BindingProperty {
   }
   BindingValueContext& EnsureContext();
   // Frees the payload record by record (no wholesale drop); kind and payload are left stale.
+  // Nesting is freed by recursion, bounded by kMaxFreeDepth: the containers below that depth
+  // (only a value built by code nests so deep; decoders stop at kMaxBindingDepth) are left in
+  // place, with the texts they hold, until the root drops its context wholesale.
   void FreePayload() noexcept;
+  static constexpr unsigned kMaxFreeDepth = 2 * kMaxBindingDepth;
   // *this is empty and belongs to another context than `source` (or to none yet).
   void CopyPayloadFrom(const BindingProperty& source);
   void SwapFields(BindingProperty& other) noexcept;

@@ -498,6 +498,33 @@ TEST(BindingPropertyDepth, DestroyingAVeryDeepTreeUsesNoStack) {
   }
 }  // destroyed the same way
 
+TEST(BindingPropertyDepth, ResettingAVeryDeepNestedValueIsBoundedAndTheRootStillFreesAll) {
+  for (const bool structures : {true, false}) {
+    SCOPED_TRACE(structures ? "structures" : "collections");
+    BindingProperty root;
+    BindingProperty* cursor = &root.Member("deep");
+    for (int depth = 0; depth < 200000; ++depth) {
+      cursor = structures ? &cursor->Member("n") : &cursor->ElementAt(0);
+    }
+    *cursor = "bottom";
+    root.Member("shallow").Member("leaf") = "kept";
+    root.Member("deep").Reset();  // nested: freed record by record, as deep as is safe
+    EXPECT_TRUE(root.Member("deep").IsEmpty());
+    EXPECT_EQ(root.Member("shallow").Member("leaf"), BindingProperty("kept"));
+    // A value no deeper than a decoder accepts is freed completely, texts included.
+    BindingProperty* level = &root.Member("decoded");
+    for (std::size_t depth = 1; depth < Vexa::kMaxBindingDepth; ++depth) {
+      level = &level->Member("n");
+    }
+    *level = "unique text";
+    const std::size_t before = Interned(root);
+    root.Member("decoded").Reset();
+    // "unique text" goes; so does the key "n", unless the records left below the bounded
+    // reset of the deep structures still hold it.
+    EXPECT_EQ(Interned(root), before - (structures ? 1 : 2));
+  }  // the root drops what the nested reset left, with its context (the sanitizer checks)
+}
+
 // --- Visiting ---
 
 class RecordingVisitor : public Vexa::BindingVisitor {
