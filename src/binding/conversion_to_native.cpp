@@ -65,17 +65,28 @@ void OptionalToNative(BindingResult& result, void* native, const BindingNativeTy
   }
 }
 
+// The access table of a vector or map target (its own, else the built-in one of its element
+// kind), after emptying the target. Null when there is none (the result then fails) or when the
+// result had already failed: the guard leaves an empty container and converts nothing.
+template <typename Access>
+const Access* ClearedContainer(BindingResult& result, void* native, const Access* own,
+                               const Access* builtin, const BindingNativeType& type,
+                               std::string_view name) {
+  const Access* access = own != nullptr ? own : builtin;
+  if (access == nullptr) {
+    FailNoAccess(result, name, type.type.kind);
+    return nullptr;
+  }
+  access->clear(native);
+  return result.ok ? access : nullptr;
+}
+
 void VectorToNative(BindingResult& result, void* native, const BindingNativeType& type,
                     const BindingProperty& input, std::string_view name,
                     const BindingRegistry& registry) {
-  const BindingSequenceAccess* access =
-      type.sequence != nullptr ? type.sequence : BuiltinSequenceAccess(type.type.elementKind);
+  const BindingSequenceAccess* access = ClearedContainer(
+      result, native, type.sequence, BuiltinSequenceAccess(type.type.elementKind), type, name);
   if (access == nullptr) {
-    FailNoAccess(result, name, type.type.kind);
-    return;
-  }
-  access->clear(native);
-  if (!result.ok) {
     return;
   }
   if (input.Kind() != BindingPropertyKind::Collection) {
@@ -113,14 +124,9 @@ void VectorToNative(BindingResult& result, void* native, const BindingNativeType
 void MapToNative(BindingResult& result, void* native, const BindingNativeType& type,
                  const BindingProperty& input, std::string_view name,
                  const BindingRegistry& registry) {
-  const BindingMapAccess* access =
-      type.map != nullptr ? type.map : BuiltinMapAccess(type.type.elementKind);
+  const BindingMapAccess* access = ClearedContainer(
+      result, native, type.map, BuiltinMapAccess(type.type.elementKind), type, name);
   if (access == nullptr) {
-    FailNoAccess(result, name, type.type.kind);
-    return;
-  }
-  access->clear(native);
-  if (!result.ok) {
     return;
   }
   if (input.Kind() != BindingPropertyKind::Structure) {
