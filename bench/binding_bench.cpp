@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "ratio.h"
 
 namespace {
@@ -226,7 +227,7 @@ VEXA_BENCHMARK_RATIO(BM_BindingWideBuildAndWalk, BM_JsonWideBuildAndWalk);
 // --- Conversion: a registered record of ten fields to a value and back, against nlohmann::json
 // doing the same with its to_json / from_json. One record, and a list of 1,000 of them. ---
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/registry.h"
 
@@ -323,7 +324,7 @@ void BindingRoundTrip(benchmark::State& state, const Native& original) {
     Native back;
     Vexa::BindingResult result;
     Vexa::ToNative(result, back, value.value, "record", registry);
-    if (!result.ok) {
+    if (!result.Ok()) {
       state.SkipWithError("conversion failed");
     }
     benchmark::DoNotOptimize(&back);

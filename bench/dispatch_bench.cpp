@@ -19,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/host_value.h"
 #include "binding/registry.h"

@@ -29,7 +29,7 @@
 #include <sstream>
 #include <string>
 
-#include "binding/block_pool.h"
+#include "value/block_pool.h"
 #include "codecs/json.h"
 #include "malloc_counter.h"
 #include "ratio.h"

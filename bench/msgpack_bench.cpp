@@ -27,7 +27,7 @@
 
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_reader.h"
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "ratio.h"
 
 #ifndef VEXA_BENCH_DATA_DIR
@@ -107,7 +107,7 @@ void BM_MessagePackDecode(benchmark::State& state, const char* name) {
   const std::string& bytes = Encoded(name);
   for (auto _ : state) {
     Vexa::MessagePackDecoded decoded = Vexa::DecodeMessagePack(bytes);
-    if (!decoded.result.ok || decoded.consumed != bytes.size()) {
+    if (!decoded.result.Ok() || decoded.consumed != bytes.size()) {
       state.SkipWithError("decoding failed");
       break;
     }

@@ -10,11 +10,23 @@ if(VEXA_SANITIZE)
   target_link_options(vexa_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# vexa_add_library(name sources... [DEPS libs...]): one static library per source folder,
-# with includes rooted at src/ and the public C seam under include/.
+# The C seam with the host: the one header every side of it may include.
+add_library(vexa_host_contract INTERFACE)
+target_include_directories(vexa_host_contract INTERFACE ${PROJECT_SOURCE_DIR}/include)
+
+# vexa_add_library(name sources... [DEPS libs...]): one static library per source folder.
+# Includes are written from src/ ("value/property.h"), yet a library must see only its own
+# headers and those of the libraries it links, so that the build, not a convention, keeps the
+# layering. Each folder therefore gets an include root of its own in the build tree, holding
+# one link named after the folder; a library exposes that root, and linking a library is what
+# brings its root into view.
 function(vexa_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(root ${CMAKE_BINARY_DIR}/include_roots/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC vexa_options ${ARG_DEPS})
 endfunction()

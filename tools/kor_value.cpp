@@ -89,7 +89,7 @@ std::optional<std::string> ReadAll(const std::string& path, std::istream& in, st
 // A MessagePack payload is one value: bytes after it mean the input is not what it claims.
 BindingResult DecodeWholeMessagePack(std::string_view bytes) {
   MessagePackDecoded decoded = DecodeMessagePack(bytes);
-  if (decoded.result.ok && decoded.consumed < bytes.size()) {
+  if (decoded.result.Ok() && decoded.consumed < bytes.size()) {
     return BindingResult::Failed(
         Format("%1 bytes after the MessagePack value, which ends at offset %2",
                bytes.size() - decoded.consumed, decoded.consumed));
@@ -103,7 +103,7 @@ BindingResult DecodeWholeMessagePack(std::string_view bytes) {
 BindingResult DecodeWholeJson(std::string_view bytes) {
   BindingResult parsed = ParseJson(bytes);
   const std::size_t nul = bytes.find('\0');
-  if (parsed.ok && nul != std::string_view::npos) {
+  if (parsed.Ok() && nul != std::string_view::npos) {
     return BindingResult::Failed(Format(kJsonParseErrorMessage,
                                         JsonParseErrorText(kJsonErrorRootNotSingular),
                                         static_cast<unsigned>(nul)));
@@ -158,7 +158,7 @@ int RunKorValue(const std::vector<std::string>& arguments, std::istream& in, std
   }
   const Codec codec = options->codec.value_or(SniffCodec(*input));
   const BindingResult decoded = Decode(codec, *input);
-  if (!decoded.ok) {
+  if (!decoded.Ok()) {
     err << decoded.ErrorText() << '\n';
     return 1;
   }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
 #include "binding/static_type.h"
 
 namespace Vexa {

@@ -34,7 +34,7 @@
 namespace Vexa {
 
 class BindingProperty;
-struct BindingResult;
+class BindingResult;
 class BindingRegistry;
 struct BindingFieldDescriptor;
 

@@ -31,8 +31,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "binding/conversion.h"
-#include "binding/conversion_traits.h"
+#include "binding/conversion/conversion.h"
+#include "binding/conversion/native_type_of.h"
 #include "binding/registry.h"
 #include "binding/static_type.h"
 

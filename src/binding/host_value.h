@@ -34,7 +34,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
 #include "vexa/host_contract.h"
 
 namespace Vexa {

@@ -43,6 +43,7 @@
 #include "binding/descriptors.h"
 #include "binding/static_type.h"
 #include "binding/type_kind.h"
+#include "value/enumerator_names.h"
 
 namespace Vexa {
 
@@ -88,7 +89,7 @@ struct BindingFieldOptions {
 class BindingTypeBuilder;
 class BindingEventBuilder;
 
-class BindingRegistry {
+class BindingRegistry : public BindingEnumeratorNames {
  public:
   BindingRegistry();
   ~BindingRegistry();
@@ -119,7 +120,8 @@ class BindingRegistry {
 
   // The first enumerator name in name order of the enum registered for `enumType` whose value
   // is `value`; null when the type or the value is unknown. Lives as long as the registry.
-  [[nodiscard]] const char* EnumeratorName(const StaticTypeInfo& enumType, int32_t value) const;
+  [[nodiscard]] const char* EnumeratorName(const StaticTypeInfo& enumType,
+                                           int32_t value) const override;
   [[nodiscard]] static bool IsEnumeratorValue(const BindingTypeDescriptor& type, int32_t value);
   // "bool", "int8", ... "map"; "" for anything else.
   [[nodiscard]] static const char* TypeName(BindingTypeKind kind);

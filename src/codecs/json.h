@@ -37,22 +37,23 @@
 // Writing. Compact JSON (no white space): null, true/false, integers, floats in the shortest
 // form that reads back as the same double, strings with RapidJSON's escaping (quotation mark,
 // backslash and control characters; everything else, "/" and bytes from 0x80 included, copied),
-// blobs as Base64 strings, enumerators by name when `registry` names them (else by number),
+// blobs as Base64 strings, enumerators by name when `names` names them (else by number),
 // collections as arrays, structures as objects with members in byte-wise key order. An empty
 // root gives the empty text. A float that is not finite has no JSON form: it is written as null.
 //
-// Threading: none shared; every call works on its own state. The registry is only read.
+// Threading: none shared; every call works on its own state. The enumerator names are only read.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa {
 
-class BindingRegistry;
+class BindingEnumeratorNames;
 
 // The failure message of a parse; %s is the error code's text, %u the byte offset.
 inline constexpr const char* kJsonParseErrorMessage = "Error: %s at offset %u.";
@@ -75,8 +76,9 @@ inline constexpr unsigned kJsonErrorTermination = 16;
 // little slower: every byte read is checked against the end.)
 [[nodiscard]] BindingResult ParseJson(std::string_view text);
 
-// Compact JSON of `value`. `registry` (borrowed for the call; may be null) names enumerators.
+// Compact JSON of `value`. `names` (borrowed for the call; may be null; a BindingRegistry is one) names
+// enumerators.
 [[nodiscard]] std::string ToJson(const BindingProperty& value,
-                                 const BindingRegistry* registry = nullptr);
+                                 const BindingEnumeratorNames* names = nullptr);
 
 }  // namespace Vexa

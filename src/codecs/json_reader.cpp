@@ -8,7 +8,7 @@
 #include <new>
 
 #include "codecs/json.h"
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "util/format.h"
 
 namespace Vexa {

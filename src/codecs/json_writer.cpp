@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "binding/registry.h"
+#include "value/enumerator_names.h"
 #include "codecs/json.h"
 #include "util/text.h"
 
@@ -18,8 +18,8 @@ using JsonTextWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 // its end) is exactly the writer's call order, so each visitor operation is one writer call.
 class JsonWritingVisitor final : public BindingVisitor {
  public:
-  JsonWritingVisitor(JsonTextWriter& writer, const BindingRegistry* registry) noexcept
-      : writer_(writer), registry_(registry) {}
+  JsonWritingVisitor(JsonTextWriter& writer, const BindingEnumeratorNames* names) noexcept
+      : writer_(writer), names_(names) {}
 
   void VisitEmpty() override { writer_.Null(); }
   void VisitBool(bool value) override { writer_.Bool(value); }
@@ -39,8 +39,8 @@ class JsonWritingVisitor final : public BindingVisitor {
     WriteString(Base64Encode(bytes.data(), bytes.size()));
   }
   void VisitEnum(const BindingEnumerator& enumerator) override {
-    if (registry_ != nullptr && enumerator.type != nullptr) {
-      if (const char* name = registry_->EnumeratorName(*enumerator.type, enumerator.value);
+    if (names_ != nullptr && enumerator.type != nullptr) {
+      if (const char* name = names_->EnumeratorName(*enumerator.type, enumerator.value);
           name != nullptr) {
         WriteString(name);
         return;
@@ -62,18 +62,18 @@ class JsonWritingVisitor final : public BindingVisitor {
   }
 
   JsonTextWriter& writer_;
-  const BindingRegistry* registry_;
+  const BindingEnumeratorNames* names_;
 };
 
 }  // namespace
 
-std::string ToJson(const BindingProperty& value, const BindingRegistry* registry) {
+std::string ToJson(const BindingProperty& value, const BindingEnumeratorNames* names) {
   if (value.IsEmpty()) {
     return std::string();  // an empty root is the empty text, not null
   }
   rapidjson::StringBuffer buffer;
   JsonTextWriter writer(buffer);
-  JsonWritingVisitor visitor(writer, registry);
+  JsonWritingVisitor visitor(writer, names);
   value.Visit(visitor);
   return std::string(buffer.GetString(), buffer.GetSize());
 }

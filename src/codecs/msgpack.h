@@ -34,7 +34,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa {
 

@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <new>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_messages.h"
 #include "codecs/msgpack_reader.h"
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "util/format.h"
 
 namespace Vexa {

@@ -39,9 +39,10 @@
 #include <string>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "codecs/msgpack_messages.h"
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "util/format.h"
 
 namespace Vexa {

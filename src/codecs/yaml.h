@@ -66,7 +66,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa {
 

@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
 
 namespace Vexa {
 

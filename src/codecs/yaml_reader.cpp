@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "codecs/yaml.h"
 #include "codecs/yaml_anchors.h"
 #include "codecs/yaml_messages.h"
@@ -182,8 +182,7 @@ void YamlReader::Read() noexcept {
     try {
       result_.Fail(Format(kYamlOutOfMemoryMessage, position.line, position.column));
     } catch (...) {
-      result_.value.Reset();
-      result_.ok = false;
+      result_.FailWithoutMessage();
     }
   }
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/registry.h"
 #include "codecs/yaml_messages.h"
 #include "util/format.h"

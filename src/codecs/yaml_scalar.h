@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-#include "binding/value_builder.h"
+#include "value/builder.h"
 #include "codecs/yaml_number.h"
 
 namespace Vexa {

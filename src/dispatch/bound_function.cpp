@@ -63,7 +63,7 @@ void BoundFunctionInvoker::FailWithCurrentException(HttpCallState& state) const 
     state.Fail(CurrentExceptionMessage(function_->name));
   } catch (...) {
     // No memory left to describe the failure: it is still reported as one, without a message.
-    state.result.ok = false;
+    state.result.FailWithoutMessage();
     state.bodyStream.reset();
   }
 }

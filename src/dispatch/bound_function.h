@@ -54,10 +54,10 @@
 #include <utility>
 #include <vector>
 
-#include "binding/conversion.h"
-#include "binding/conversion_traits.h"
+#include "binding/conversion/conversion.h"
+#include "binding/conversion/native_type_of.h"
 #include "binding/descriptors.h"
-#include "binding/property.h"
+#include "value/property.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint_answer.h"
 #include "dispatch/http_call.h"

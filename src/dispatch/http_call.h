@@ -24,7 +24,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "binding/static_type.h"
 #include "vexa/host_contract.h"
 
@@ -77,7 +78,7 @@ struct HttpCallState {
 
   // Stores `message` as the result's failure and destroys any body stream.
   void Fail(std::string_view message);
-  [[nodiscard]] bool Failed() const { return !result.ok; }
+  [[nodiscard]] bool Failed() const { return !result.Ok(); }
 };
 
 namespace HttpBaseTransport {

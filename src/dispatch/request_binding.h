@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
 

@@ -7,7 +7,7 @@
 
 #include "binding/builtin_records.h"
 #include "binding/builtin_types.h"
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/registry.h"
 #include "conversion_test_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/registry.h"
 #include "conversion_test_support.h"
 
@@ -49,7 +49,7 @@ class NumberConversionTest : public ::testing::Test {
     BindingResult result;
     ConvertToNative(result, buffer, BindingNativeType{{kind}}, input, "x", registry_);
     const std::string value = ReadInteger(buffer, kind);
-    if (!result.ok) {
+    if (!result.Ok()) {
       EXPECT_EQ(value, "0") << "a refused integer target holds zero";
       return std::string(result.ErrorText());
     }

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/registry.h"
 #include "conversion_test_support.h"
@@ -330,7 +330,7 @@ TEST_F(StructureConversionTest, EmptyOptionalsBecomeEmptyMembersUnlessOmitted) {
 TEST_F(StructureConversionTest, ARecordBecomesAStructureOfItsFieldsAndRoundTrips) {
   const Sample original = FilledSample();
   const BindingResult value = ValueOf(original, registry_);
-  ASSERT_TRUE(value.ok) << value.ErrorText();
+  ASSERT_TRUE(value.Ok()) << value.ErrorText();
   const BindingProperty expected = Structure({
       {"flag", true},
       {"small", int64_t{-8}},
@@ -443,7 +443,7 @@ TEST_F(StructureConversionTest, RecursiveRecordsAreBoundedInBothDirections) {
             "Couldn't assign value to 'children' because the input is nested deeper than 512 "
             "levels.");
 
-  EXPECT_TRUE(ValueOf(NodeChain(256), registry_).ok);
+  EXPECT_TRUE(ValueOf(NodeChain(256), registry_).Ok());
   EXPECT_EQ(ValueOf(NodeChain(257), registry_).ErrorText(),
             "Couldn't convert native value because it is nested deeper than 512 levels.");
   Holder deep;

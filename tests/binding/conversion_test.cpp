@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/registry.h"
 #include "conversion_test_support.h"

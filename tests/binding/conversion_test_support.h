@@ -1,5 +1,5 @@
-// Helpers for the conversion suites: building input values tersely and running one conversion
-// into a native object that starts with a chosen content.
+// Helpers for the conversion suites: running one conversion into a native object that starts
+// with a chosen content.
 #pragma once
 
 #include <cstddef>
@@ -9,56 +9,13 @@
 #include <string_view>
 #include <utility>
 
-#include "binding/conversion.h"
-#include "binding/property.h"
+#include "binding/conversion/conversion.h"
 #include "binding/registry.h"
+#include "support/values.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa::Testing {
-
-inline BindingProperty Collection(std::initializer_list<BindingProperty> elements) {
-  BindingProperty value;
-  value.MakeCollection();
-  for (const BindingProperty& element : elements) {
-    value.Append() = element;
-  }
-  return value;
-}
-
-inline BindingProperty Structure(
-    std::initializer_list<std::pair<std::string_view, BindingProperty>> members) {
-  BindingProperty value;
-  value.MakeStructure();
-  for (const auto& [key, member] : members) {
-    value.Member(key) = member;
-  }
-  return value;
-}
-
-inline BindingProperty Blob(std::initializer_list<uint8_t> bytes) {
-  BindingProperty value;
-  value.SetBlob(BindingBlob(bytes));
-  return value;
-}
-
-inline BindingProperty Enumerator(int32_t number, const StaticTypeInfo& type) {
-  BindingProperty value;
-  value.SetEnum(number, type);
-  return value;
-}
-
-inline BindingProperty Empty() {
-  return BindingProperty();
-}
-
-// `levels` collections, each the only element of the one around it.
-inline BindingProperty NestedCollections(std::size_t levels) {
-  BindingProperty root;
-  BindingProperty* current = &root;
-  for (std::size_t level = 0; level < levels; ++level) {
-    current = &current->ElementAt(0);
-  }
-  return root;  // the innermost element is empty
-}
 
 template <typename T>
 struct Converted {
@@ -73,7 +30,7 @@ Converted<T> ConvertInto(T initial, const BindingProperty& input, const BindingR
                          std::string_view name = "x") {
   BindingResult result;
   ToNative(result, initial, input, name, registry);
-  return {std::move(initial), result.ok, std::string(result.ErrorText())};
+  return {std::move(initial), result.Ok(), std::string(result.ErrorText())};
 }
 
 // The value of a native T, or the message of the refusal.

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/conversion.h"
+#include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
 #include "binding/registry.h"
 #include "conversion_test_support.h"
@@ -288,7 +288,7 @@ class NamedCallbackConverter final : public BindingFieldConverter {
     auto& callback = *static_cast<BindingCallback*>(field);
     const std::string_view text = input.GetString();
     callback.id = text == "first" ? 1 : text == "second" ? 2 : 0;
-    if (result.ok && callback.id == 0) {
+    if (result.Ok() && callback.id == 0) {
       result.Fail("no callback " + std::string(text) + " for " + std::string(name));
     }
   }

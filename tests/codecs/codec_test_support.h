@@ -15,7 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa::Testing {
 
@@ -62,7 +63,7 @@ inline std::string DumpOf(const BindingProperty& value) {
 // The dump of a result's value; for a failure "error: " and its message, after checking that
 // nothing of a partly built value was kept: the value is exactly {"error": message}.
 inline std::string Outcome(const BindingResult& result) {
-  if (result.ok) {
+  if (result.Ok()) {
     return DumpOf(result.value);
   }
   const std::string message(result.ErrorText());

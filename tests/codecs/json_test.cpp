@@ -35,7 +35,7 @@ std::string Message(unsigned code, std::size_t offset) {
 BindingResult Parse(const std::string& text) {
   BindingResult terminated = ParseJson(text);
   BindingResult bounded = ParseExact(text);
-  EXPECT_EQ(terminated.ok, bounded.ok) << text;
+  EXPECT_EQ(terminated.Ok(), bounded.Ok()) << text;
   EXPECT_EQ(terminated.value, bounded.value) << text;
   EXPECT_EQ(ParseJson(text.c_str()).value, terminated.value) << text;
   return terminated;
@@ -173,11 +173,11 @@ TEST(JsonReadErrors, EveryTruncationFailsCleanly) {
   const std::string document =
       R"({"name":"Ada \"L\" \u00e9\ud83d\ude00","n":[-1,2.5e-3,18446744073709551615,true,)"
       R"(false,null],"o":{"":{}}, "e":[]})";
-  ASSERT_TRUE(Parse(document).ok);
+  ASSERT_TRUE(Parse(document).Ok());
   for (std::size_t length = 1; length < document.size(); ++length) {
     const std::string prefix = document.substr(0, length);
     const BindingResult result = Parse(prefix);
-    ASSERT_FALSE(result.ok) << prefix;
+    ASSERT_FALSE(result.Ok()) << prefix;
     const std::string message(result.ErrorText());
     EXPECT_EQ(message.rfind("Error: ", 0), 0u) << message;
     const std::size_t at = message.rfind(" at offset ");

@@ -108,7 +108,7 @@ TEST(JsonWrite, EachValueGivesItsCompactText) {
     SCOPED_TRACE(item.text);
     EXPECT_EQ(ToJson(item.value), item.text);
   }
-  EXPECT_TRUE(ParseJson(ToJson(ListOf({nan, 1}))).ok);
+  EXPECT_TRUE(ParseJson(ToJson(ListOf({nan, 1}))).Ok());
 }
 
 TEST(JsonRoundTrip, ValuesOfEveryJsonKindComeBackEqual) {
@@ -131,7 +131,7 @@ TEST(JsonRoundTrip, ValuesOfEveryJsonKindComeBackEqual) {
   });
   const std::string written = ToJson(value);
   const BindingResult read = ParseJson(written);
-  ASSERT_TRUE(read.ok) << read.ErrorText();
+  ASSERT_TRUE(read.Ok()) << read.ErrorText();
   EXPECT_EQ(read.value, value) << written;
   EXPECT_EQ(ToJson(read.value), written);
 }
@@ -180,7 +180,7 @@ TEST(JsonRoundTrip, AnyFloatIsWrittenAsRapidJsonDoesAndComesBackWithinTwoUnits) 
     const std::string written = ToJson(BindingProperty(value));
     ASSERT_EQ(written, OracleDouble(value));
     const BindingResult read = ParseJson(written);
-    ASSERT_TRUE(read.ok);
+    ASSERT_TRUE(read.Ok());
     EXPECT_LE(std::llabs(order(read.value.GetFloat()) - order(value)), 2) << written;
   }
 }
@@ -196,10 +196,10 @@ TEST(JsonRoundTrip, PublicDocumentsSurviveWriteAndRead) {
     std::ostringstream text;
     text << file.rdbuf();
     const BindingResult first = ParseJson(text.str());
-    ASSERT_TRUE(first.ok) << name << ": " << first.ErrorText();
+    ASSERT_TRUE(first.Ok()) << name << ": " << first.ErrorText();
     const std::string written = ToJson(first.value);
     const BindingResult second = ParseJson(written);
-    ASSERT_TRUE(second.ok) << name << ": " << second.ErrorText();
+    ASSERT_TRUE(second.Ok()) << name << ": " << second.ErrorText();
     // canada's coordinates use all 17 digits, which the reader may round differently.
     if (std::string(name) != "canada.json") {
       EXPECT_EQ(second.value, first.value) << name;

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "binding/value_builder.h"
-#include "binding/value_context.h"
+#include "value/builder.h"
+#include "value/context.h"
 #include "codec_test_support.h"
 #include "codecs/msgpack_reader.h"
 #include "util/format.h"
@@ -296,7 +296,7 @@ TEST(MessagePackFailures, HugeCountsReserveOnlyWhatTheInputHolds) {
     const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
     const MessagePackDecoded decoded = Decode(bytes);
     const std::size_t after = mallinfo2().uordblks + mallinfo2().hblkhd;
-    ASSERT_TRUE(decoded.result.ok);
+    ASSERT_TRUE(decoded.result.Ok());
     EXPECT_LT(after - before, std::size_t{1} << 20);
     if (bytes.size() == 6) {
       EXPECT_EQ(DumpOf(decoded.result.value), "[S7]");
@@ -361,7 +361,7 @@ TEST(MessagePackMalformed, EveryPrefixOfADocumentFailsOrDecodesAsItsTokensSay) {
     const std::string& expected = document.failures[length];
     if (expected.empty()) {
       // Cut between two tokens: good, and everything up to the cut was read.
-      ASSERT_TRUE(decoded.result.ok) << decoded.result.ErrorText();
+      ASSERT_TRUE(decoded.result.Ok()) << decoded.result.ErrorText();
       EXPECT_EQ(decoded.consumed, length);
     } else {
       EXPECT_EQ(Outcome(decoded.result), expected);
@@ -380,7 +380,7 @@ TEST(MessagePackMalformed, RandomAndDamagedBytesFailCleanly) {
   const auto expectClean = [](const Bytes& bytes) {
     const MessagePackDecoded decoded = Decode(bytes);
     EXPECT_LE(decoded.consumed, bytes.size());
-    if (!decoded.result.ok) {
+    if (!decoded.result.Ok()) {
       const std::string_view message = decoded.result.ErrorText();
       EXPECT_TRUE(message.starts_with("Invalid MessagePack data")) << message;
     }

@@ -319,14 +319,14 @@ TEST(YamlMalformed, PrefixesAndMutationsFailCleanly) {
       "copy: *m\nblock: |\n  text\n  more\nfolded: >-\n  a\n  b\n&k anchored: 1\nref: *k\n"
       "tags: [!!int '7', !!float '1.5', !!bool on]\n...\n";
   const BindingResult whole = ParseYaml(document);
-  ASSERT_TRUE(whole.ok) << whole.ErrorText();
+  ASSERT_TRUE(whole.Ok()) << whole.ErrorText();
   EXPECT_EQ(DumpOf(whole.value.Member("copy")),
             "{complex:'value',key:'10',nested:{a:['Ada\xC3\xA9',{b:'Ada\xC3\xA9'}]}}");
   EXPECT_EQ(DumpOf(whole.value.Member("ref")), "'anchored'");
 
   const auto expectClean = [](std::string_view text) {
     const BindingResult result = ParseYaml(text);
-    if (!result.ok) {
+    if (!result.Ok()) {
       const std::string message(result.ErrorText());
       const bool known =
           message.rfind("YAML parser error: ", 0) == 0 || message.rfind("Multi-document", 0) == 0 ||
@@ -399,7 +399,7 @@ TEST(YamlLimits, TheCopyBudgetGrowsWithTheText) {
   // 2,000 aliases of a 101-value sequence: 202,000 copied values, within the floor.
   const std::string base = "base: &b [" + Repeat("1, ", 99) + "1]\nuses:\n";
   const BindingResult moderate = ParseYaml(base + Repeat("  - *b\n", 2000));
-  ASSERT_TRUE(moderate.ok) << moderate.ErrorText();
+  ASSERT_TRUE(moderate.Ok()) << moderate.ErrorText();
   EXPECT_EQ(moderate.value.Member("uses").Size(), 2000u);
   EXPECT_EQ(moderate.value.Member("uses").ElementAt(1999), moderate.value.Member("base"));
   // 3,000 pass the floor: refused in a short text...
@@ -407,7 +407,7 @@ TEST(YamlLimits, TheCopyBudgetGrowsWithTheText) {
   EXPECT_NE(Read(uses).find("would make aliases copy more than 262144 values"), std::string::npos);
   // ...read when the text is long enough to have described them itself.
   const std::string padded = uses + "pad: '" + std::string(400000, 'p') + "'\n";
-  EXPECT_TRUE(ParseYaml(padded).ok) << Read(padded);
+  EXPECT_TRUE(ParseYaml(padded).Ok()) << Read(padded);
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST_F(BoundFunctionTest, ConvertsEachArgumentToItsParameterType) {
   point.Member("x") = "12";
 
   const HttpCallState state = Call(function, {"0x10", "Bob", BindingProperty(), tags, point});
-  ASSERT_TRUE(state.result.ok) << state.result.ErrorText();
+  ASSERT_TRUE(state.result.Ok()) << state.result.ErrorText();
   EXPECT_TRUE(state.result.value.IsEmpty());  // void result
   EXPECT_EQ(gReceived.count, 16);
   EXPECT_EQ(gReceived.name, "Bob");
@@ -189,7 +189,7 @@ TEST_F(BoundFunctionTest, FailuresBecomeTheCallsMessageAndStatus) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     const HttpCallState state = Call(*registry_.FindFunction(c.function), c.values);
-    EXPECT_FALSE(state.result.ok);
+    EXPECT_FALSE(state.result.Ok());
     EXPECT_EQ(state.result.ErrorText(), c.message);
     EXPECT_EQ(state.status, c.status);
     EXPECT_FALSE(gReceived.called);
@@ -252,9 +252,9 @@ TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
   EXPECT_EQ(byReference.invoker->RequestContextType(), &StaticTypeInfoOf<RemotingRequest>());
   RemotingRequest request;
   request.path = "/items/4";
-  ASSERT_TRUE(Call(byReference, {4}, &request).result.ok);
+  ASSERT_TRUE(Call(byReference, {4}, &request).result.Ok());
   EXPECT_EQ(seen, "/items/4#4");
-  ASSERT_TRUE(Call(byReference, {5}).result.ok);  // no record given: an empty one
+  ASSERT_TRUE(Call(byReference, {5}).result.Ok());  // no record given: an empty one
   EXPECT_EQ(seen, "#5");
 
   const auto& byPointer = Register("ByPointer", {}, [&](const HttpBaseTransport::Request* record) {
@@ -262,7 +262,7 @@ TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
   });
   EXPECT_EQ(byPointer.invoker->RequestContextType(),
             &StaticTypeInfoOf<HttpBaseTransport::Request>());
-  ASSERT_TRUE(Call(byPointer, {}, &request).result.ok);
+  ASSERT_TRUE(Call(byPointer, {}, &request).result.Ok());
   EXPECT_EQ(seen, "/items/4");
   EXPECT_EQ(Register("Plain", {"x"}, &MakePoint).invoker->RequestContextType(), nullptr);
 }

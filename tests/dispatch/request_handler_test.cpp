@@ -20,7 +20,8 @@
 
 #include "binding/descriptors.h"
 #include "binding/host_value.h"
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "binding/registry.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"

@@ -1,9 +1,9 @@
-#include "binding/block_pool.h"
+#include "value/block_pool.h"
 
 #include <cstring>
 #include <new>
 
-#include "binding/sanitizer.h"
+#include "value/sanitizer.h"
 #include "platform/pages.h"
 
 namespace Vexa {

@@ -26,8 +26,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "binding/block_pool.h"
-#include "binding/sanitizer.h"
+#include "value/block_pool.h"
+#include "value/sanitizer.h"
 
 namespace Vexa {
 

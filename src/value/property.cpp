@@ -1,4 +1,4 @@
-#include "binding/property.h"
+#include "value/property.h"
 
 #include <charconv>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "binding/value_context.h"
-#include "binding/value_records.h"
+#include "value/context.h"
+#include "value/records.h"
 #include "util/text.h"
 
 namespace Vexa {
@@ -731,34 +731,6 @@ bool operator==(const BindingProperty& left, const BindingProperty& right) noexc
     }
   }
   return false;
-}
-
-// --- BindingResult ---
-
-void BindingResult::Succeed() noexcept {
-  value.Reset();
-  ok = true;
-}
-
-void BindingResult::Fail(std::string_view message) {
-  const std::string keep(message);  // the message may be this result's own error text
-  value.Reset();
-  ok = false;
-  value.Member("error").SetString(keep);
-}
-
-std::string_view BindingResult::ErrorText() const noexcept {
-  if (ok) {
-    return "";
-  }
-  const BindingProperty& error = value.Member("error");
-  return error.Kind() == BindingPropertyKind::String ? error.GetString() : std::string_view("");
-}
-
-BindingResult BindingResult::Failed(std::string_view message) {
-  BindingResult result;
-  result.Fail(message);
-  return result;
 }
 
 }  // namespace Vexa

@@ -10,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "binding/conversion_messages.h"
-#include "binding/conversion_rules.h"
+#include "binding/conversion/messages.h"
+#include "binding/conversion/rules.h"
 #include "util/format.h"
 
 namespace Vexa::ConversionRules {
@@ -245,12 +245,12 @@ void ConvertInteger(BindingResult& result, void* native, BindingTypeKind kind,
   uint64_t bits = 0;
   if (target.isSigned) {
     int64_t value = 0;
-    if (result.ok && ReadSigned(result, target, input, name, value)) {
+    if (result.Ok() && ReadSigned(result, target, input, name, value)) {
       bits = static_cast<uint64_t>(value);
     }
   } else {
     uint64_t value = 0;
-    if (result.ok && ReadUnsigned(result, target, input, name, value)) {
+    if (result.Ok() && ReadUnsigned(result, target, input, name, value)) {
       bits = value;
     }
   }
@@ -299,7 +299,7 @@ bool ReadFloating(BindingResult& result, BindingTypeKind kind, const BindingProp
 void ConvertFloating(BindingResult& result, void* native, BindingTypeKind kind,
                      const BindingProperty& input, std::string_view name) {
   double value = 0.0;
-  if (!result.ok || !ReadFloating(result, kind, input, name, value)) {
+  if (!result.Ok() || !ReadFloating(result, kind, input, name, value)) {
     value = 0.0;
   }
   if (kind == BindingTypeKind::Float) {

@@ -1,4 +1,4 @@
-#include "binding/block_pool.h"
+#include "value/block_pool.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "binding/block_allocator.h"
-#include "binding/property.h"
-#include "binding/value_context.h"
+#include "value/block_allocator.h"
+#include "value/property.h"
+#include "value/context.h"
 
 namespace {
 

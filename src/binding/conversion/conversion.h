@@ -35,10 +35,11 @@
 
 #include <string_view>
 
-#include "binding/conversion_native.h"
-#include "binding/conversion_traits.h"
+#include "binding/conversion/native_type.h"
+#include "binding/conversion/native_type_of.h"
 #include "binding/descriptors.h"
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa {
 

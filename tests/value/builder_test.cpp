@@ -1,4 +1,4 @@
-#include "binding/value_builder.h"
+#include "value/builder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/value_context.h"
-#include "conversion_test_support.h"
+#include "value/context.h"
+#include "support/values.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "binding/value_records.h"
+#include "value/records.h"
 
 #include <algorithm>
 #include <new>

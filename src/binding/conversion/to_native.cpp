@@ -3,9 +3,9 @@
 #include <string>
 #include <utility>
 
-#include "binding/conversion.h"
-#include "binding/conversion_messages.h"
-#include "binding/conversion_rules.h"
+#include "binding/conversion/conversion.h"
+#include "binding/conversion/messages.h"
+#include "binding/conversion/rules.h"
 #include "binding/registry.h"
 #include "util/format.h"
 
@@ -19,7 +19,7 @@ void FailTooDeep(BindingResult& result, std::string_view name) {
 }
 
 void FailNoAccess(BindingResult& result, std::string_view name, BindingTypeKind kind) {
-  if (result.ok) {
+  if (result.Ok()) {
     result.Fail(Format(kConversionNoNativeAccessMessage, name, BindingTypeKindName(kind)));
   }
 }
@@ -35,7 +35,7 @@ void PlainToNative(BindingResult& result, void* native, const BindingNativeType&
 
 void ObjectToNative(BindingResult& result, BindingProperty& target, const BindingProperty& input,
                     std::string_view name) {
-  if (!result.ok) {
+  if (!result.Ok()) {
     target.Reset();
     return;
   }
@@ -55,12 +55,12 @@ void OptionalToNative(BindingResult& result, void* native, const BindingNativeTy
                       const BindingProperty& input, std::string_view name,
                       const BindingRegistry& registry) {
   const BindingOptionalAccess& access = *type.optional;
-  if (!result.ok || input.IsEmpty()) {
+  if (!result.Ok() || input.IsEmpty()) {
     access.reset(native);
     return;
   }
   PlainToNative(result, access.emplace(native), type, input, name, registry);
-  if (!result.ok) {
+  if (!result.Ok()) {
     access.reset(native);
   }
 }
@@ -78,7 +78,7 @@ const Access* ClearedContainer(BindingResult& result, void* native, const Access
     return nullptr;
   }
   access->clear(native);
-  return result.ok ? access : nullptr;
+  return result.Ok() ? access : nullptr;
 }
 
 void VectorToNative(BindingResult& result, void* native, const BindingNativeType& type,
@@ -106,7 +106,7 @@ void VectorToNative(BindingResult& result, void* native, const BindingNativeType
     return;
   }
   const BindingNativeType elementType = ElementTypeOf(type);
-  for (std::size_t index = 0; index < count && result.ok; ++index) {
+  for (std::size_t index = 0; index < count && result.Ok(); ++index) {
     const BindingProperty& element = input.ElementAt(index);
     if (element.IsEmpty()) {
       continue;  // keeps the default value
@@ -144,7 +144,7 @@ void MapToNative(BindingResult& result, void* native, const BindingNativeType& t
   }
   const BindingNativeType elementType = ElementTypeOf(type);
   for (const auto& [key, member] : input.Members()) {
-    if (!result.ok) {
+    if (!result.Ok()) {
       return;
     }
     if (!member.IsEmpty()) {
@@ -203,7 +203,7 @@ void ConvertToNative(BindingResult& result, void* native, const BindingNativeTyp
 void ConvertRecordToNative(BindingResult& result, void* record,
                            const BindingTypeDescriptor* descriptor, const BindingProperty& input,
                            std::string_view name, const BindingRegistry& registry) {
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;  // a record is left as it is
   }
   if (input.IsEmpty()) {
@@ -224,7 +224,7 @@ void ConvertRecordToNative(BindingResult& result, void* record,
     return;
   }
   for (const BindingFieldDescriptor& field : descriptor->fields) {
-    if (!result.ok) {
+    if (!result.Ok()) {
       return;
     }
     const BindingProperty& member = input.Member(field.name);

@@ -1,4 +1,5 @@
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "binding/value_context.h"
-#include "conversion_test_support.h"
+#include "value/context.h"
+#include "support/values.h"
 
 namespace {
 
@@ -623,13 +624,13 @@ TEST(BindingPropertyEquality, ComparesKindsAndPayloadsDeeply) {
 
 TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
   BindingResult result;
-  EXPECT_TRUE(result.ok);  // by default an empty success
+  EXPECT_TRUE(result.Ok());  // by default an empty success
   EXPECT_TRUE(static_cast<bool>(result));
   EXPECT_TRUE(result.value.IsEmpty());
   EXPECT_EQ(result.ErrorText(), "");
   result.value = 5;
   result.Fail("M");
-  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.Ok());
   EXPECT_FALSE(static_cast<bool>(result));
   EXPECT_EQ(result.ErrorText(), "M");
   EXPECT_EQ(result.value.Kind(), Kind::Structure);
@@ -640,13 +641,15 @@ TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
   result.Fail(result.ErrorText());  // the message is the result's own text
   EXPECT_EQ(result.ErrorText(), "N");
   result.Succeed();
-  EXPECT_TRUE(result.ok);
+  EXPECT_TRUE(result.Ok());
   EXPECT_TRUE(result.value.IsEmpty());
   EXPECT_EQ(result.ErrorText(), "");
   // The text comes only from a string error member of a failure.
   result.value.Member("error") = "ignored while ok";
   EXPECT_EQ(result.ErrorText(), "");
-  result.ok = false;
+  result.FailWithoutMessage();
+  EXPECT_EQ(result.ErrorText(), "");
+  result.value.Member("error") = "ignored while ok";
   EXPECT_EQ(result.ErrorText(), "ignored while ok");
   result.value.Member("error") = 3;
   EXPECT_EQ(result.ErrorText(), "");
@@ -656,18 +659,18 @@ TEST(BindingResultTest, FailureIsAStructureWithOneErrorMember) {
 TEST(BindingResultTest, ConstructionCopiesAndMovesCarryTheFlag) {
   const BindingProperty value = Structure({{"k", "v"}});
   const BindingResult copied(value);
-  EXPECT_TRUE(copied.ok);
+  EXPECT_TRUE(copied.Ok());
   EXPECT_EQ(copied.value, value);
   EXPECT_NE(copied.value.DiagnosticContext(), value.DiagnosticContext());
 
   BindingResult failed = BindingResult::Failed("broken");
-  EXPECT_FALSE(failed.ok);
+  EXPECT_FALSE(failed.Ok());
   BindingResult moved(std::move(failed));
-  EXPECT_FALSE(moved.ok);
+  EXPECT_FALSE(moved.Ok());
   EXPECT_EQ(moved.ErrorText(), "broken");
   BindingResult assigned;
   assigned = std::move(moved);
-  EXPECT_FALSE(assigned.ok);
+  EXPECT_FALSE(assigned.Ok());
   EXPECT_EQ(assigned.ErrorText(), "broken");
   EXPECT_TRUE(moved.value.IsEmpty());
 }

@@ -29,7 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/property.h"
+#include "value/property.h"
 #include "binding/static_type.h"
 #include "binding/type_kind.h"
 

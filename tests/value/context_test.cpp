@@ -1,4 +1,4 @@
-#include "binding/value_context.h"
+#include "value/context.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "binding/value_records.h"
+#include "value/records.h"
 
 namespace {
 

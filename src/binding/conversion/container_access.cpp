@@ -2,8 +2,8 @@
 // dispatch decision.
 #include <string>
 
-#include "binding/conversion_native.h"
-#include "binding/conversion_rules.h"
+#include "binding/conversion/native_type.h"
+#include "binding/conversion/rules.h"
 
 namespace Vexa {
 

@@ -1,4 +1,4 @@
-#include "binding/value_context.h"
+#include "value/context.h"
 
 #include <cstring>
 #include <limits>

@@ -22,8 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "binding/conversion_native.h"
-#include "binding/property.h"
+#include "binding/conversion/native_type.h"
+#include "value/property.h"
 #include "binding/registry.h"
 #include "binding/static_type.h"
 #include "binding/type_kind.h"

@@ -1,4 +1,4 @@
-#include "binding/block_allocator.h"
+#include "value/block_allocator.h"
 
 #include <bit>
 #include <cstddef>

@@ -5,9 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "binding/conversion.h"
-#include "binding/conversion_messages.h"
-#include "binding/conversion_rules.h"
+#include "binding/conversion/conversion.h"
+#include "binding/conversion/messages.h"
+#include "binding/conversion/rules.h"
 #include "binding/registry.h"
 #include "util/format.h"
 
@@ -155,7 +155,7 @@ class ValueWriter {
                                     const BindingFieldDescriptor& field) {
     BindingResult converted;
     field.converter->ToValue(converted, address, field, registry_);
-    if (!converted.ok) {
+    if (!converted.Ok()) {
       return Fail(std::string(converted.ErrorText()));
     }
     if (!field.OmitsWhenEmpty() || IsKeptWhenOmittingEmpty(converted.value)) {
@@ -229,7 +229,7 @@ bool IsKeptWhenOmittingEmpty(const BindingProperty& value) {
 
 void ConvertToValue(BindingResult& result, const void* native, const BindingNativeType& type,
                     const BindingRegistry& registry) {
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;
   }
   ValueWriter writer(registry);
@@ -241,7 +241,7 @@ void ConvertToValue(BindingResult& result, const void* native, const BindingNati
 void ConvertRecordToValue(BindingResult& result, const void* record,
                           const BindingTypeDescriptor* descriptor,
                           const BindingRegistry& registry) {
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;
   }
   ValueWriter writer(registry);

@@ -35,8 +35,8 @@
 #include <string_view>
 #include <utility>
 
-#include "binding/block_allocator.h"
-#include "binding/property.h"
+#include "value/block_allocator.h"
+#include "value/property.h"
 
 namespace Vexa {
 

@@ -14,7 +14,8 @@
 #include <string_view>
 
 #include "binding/descriptors.h"
-#include "binding/property.h"
+#include "value/property.h"
+#include "value/result.h"
 #include "binding/type_kind.h"
 
 namespace Vexa {

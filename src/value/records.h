@@ -33,8 +33,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "binding/property.h"
-#include "binding/value_context.h"
+#include "value/property.h"
+#include "value/context.h"
 
 namespace Vexa {
 

@@ -378,29 +378,4 @@ class BindingVisitor {
   virtual void EndStructure() {}
 };
 
-// A value and whether the operation that produced it succeeded. A failure is the structure
-// {"error": message}. Every conversion and decoder returns or fills one; a conversion handed
-// a failed result adds nothing, so a chain reports its first failure.
-struct BindingResult {
-  BindingProperty value;
-  bool ok = true;
-
-  BindingResult() = default;
-  // A success carrying a deep copy of `property`.
-  explicit BindingResult(const BindingProperty& property) : value(property) {}
-  // A success carrying `property` (a standalone value is taken over, a nested one copied).
-  explicit BindingResult(BindingProperty&& property) : value(std::move(property)) {}
-
-  // Empties the value and marks success.
-  void Succeed() noexcept;
-  // Replaces the value with {"error": message} and marks failure (a later Fail overwrites).
-  void Fail(std::string_view message);
-  // The message of a failure; the empty text on success or when "error" is not a string.
-  [[nodiscard]] std::string_view ErrorText() const noexcept;
-  [[nodiscard]] explicit operator bool() const { return ok; }
-
-  // A failed result carrying `message`.
-  [[nodiscard]] static BindingResult Failed(std::string_view message);
-};
-
 }  // namespace Vexa

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "binding/conversion_messages.h"
-#include "binding/conversion_native.h"
-#include "binding/conversion_rules.h"
+#include "binding/conversion/messages.h"
+#include "binding/conversion/native_type.h"
+#include "binding/conversion/rules.h"
 #include "binding/registry.h"
 #include "util/format.h"
 #include "util/text.h"
@@ -18,7 +18,7 @@ namespace {
 void BoolToNative(BindingResult& result, bool& target, const BindingProperty& input,
                   std::string_view name) {
   target = false;
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;
   }
   switch (input.Kind()) {
@@ -46,7 +46,7 @@ void BoolToNative(BindingResult& result, bool& target, const BindingProperty& in
 void StringToNative(BindingResult& result, std::string& target, const BindingProperty& input,
                     std::string_view name, const BindingRegistry& registry) {
   target.clear();
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;
   }
   switch (input.Kind()) {
@@ -91,7 +91,7 @@ bool IsBase64Text(std::string_view text) {
 void BlobToNative(BindingResult& result, BindingBlob& target, const BindingProperty& input,
                   std::string_view name) {
   target.clear();
-  if (!result.ok) {
+  if (!result.Ok()) {
     return;
   }
   switch (input.Kind()) {
@@ -222,19 +222,19 @@ void EnumToNative(BindingResult& result, void* native, const BindingTypeDescript
                   const BindingProperty& input, std::string_view name) {
   // Without a usable descriptor the storage width is unknown: nothing is written.
   if (descriptor == nullptr) {
-    if (result.ok) {
+    if (result.Ok()) {
       result.Fail(Format(kConversionUnregisteredEnumMessage, name));
     }
     return;
   }
   if (!IsEnumSize(descriptor->size)) {
-    if (result.ok) {
+    if (result.Ok()) {
       result.Fail(Format(kConversionEnumSizeMessage, name, descriptor->name, descriptor->size));
     }
     return;
   }
   int32_t value = 0;
-  if (!result.ok || !ReadEnum(result, *descriptor, input, name, value)) {
+  if (!result.Ok() || !ReadEnum(result, *descriptor, input, name, value)) {
     value = 0;
   }
   StoreEnum(native, descriptor->size, value);

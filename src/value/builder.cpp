@@ -1,11 +1,11 @@
-#include "binding/value_builder.h"
+#include "value/builder.h"
 
 #include <cstring>
 #include <new>
 #include <utility>
 
-#include "binding/value_context.h"
-#include "binding/value_records.h"
+#include "value/context.h"
+#include "value/records.h"
 
 namespace Vexa {
 
