@@ -35,21 +35,74 @@ long Vexa::Testing::LiveAllocations() noexcept {
   return live.load(std::memory_order_relaxed);
 }
 
+// Every form, so that none is left to a library's own operators (the sanitizer runtime has its
+// own, and would see blocks pass between the two).
 void* operator new(std::size_t size) {
+  return Take(size, 0);
+}
+void* operator new[](std::size_t size) {
   return Take(size, 0);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return Take(size, static_cast<std::size_t>(alignment));
 }
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return Take(size, static_cast<std::size_t>(alignment));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Take(size, 0);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept {
+  return operator new(size, nothrow);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  try {
+    return Take(size, static_cast<std::size_t>(alignment));
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, std::align_val_t alignment,
+                     const std::nothrow_t& nothrow) noexcept {
+  return operator new(size, alignment, nothrow);
+}
 void operator delete(void* block) noexcept {
+  Give(block);
+}
+void operator delete[](void* block) noexcept {
   Give(block);
 }
 void operator delete(void* block, std::size_t) noexcept {
   Give(block);
 }
+void operator delete[](void* block, std::size_t) noexcept {
+  Give(block);
+}
 void operator delete(void* block, std::align_val_t) noexcept {
   Give(block);
 }
+void operator delete[](void* block, std::align_val_t) noexcept {
+  Give(block);
+}
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  Give(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  Give(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Give(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Give(block);
+}
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+  Give(block);
+}
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
   Give(block);
 }
