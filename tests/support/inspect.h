@@ -1,8 +1,9 @@
-// Helpers for the codec suites: a compact text of a value, so that tables can state whole trees
-// and failures in one string, and inputs copied to buffers of exactly their size.
+// Looking into values in assertions: a compact text of a whole tree, so that a table row states
+// a tree or a failure in one string; the keys of a structure; the interned texts of a tree.
 //
 //   EXPECT_EQ(Outcome(ParseYaml("a: [1, -2]")), "{a:[U1,S-2]}");
 //   EXPECT_EQ(Outcome(ParseYaml("a: *x")), "error: Undefined alias encountered: ...");
+//   EXPECT_EQ(References(tree, "name"), 3u);
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,19 +11,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "value/context.h"
 #include "value/property.h"
 #include "value/result.h"
 
 namespace Vexa::Testing {
 
 // ~ empty, true/false, S-5 signed, U5 unsigned, F5.5 float (%.17g, so every double reads back
-// exactly and -0 keeps its sign), 'x' string, <xy> blob (its bytes as they are), [a,b] collection,
-// {k:v} structure with its members in the order the value iterates them.
+// exactly and -0 keeps its sign), 'x' string, <xy> blob (its bytes as they are), E7 enumerator,
+// [a,b] collection, {k:v} structure with its members in the order the value iterates them.
 class Dump final : public BindingVisitor {
  public:
   void VisitEmpty() override { out_ += "~"; }
@@ -37,6 +39,9 @@ class Dump final : public BindingVisitor {
   void VisitString(std::string_view value) override { out_ += "'" + std::string(value) + "'"; }
   void VisitBlob(const BindingBlob& bytes) override {
     out_ += "<" + std::string(bytes.begin(), bytes.end()) + ">";
+  }
+  void VisitEnum(const BindingEnumerator& value) override {
+    out_ += "E" + std::to_string(value.value);
   }
   void BeginCollection(std::size_t) override { out_ += "["; }
   void BeginElement(std::size_t index) override { out_ += index != 0 ? "," : ""; }
@@ -71,24 +76,29 @@ inline std::string Outcome(const BindingResult& result) {
   return "error: " + message;
 }
 
-inline std::string Repeat(std::string_view piece, std::size_t count) {
-  std::string text;
-  text.reserve(piece.size() * count);
-  for (std::size_t index = 0; index < count; ++index) {
-    text += piece;
+inline std::vector<std::string> Keys(const BindingProperty& value) {
+  std::vector<std::string> keys;
+  for (const auto& [key, member] : value.Members()) {
+    keys.emplace_back(key);
   }
-  return text;
+  return keys;
 }
 
-// A heap copy of `bytes` in a buffer of exactly their size (null when there are none), so that
-// a read past the end is caught by the address sanitizer rather than landing in slack.
-inline std::unique_ptr<char[]> ExactCopy(std::string_view bytes) {
-  if (bytes.empty()) {
-    return nullptr;
-  }
-  std::unique_ptr<char[]> copy(new char[bytes.size()]);
-  std::memcpy(copy.get(), bytes.data(), bytes.size());
-  return copy;
+// The two sides of a table row "input => expected", so that tables pack many rows per line.
+inline std::pair<std::string, std::string> Sides(std::string_view row) {
+  const std::size_t arrow = row.find(" => ");
+  EXPECT_NE(arrow, std::string_view::npos) << row;
+  return {std::string(row.substr(0, arrow)), std::string(row.substr(arrow + 4))};
+}
+
+// Distinct texts interned in the value's tree, and the references to one of them.
+inline std::size_t Interned(const BindingProperty& value) {
+  const BindingValueContext* context = value.DiagnosticContext();
+  return context != nullptr ? context->InternedCount() : 0;
+}
+inline uint32_t References(const BindingProperty& value, std::string_view text) {
+  const BindingValueContext* context = value.DiagnosticContext();
+  return context != nullptr ? context->ReferenceCount(text) : 0;
 }
 
 }  // namespace Vexa::Testing

@@ -1,0 +1,161 @@
+// What a value tree is made of: the intern table of its context, the member records, the slot
+// allocator and the process-wide page pool.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "value/block_allocator.h"
+#include "value/block_pool.h"
+#include "value/context.h"
+#include "value/records.h"
+
+namespace {
+
+using namespace Vexa;
+
+TEST(BindingInterning, CountedFnv1aEntriesInATableOfAtMostOneEntryPerBucket) {
+  EXPECT_EQ(BindingHashText("foobar"), 0xBF9CF968u);
+  EXPECT_EQ(BindingHashText("\xff"), (0x811C9DC5u ^ 0xFFu) * 0x01000193u);  // unsigned bytes
+  BindingValueContext context;
+  BindingInternedString* empty = context.Intern(std::string_view("\0abc", 4));
+  EXPECT_EQ(empty, BindingValueContext::EmptyText());  // shared, never counted
+  context.Release(empty);
+  EXPECT_EQ(empty->count + context.InternedCount(), 0u);
+  BindingInternedString* kept = context.Intern("ab");
+  EXPECT_EQ(context.Intern(std::string_view("ab\0cd", 5)), kept);
+  std::vector<BindingInternedString*> entries;
+  for (int index = 0; index < 1000; ++index) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08d", index);  // eight bytes: the NUL needs a granule
+    entries.push_back(context.Intern(text));
+    ASSERT_LE(context.InternedCount(), context.BucketCount());
+  }
+  EXPECT_EQ(context.BucketCount(), 1024u);
+  std::shuffle(entries.begin(), entries.end(), std::mt19937(7));
+  for (BindingInternedString* entry : entries) {
+    ASSERT_EQ(entry->Text()[entry->length], '\0');
+    ASSERT_EQ(context.ReferenceCount(entry->View()), 1u);
+    context.Release(entry);
+  }
+  context.Release(kept);
+  EXPECT_EQ(context.BucketCount(), 1024u);  // no shrinking until the table empties
+  context.Release(kept);
+  EXPECT_EQ(context.InternedCount(), 0u);
+  EXPECT_EQ(context.BucketCount(), 8u);
+}
+
+std::vector<std::string> InOrder(BindingStructure& members) {
+  members.EnsureSorted();
+  std::vector<std::string> keys;
+  for (const BindingMemberNode* node = members.first; node != nullptr; node = node->next) {
+    keys.emplace_back(node->key->View());
+  }
+  return keys;
+}
+
+TEST(BindingMembers, RandomInsertionsAndRemovalsKeepEveryInvariant) {
+  BindingValueContext context, targetContext;
+  BindingStructure members, copy;
+  std::mt19937 random(12345);
+  std::set<std::string> expected;
+  for (int step = 0; step < 4000; ++step) {
+    // Keys that share a prefix longer than the 16 bytes that the sort compares as integers, and
+    // keys of bytes from 0x80 up (std::string compares bytes as unsigned, like the members).
+    const std::string key = std::string(random() % 2 == 0 ? "\xf0" : "") +
+                            "a-shared-prefix-longer-than-16-bytes/" +
+                            std::to_string(random() % 300);
+    if (random() % 3 == 0) {
+      ASSERT_EQ(members.Remove(key, context), expected.erase(key) == 1) << key;
+    } else {
+      members.FindOrInsert(key, context).Member("inner") = step;
+      expected.insert(key);
+    }
+    ASSERT_TRUE(members.CheckInvariants()) << step;
+  }
+  EXPECT_EQ(InOrder(members), std::vector<std::string>(expected.begin(), expected.end()));
+  EXPECT_EQ(context.InternedCount(), expected.size() + 1);  // and "inner"
+  members.FindOrInsert("a", context);                       // out of order
+  copy.CopyFrom(members, targetContext);
+  EXPECT_TRUE(copy.CheckInvariants());
+  EXPECT_EQ(InOrder(copy), InOrder(members));
+  copy.Clear(targetContext);
+  members.Clear(context);
+  EXPECT_EQ(context.InternedCount() + context.LargeBlockCount() + context.HeapPageCount() +
+                targetContext.InternedCount() + targetContext.LargeBlockCount(),
+            0u);
+}
+
+TEST(BindingBlockPoolTest, HandsOutTheLowestFreePageAndReleasesEmptyReservations) {
+  BindingBlockPool pool;
+  std::vector<void*> pages;
+  for (int index = 0; index < 17; ++index) {
+    pages.push_back(pool.AcquirePage());
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pages.back()) % 4096, 0u);
+  }
+  EXPECT_EQ(std::set<void*>(pages.begin(), pages.end()).size(), 17u);
+  EXPECT_EQ(static_cast<char*>(pages[15]) - static_cast<char*>(pages[0]), 15 * 4096);
+  const auto statistics = [&pool] {
+    const BindingBlockPoolStatistics now = pool.Statistics();
+    return std::to_string(now.reservations) + " " + std::to_string(now.freePages) + " " +
+           std::to_string(now.pagesInUse);
+  };
+  EXPECT_EQ(statistics(), "2 15 17");
+  pool.ReleasePage(pages[9]);  // back into a full reservation
+  pool.ReleasePage(pages[3]);
+  EXPECT_EQ(pool.AcquirePage(), pages[3]);
+  EXPECT_EQ(pool.AcquirePage(), pages[9]);
+  for (int index = 0; index < 15; ++index) {
+    pool.ReleasePage(pages[index]);
+  }
+  EXPECT_EQ(statistics(), "2 30 2");
+  pool.ReleasePage(pages[15]);  // the first reservation goes back whole
+  EXPECT_EQ(statistics(), "1 15 1");
+  pool.ReleasePage(pages[16]);
+  EXPECT_EQ(statistics(), "0 0 0");
+}
+
+TEST(BindingBlockAllocatorTest, SlotsOfEveryClassStartInlineAndPoolPagesGoBackWhenEmpty) {
+  BindingBlockPool pool;
+  BindingBlockAllocator blocks(pool);
+  void* five = blocks.Allocate(5);
+  EXPECT_EQ(static_cast<char*>(blocks.Allocate(8)) - static_cast<char*>(five), 8);
+  blocks.Free(five, 5);
+  EXPECT_EQ(blocks.Allocate(6), five);  // the freed slot is the first free one again
+  // 144 / 72 = 2 inline slots, one the header's; a pool page has 4096 / 72 = 56, less one.
+  std::vector<void*> large;
+  for (int index = 0; index < 57; ++index) {
+    large.push_back(blocks.Allocate(72));
+    EXPECT_EQ(blocks.PoolPageCount(), index == 0 ? 0u : index < 56 ? 1u : 2u) << index;
+  }
+  blocks.Free(large.back(), 72);
+  for (std::size_t size = 1; size <= BindingBlockAllocator::kLargestBlock; ++size) {
+    std::vector<unsigned char*> taken(600);
+    std::size_t pages = 0;
+    for (int round = 0; round < 2; ++round) {  // then again into every other slot
+      for (std::size_t index = 0; index < taken.size(); index += round + 1) {
+        taken[index] = static_cast<unsigned char*>(blocks.Allocate(size));
+        std::memset(taken[index], static_cast<int>(size), size);  // no block overlaps another
+      }
+      pages = round == 0 ? blocks.PoolPageCount() : pages;
+      for (std::size_t index = 0; round == 0 && index < taken.size(); index += 2) {
+        blocks.Free(taken[index], size);  // every page keeps live slots
+      }
+      EXPECT_EQ(blocks.PoolPageCount(), pages) << size;  // holes are filled before new pages
+    }
+    for (unsigned char* block : taken) {
+      ASSERT_EQ(block[size - 1], static_cast<unsigned char>(size)) << size;
+      blocks.Free(block, size);
+    }
+  }
+  EXPECT_EQ(blocks.PoolPageCount() * 10 + pool.Statistics().pagesInUse, 11u);
+  blocks.ReleaseAll();
+  EXPECT_EQ(blocks.PoolPageCount() + pool.Statistics().reservations, 0u);
+}
+
+}  // namespace
