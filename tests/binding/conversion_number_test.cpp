@@ -47,7 +47,9 @@ class NumberConversionTest : public ::testing::Test {
     alignas(8) unsigned char buffer[8];
     std::memset(buffer, 0xAB, sizeof buffer);
     BindingResult result;
-    ConvertToNative(result, buffer, BindingNativeType{{kind}}, input, "x", registry_);
+    const bool ok =
+        ConvertToNative(result, buffer, BindingNativeType{{kind}}, input, "x", registry_);
+    EXPECT_EQ(ok, result.Ok());
     const std::string value = ReadInteger(buffer, kind);
     if (!result.Ok()) {
       EXPECT_EQ(value, "0") << "a refused integer target holds zero";

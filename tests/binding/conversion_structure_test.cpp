@@ -383,10 +383,10 @@ TEST_F(StructureConversionTest, UnregisteredRecordsCannotBecomeValuesAndFailures
             "Couldn't convert native value because it's an unregistered structure.");
   // A failed result is left alone in both directions.
   BindingResult failed = BindingResult::Failed("earlier");
-  ToValue(failed, Point{}, registry_);
+  EXPECT_FALSE(ToValue(failed, Point{}, registry_));
   EXPECT_EQ(failed.ErrorText(), "earlier");
   Triple triple;
-  ToNative(failed, triple, Structure({{"first", 1}}), "t", registry_);
+  EXPECT_FALSE(ToNative(failed, triple, Structure({{"first", 1}}), "t", registry_));
   EXPECT_EQ(triple.first, 7);
   EXPECT_EQ(failed.ErrorText(), "earlier");
 }
@@ -462,7 +462,7 @@ TEST_F(StructureConversionTest, VectorsAndCollectionsBeyondWhatTheOtherHoldsAreR
   }
   std::vector<Giant> giants;
   BindingResult result;
-  ToNative(result, giants, input, "giants", registry_);
+  EXPECT_FALSE(ToNative(result, giants, input, "giants", registry_));
   EXPECT_EQ(result.ErrorText(), "Couldn't assign value to 'giants' of type vector because its " +
                                     std::to_string(tooMany) + " elements do not fit.");
   EXPECT_TRUE(giants.empty());

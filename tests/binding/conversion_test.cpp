@@ -172,7 +172,7 @@ TEST_F(ConversionTest, ObjectTakesADeepCopyOfAnyInput) {
   // An input that lives inside the target is read before the target is replaced.
   BindingProperty object = Structure({{"inner", Collection({1, "two"})}});
   BindingResult result;
-  ToNative(result, object, object.Member("inner"), "x", registry_);
+  EXPECT_TRUE(ToNative(result, object, object.Member("inner"), "x", registry_));
   EXPECT_EQ(object, Collection({1, "two"}));
 }
 
@@ -245,15 +245,16 @@ TEST_F(EnumConversionTest, RefusesEnumsWithoutAUsableDescriptor) {
   const BindingTypeDescriptor* odd = registry_.FindType("Odd");
   uint32_t native = 0xABABABAB;
   BindingResult result;
-  ConvertToNative(result, &native, {{BindingTypeKind::Enum, BindingTypeKind::None, odd}}, "A", "x",
-                  registry_);
+  EXPECT_FALSE(ConvertToNative(
+      result, &native, {{BindingTypeKind::Enum, BindingTypeKind::None, odd}}, "A", "x", registry_));
   EXPECT_EQ(result.ErrorText(),
             "Couldn't assign value to 'x' of type Odd because the enum's size 3 is not 1, 2, 4 "
             "or 8.");
   EXPECT_EQ(native, 0xABABABABu) << "the width is unknown, so nothing is written";
 
   BindingResult value;
-  ConvertToValue(value, &native, {{BindingTypeKind::Enum, BindingTypeKind::None, odd}}, registry_);
+  EXPECT_TRUE(ConvertToValue(value, &native, {{BindingTypeKind::Enum, BindingTypeKind::None, odd}},
+                             registry_));
   EXPECT_EQ(value.value.GetEnum().value, 0) << "other sizes read as 0";
 
   BindingRegistry empty;
@@ -273,15 +274,15 @@ TEST_F(ConversionTest, AFailedResultAddsNothingAndEmptiesScalarTargets) {
   Status16 status = Status16::Error;
   BindingProperty object = "keep?";
   BindingCallback callback{9};
-  ToNative(result, flag, "true", "a", registry_);
-  ToNative(result, number, int64_t{1}, "b", registry_);
-  ToNative(result, real, 1.0, "c", registry_);
-  ToNative(result, text, "new", "d", registry_);
-  ToNative(result, bytes, Blob({2}), "e", registry_);
-  ToNative(result, status, "ERROR", "f", registry_);
-  ToNative(result, object, "new", "g", registry_);
-  ToNative(result, callback, uint64_t{3}, "h", registry_);
-  ToNative(result, number, "not a number", "i", registry_);
+  EXPECT_FALSE(ToNative(result, flag, "true", "a", registry_));
+  EXPECT_FALSE(ToNative(result, number, int64_t{1}, "b", registry_));
+  EXPECT_FALSE(ToNative(result, real, 1.0, "c", registry_));
+  EXPECT_FALSE(ToNative(result, text, "new", "d", registry_));
+  EXPECT_FALSE(ToNative(result, bytes, Blob({2}), "e", registry_));
+  EXPECT_FALSE(ToNative(result, status, "ERROR", "f", registry_));
+  EXPECT_FALSE(ToNative(result, object, "new", "g", registry_));
+  EXPECT_FALSE(ToNative(result, callback, uint64_t{3}, "h", registry_));
+  EXPECT_FALSE(ToNative(result, number, "not a number", "i", registry_));
   EXPECT_EQ(result.ErrorText(), "first");
   EXPECT_FALSE(flag);
   EXPECT_EQ(number, 0);
@@ -297,8 +298,8 @@ TEST_F(ConversionTest, AChainReportsItsFirstFailure) {
   BindingResult result;
   int8_t small = 0;
   bool flag = false;
-  ToNative(result, small, "300", "small", registry_);
-  ToNative(result, flag, "maybe", "flag", registry_);
+  EXPECT_FALSE(ToNative(result, small, "300", "small", registry_));
+  EXPECT_FALSE(ToNative(result, flag, "maybe", "flag", registry_));
   EXPECT_EQ(result.ErrorText(), "Value 300 for 'small' of type int8 is out of range");
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include <gtest/gtest.h>
+
 #include "binding/conversion/conversion.h"
 #include "binding/registry.h"
 #include "support/values.h"
@@ -29,7 +31,8 @@ template <typename T>
 Converted<T> ConvertInto(T initial, const BindingProperty& input, const BindingRegistry& registry,
                          std::string_view name = "x") {
   BindingResult result;
-  ToNative(result, initial, input, name, registry);
+  const bool ok = ToNative(result, initial, input, name, registry);
+  EXPECT_EQ(ok, result.Ok()) << "the answer and the result agree";
   return {std::move(initial), result.Ok(), std::string(result.ErrorText())};
 }
 
@@ -37,7 +40,8 @@ Converted<T> ConvertInto(T initial, const BindingProperty& input, const BindingR
 template <typename T>
 BindingResult ValueOf(const T& native, const BindingRegistry& registry) {
   BindingResult result;
-  ToValue(result, native, registry);
+  const bool ok = ToValue(result, native, registry);
+  EXPECT_EQ(ok, result.Ok()) << "the answer and the result agree";
   return result;
 }
 

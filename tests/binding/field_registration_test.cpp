@@ -232,7 +232,7 @@ TEST_F(FieldRegistrationTest, RecordsWithoutADefaultConstructorCanBeRegistered) 
       .Field("label", &Seeded::label);
   Seeded seeded(5);
   BindingResult result;
-  ToNative(result, seeded, Structure({{"label", "five"}}), "seeded", registry_);
+  EXPECT_TRUE(ToNative(result, seeded, Structure({{"label", "five"}}), "seeded", registry_));
   EXPECT_EQ(seeded.value, 5);
   EXPECT_EQ(seeded.label, "five");
   EXPECT_EQ(ValueOf(seeded, registry_).value, Structure({{"value", 5}, {"label", "five"}}));
@@ -273,17 +273,18 @@ TEST_F(FieldRegistrationTest, InstalledConvertersWorkOnTheirOwn) {
   const BindingFieldDescriptor& strings = *layout.FindField("strings");
   std::vector<std::string> native;
   BindingResult result;
-  strings.converter->ToNative(result, &native, Collection({"a", "b"}), "strings", registry_);
+  EXPECT_TRUE(
+      strings.converter->ToNative(result, &native, Collection({"a", "b"}), "strings", registry_));
   EXPECT_EQ(native, (std::vector<std::string>{"a", "b"}));
   BindingResult value;
-  strings.converter->ToValue(value, &native, strings, registry_);
+  EXPECT_TRUE(strings.converter->ToValue(value, &native, strings, registry_));
   EXPECT_EQ(value.value, Collection({"a", "b"}));
 }
 
 // Callbacks given by name: "first" is 1, "second" is 2; anything else is refused.
 class NamedCallbackConverter final : public BindingFieldConverter {
  public:
-  void ToNative(BindingResult& result, void* field, const BindingProperty& input,
+  bool ToNative(BindingResult& result, void* field, const BindingProperty& input,
                 std::string_view name, const BindingRegistry&) const override {
     auto& callback = *static_cast<BindingCallback*>(field);
     const std::string_view text = input.GetString();
@@ -291,8 +292,9 @@ class NamedCallbackConverter final : public BindingFieldConverter {
     if (result.Ok() && callback.id == 0) {
       result.Fail("no callback " + std::string(text) + " for " + std::string(name));
     }
+    return result.Ok();
   }
-  void ToValue(BindingResult& result, const void* field, const BindingFieldDescriptor&,
+  bool ToValue(BindingResult& result, const void* field, const BindingFieldDescriptor&,
                const BindingRegistry&) const override {
     const uint32_t id = static_cast<const BindingCallback*>(field)->id;
     if (id == 0) {
@@ -300,6 +302,7 @@ class NamedCallbackConverter final : public BindingFieldConverter {
     } else {
       result.value = id == 1 ? "first" : "second";
     }
+    return result.Ok();
   }
 };
 

@@ -46,10 +46,14 @@ class TestConverter : public BindingFieldConverter {
       ++*destroyed_;
     }
   }
-  void ToNative(BindingResult&, void*, const BindingProperty&, std::string_view,
-                const BindingRegistry&) const override {}
-  void ToValue(BindingResult&, const void*, const BindingFieldDescriptor&,
-               const BindingRegistry&) const override {}
+  bool ToNative(BindingResult&, void*, const BindingProperty&, std::string_view,
+                const BindingRegistry&) const override {
+    return true;
+  }
+  bool ToValue(BindingResult&, const void*, const BindingFieldDescriptor&,
+               const BindingRegistry&) const override {
+    return true;
+  }
 
  private:
   int* destroyed_;
