@@ -148,7 +148,8 @@ TEST_F(StructureConversion, ContainersAndOptionalsAreReplaced) {
                         Structure({{"a", Structure({{"x", 1}})}, {"b", Empty()}}), registry_)
                 .native,
             (Points{{"a", {1, 7}}}));
-  EXPECT_EQ(ConvertInto(std::optional<int32_t>(3), Empty(), registry_).native, std::nullopt);
+  const auto emptied = ConvertInto(std::optional<int32_t>(3), Empty(), registry_);
+  EXPECT_TRUE(emptied.ok && !emptied.native.has_value()) << emptied.error;
   const auto refused = ConvertInto(std::optional<int32_t>(3), "x", registry_);
   EXPECT_EQ(refused.native, std::nullopt);
   EXPECT_EQ(refused.error, "Value x for 'x' of type int32 is in an incorrect format");
