@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "ratio.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "ratio.h"
 
 namespace {
 
@@ -319,12 +319,10 @@ template <typename Native>
 void BindingRoundTrip(benchmark::State& state, const Native& original) {
   const Vexa::BindingRegistry& registry = Registry();
   for (auto _ : state) {
-    Vexa::BindingResult value;
-    Vexa::ToValue(value, original, registry);
+    const Vexa::BindingResult value = Vexa::ToValue(original, registry);
     Native back;
     Vexa::BindingResult result;
-    Vexa::ToNative(result, back, value.value, "record", registry);
-    if (!result.Ok()) {
+    if (!value || !Vexa::ToNative(result, back, value.value, "record", registry)) {
       state.SkipWithError("conversion failed");
     }
     benchmark::DoNotOptimize(&back);

@@ -129,10 +129,9 @@ void RunDispatch(benchmark::State& state, Vexa::EndpointRecord& endpoint, const 
 // The anchor: the function's result converted to a value and to a host value, then released.
 template <typename Result>
 void ConvertForHost(Vexa::BindingRegistry& registry, const Result& result) {
-  Vexa::BindingResult value;
-  Vexa::ToValue(value, result, registry);
+  const Vexa::BindingResult value = Vexa::ToValue(result, registry);
   HostValue host{};
-  if (!Vexa::ToHostValue(value.value, host, &registry))
+  if (!value || !Vexa::ToHostValue(value.value, host, &registry))
     std::abort();
   benchmark::DoNotOptimize(host);
   Vexa::ReleaseHostValue(host);

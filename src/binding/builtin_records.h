@@ -3,7 +3,7 @@
 // asynchronous-operation state and the generic event records.
 //
 //   Vexa::BindingCallbackEvent event;
-//   Vexa::ToNative(result, event, payload, "<payload>", registry);   // registered by Initialize
+//   if (!Vexa::ToNative(result, event, payload, "<payload>", registry)) { ... }
 //   for (const Vexa::BindingProperty& parameter : event.parameters) { ... }
 //
 // RegisterBuiltinTypes (builtin_types.h) registers them under the names of the types here, so
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "value/property.h"
 #include "binding/static_type.h"
+#include "value/property.h"
 
 namespace Vexa {
 

@@ -51,17 +51,19 @@ inline constexpr uint32_t kBindingFieldOmitWhenEmpty = 1;
 inline constexpr uint32_t kBindingFieldRequired = 2;
 
 // Converts one native field type (one instance per field). Both operations report through
-// `result` and do nothing when it has already failed; they never throw.
+// `result`, do nothing when it has already failed, and answer whether it is still good
+// afterwards (the answer and the result must agree); they never throw.
 class BindingFieldConverter {
  public:
   // Stores `input` into the native field at `field` (an object of the field's native type).
   // `name` names the field in messages.
-  virtual void ToNative(BindingResult& result, void* field, const BindingProperty& input,
-                        std::string_view name, const BindingRegistry& registry) const = 0;
+  [[nodiscard]] virtual bool ToNative(BindingResult& result, void* field,
+                                      const BindingProperty& input, std::string_view name,
+                                      const BindingRegistry& registry) const = 0;
   // Makes result.value the value of the native field at `field`.
-  virtual void ToValue(BindingResult& result, const void* field,
-                       const BindingFieldDescriptor& descriptor,
-                       const BindingRegistry& registry) const = 0;
+  [[nodiscard]] virtual bool ToValue(BindingResult& result, const void* field,
+                                     const BindingFieldDescriptor& descriptor,
+                                     const BindingRegistry& registry) const = 0;
   virtual ~BindingFieldConverter() = default;
 };
 

@@ -12,7 +12,7 @@
 //       .SetDescription("The answer of a location request.");
 //
 // The record and enum types need a type text (VEXA_STATIC_TYPE beside their definition), and
-// field types must be bindable (see conversion_traits.h); anything else does not compile.
+// field types must be bindable (see native_type_of.h); anything else does not compile.
 //
 // Order matters in one way: the descriptor of a nested enum or record (a field of that type, or
 // a vector, map or optional of it) is looked up when the field is added, so register the nested

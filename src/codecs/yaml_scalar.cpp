@@ -60,22 +60,25 @@ constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
   const BindingProperty input(text);
   BindingResult conversion;
   YamlScalar scalar;
+  bool converted = false;
   if (tagName == "int") {
     if (!text.empty() && text[0] == '-') {
       int64_t value = 0;
-      ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+      converted =
+          ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
       scalar = MakeSigned(value);
     } else {
       uint64_t value = 0;
-      ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+      converted =
+          ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
       scalar = MakeUnsigned(value);
     }
   } else {
     double value = 0.0;
-    ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+    converted = ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
     scalar = MakeFloat(value);
   }
-  if (!conversion) {
+  if (!converted) {
     failure.assign(conversion.ErrorText());
     return MakeKind(YamlScalarKind::Failed);
   }

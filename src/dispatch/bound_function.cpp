@@ -38,8 +38,7 @@ bool BoundFunctionInvoker::ConvertArguments(HttpCallState& state,
     const BindingProperty& input = index < arguments.size() ? arguments[index] : missing;
     const std::string_view name =
         index < function_->arguments.size() ? function_->arguments[index].name : std::string_view();
-    ConvertToNative(result, natives[index], types[index], input, name, Registry());
-    if (!result) {
+    if (!ConvertToNative(result, natives[index], types[index], input, name, Registry())) {
       state.Fail(result.ErrorText());
       return false;
     }
@@ -50,8 +49,7 @@ bool BoundFunctionInvoker::ConvertArguments(HttpCallState& state,
 void BoundFunctionInvoker::StoreValue(HttpCallState& state, const void* native,
                                       const BindingNativeType& type) const {
   BindingResult converted;
-  ConvertToValue(converted, native, type, Registry());
-  if (!converted) {
+  if (!ConvertToValue(converted, native, type, Registry())) {
     state.Fail(converted.ErrorText());
     return;
   }

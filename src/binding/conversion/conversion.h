@@ -3,11 +3,12 @@
 //
 //   Vexa::BindingResult result;
 //   GeoInfoRequest request;
-//   Vexa::ToNative(result, request, argument, "request", registry);   // value -> native
-//   if (!result) { log(result.ErrorText()); }
+//   if (!Vexa::ToNative(result, request, argument, "request", registry)) {   // value -> native
+//     log(result.ErrorText());
+//   }
 //
-//   Vexa::BindingResult answer;
-//   Vexa::ToValue(answer, response, registry);                        // native -> answer.value
+//   const Vexa::BindingResult answer = Vexa::ToValue(response, registry);    // native -> value
+//   if (!answer) { log(answer.ErrorText()); }
 //
 // Value to native is lenient where it can be: texts are parsed into numbers (as strtoll,
 // strtoull and strtod do), booleans ("true", "false", "1", "0") and enumerators (by name or
@@ -15,6 +16,9 @@
 // order: a required field must be present and not empty, a missing one keeps its native
 // content, extra members are ignored. Native to value produces one member per field (fields
 // flagged kBindingFieldOmitWhenEmpty only when not zero or empty).
+//
+// Every conversion reports through the BindingResult it is handed and answers whether that
+// result is still good afterwards: [[nodiscard]], so that a refusal cannot go unnoticed.
 //
 // The guard: a conversion handed a failed result does nothing except write the target's
 // empty state (scalar targets get zero, false, an empty text or blob; vectors, maps and
@@ -51,22 +55,26 @@ class BindingRegistry;
 // quoted by messages. A vector or map without its own access table uses the built-in one of
 // its element kind (none exists for enum and record elements: refused). An optional target
 // becomes empty for an empty input, else holds the converted value; on refusal it is empty.
-void ConvertToNative(BindingResult& result, void* native, const BindingNativeType& type,
-                     const BindingProperty& input, std::string_view name,
-                     const BindingRegistry& registry);
+// True when the result is good afterwards.
+[[nodiscard]] bool ConvertToNative(BindingResult& result, void* native,
+                                   const BindingNativeType& type, const BindingProperty& input,
+                                   std::string_view name, const BindingRegistry& registry);
 
 // Makes result.value the value of the native object at `native`. An empty optional gives an
-// empty value. Does nothing when the result has already failed.
-void ConvertToValue(BindingResult& result, const void* native, const BindingNativeType& type,
-                    const BindingRegistry& registry);
+// empty value. Does nothing when the result has already failed. True when the result is good
+// afterwards.
+[[nodiscard]] bool ConvertToValue(BindingResult& result, const void* native,
+                                  const BindingNativeType& type, const BindingRegistry& registry);
 
 // The record rules on their own, for a record whose descriptor is known. A null descriptor
-// is refused as unregistered.
-void ConvertRecordToNative(BindingResult& result, void* record,
-                           const BindingTypeDescriptor* descriptor, const BindingProperty& input,
-                           std::string_view name, const BindingRegistry& registry);
-void ConvertRecordToValue(BindingResult& result, const void* record,
-                          const BindingTypeDescriptor* descriptor, const BindingRegistry& registry);
+// is refused as unregistered. True when the result is good afterwards.
+[[nodiscard]] bool ConvertRecordToNative(BindingResult& result, void* record,
+                                         const BindingTypeDescriptor* descriptor,
+                                         const BindingProperty& input, std::string_view name,
+                                         const BindingRegistry& registry);
+[[nodiscard]] bool ConvertRecordToValue(BindingResult& result, const void* record,
+                                        const BindingTypeDescriptor* descriptor,
+                                        const BindingRegistry& registry);
 
 // Whether native to value keeps a member of a field flagged kBindingFieldOmitWhenEmpty: a true
 // bool, a number other than 0 (a NaN counts as not 0), a non-empty text, blob, collection or
@@ -80,10 +88,12 @@ class BindingNativeConverter final : public BindingFieldConverter {
  public:
   explicit BindingNativeConverter(const BindingNativeType& type) : type_(type) {}
 
-  void ToNative(BindingResult& result, void* field, const BindingProperty& input,
-                std::string_view name, const BindingRegistry& registry) const override;
-  void ToValue(BindingResult& result, const void* field, const BindingFieldDescriptor& descriptor,
-               const BindingRegistry& registry) const override;
+  [[nodiscard]] bool ToNative(BindingResult& result, void* field, const BindingProperty& input,
+                              std::string_view name,
+                              const BindingRegistry& registry) const override;
+  [[nodiscard]] bool ToValue(BindingResult& result, const void* field,
+                             const BindingFieldDescriptor& descriptor,
+                             const BindingRegistry& registry) const override;
 
   [[nodiscard]] const BindingNativeType& NativeType() const { return type_; }
 
@@ -91,21 +101,31 @@ class BindingNativeConverter final : public BindingFieldConverter {
   BindingNativeType type_;
 };
 
-// --- Typed entry points (thin; see conversion_traits.h for the types accepted) ---
+// --- Typed entry points (thin; see native_type_of.h for the types accepted) ---
 
 // Value to native for a whole native object: a record (its descriptor found through its
 // StaticTypeInfo; an empty input gives "A value for '%1' is required."), or any other
-// bindable type.
+// bindable type. True when the result is good afterwards.
 template <typename T>
-void ToNative(BindingResult& result, T& native, const BindingProperty& input, std::string_view name,
-              const BindingRegistry& registry) {
-  ConvertToNative(result, &native, NativeTypeOf<T>(registry), input, name, registry);
+[[nodiscard]] bool ToNative(BindingResult& result, T& native, const BindingProperty& input,
+                            std::string_view name, const BindingRegistry& registry) {
+  return ConvertToNative(result, &native, NativeTypeOf<T>(registry), input, name, registry);
 }
 
-// Native to value for a whole native object; result.value receives the value.
+// Native to value for a whole native object; result.value receives the value. True when the
+// result is good afterwards.
 template <typename T>
-void ToValue(BindingResult& result, const T& native, const BindingRegistry& registry) {
-  ConvertToValue(result, &native, NativeTypeOf<T>(registry), registry);
+[[nodiscard]] bool ToValue(BindingResult& result, const T& native,
+                           const BindingRegistry& registry) {
+  return ConvertToValue(result, &native, NativeTypeOf<T>(registry), registry);
+}
+
+// The same for the common case of a fresh result: the value of `native`, or the failure.
+template <typename T>
+[[nodiscard]] BindingResult ToValue(const T& native, const BindingRegistry& registry) {
+  BindingResult result;
+  static_cast<void>(ToValue(result, native, registry));  // the outcome is in `result`
+  return result;
 }
 
 }  // namespace Vexa

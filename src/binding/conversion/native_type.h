@@ -5,9 +5,9 @@
 //   Vexa::BindingNativeType type{{Vexa::BindingTypeKind::Vector, Vexa::BindingTypeKind::Struct,
 //                                 registry.FindType(Vexa::StaticTypeInfoOf<GeoInfo>())},
 //                                &Vexa::SequenceAccessOf<GeoInfo>()};
-//   Vexa::ConvertToNative(result, &locations, type, input, "locations", registry);
+//   if (!Vexa::ConvertToNative(result, &locations, type, input, "locations", registry)) { ... }
 //
-// Usually one does not spell these out: NativeTypeOf<T>(registry) (conversion_traits.h)
+// Usually one does not spell these out: NativeTypeOf<T>(registry) (native_type_of.h)
 // builds them for any bindable T, and field registration stores them in the field's converter.
 //
 // Native representation per kind: bool; int8_t ... uint64_t (any integer type of that size
@@ -29,9 +29,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "value/property.h"
 #include "binding/static_type.h"
 #include "binding/type_kind.h"
+#include "value/property.h"
 
 namespace Vexa {
 

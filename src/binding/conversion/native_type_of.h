@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "binding/conversion/native_type.h"
-#include "value/property.h"
 #include "binding/registry.h"
 #include "binding/static_type.h"
 #include "binding/type_kind.h"
+#include "value/property.h"
 
 namespace Vexa {
 namespace ConversionDetail {

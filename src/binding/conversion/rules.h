@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "binding/descriptors.h"
+#include "binding/type_kind.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "binding/type_kind.h"
 
 namespace Vexa {
 

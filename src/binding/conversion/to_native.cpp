@@ -14,14 +14,18 @@ namespace {
 
 using ConversionRules::DepthScope;
 
-void FailTooDeep(BindingResult& result, std::string_view name) {
+// Every rule here answers what the entry points answer: whether the result is still good.
+
+bool FailTooDeep(BindingResult& result, std::string_view name) {
   result.Fail(Format(kConversionTooDeepMessage, name, kMaxBindingDepth));
+  return false;
 }
 
-void FailNoAccess(BindingResult& result, std::string_view name, BindingTypeKind kind) {
+bool FailNoAccess(BindingResult& result, std::string_view name, BindingTypeKind kind) {
   if (result.Ok()) {
     result.Fail(Format(kConversionNoNativeAccessMessage, name, BindingTypeKindName(kind)));
   }
+  return false;
 }
 
 // The element of a container: the container's element kind and descriptor, nothing else.
@@ -29,40 +33,41 @@ BindingNativeType ElementTypeOf(const BindingNativeType& container) {
   return {{container.type.elementKind, BindingTypeKind::None, container.type.descriptor}};
 }
 
-void PlainToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool PlainToNative(BindingResult& result, void* native, const BindingNativeType& type,
                    const BindingProperty& input, std::string_view name,
                    const BindingRegistry& registry);
 
-void ObjectToNative(BindingResult& result, BindingProperty& target, const BindingProperty& input,
+bool ObjectToNative(BindingResult& result, BindingProperty& target, const BindingProperty& input,
                     std::string_view name) {
   if (!result.Ok()) {
     target.Reset();
-    return;
+    return false;
   }
   // A deep copy recurses as deep as the input: refuse what the limit would not let through.
   if (!ConversionRules::NestingWithin(input, DepthScope::Remaining())) {
-    FailTooDeep(result, name);
     target.Reset();
-    return;
+    return FailTooDeep(result, name);
   }
   // Copied before the target changes, so an input inside the target (or the target itself)
   // is still intact while it is read; the move then swaps two standalone values.
   BindingProperty copy(input);
   target = std::move(copy);
+  return true;
 }
 
-void OptionalToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool OptionalToNative(BindingResult& result, void* native, const BindingNativeType& type,
                       const BindingProperty& input, std::string_view name,
                       const BindingRegistry& registry) {
   const BindingOptionalAccess& access = *type.optional;
   if (!result.Ok() || input.IsEmpty()) {
     access.reset(native);
-    return;
+    return result.Ok();
   }
-  PlainToNative(result, access.emplace(native), type, input, name, registry);
-  if (!result.Ok()) {
+  if (!PlainToNative(result, access.emplace(native), type, input, name, registry)) {
     access.reset(native);
+    return false;
   }
+  return true;
 }
 
 // The access table of a vector or map target (its own, else the built-in one of its element
@@ -81,29 +86,28 @@ const Access* ClearedContainer(BindingResult& result, void* native, const Access
   return result.Ok() ? access : nullptr;
 }
 
-void VectorToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool VectorToNative(BindingResult& result, void* native, const BindingNativeType& type,
                     const BindingProperty& input, std::string_view name,
                     const BindingRegistry& registry) {
   const BindingSequenceAccess* access = ClearedContainer(
       result, native, type.sequence, BuiltinSequenceAccess(type.type.elementKind), type, name);
   if (access == nullptr) {
-    return;
+    return false;
   }
   if (input.Kind() != BindingPropertyKind::Collection) {
     const bool boolRequired = input.IsEmpty() && type.type.elementKind == BindingTypeKind::Bool;
-    result.Fail(
+    return ConversionRules::Refuse(
+        result,
         Format(boolRequired ? kConversionRequiredMessage : kConversionNotCollectionMessage, name));
-    return;
   }
   const DepthScope scope;
   if (!scope.Entered()) {
-    FailTooDeep(result, name);
-    return;
+    return FailTooDeep(result, name);
   }
   const std::size_t count = input.Size();
   if (!access->resize(native, count)) {
-    result.Fail(Format(kConversionTooManyElementsMessage, name, "vector", count));
-    return;
+    return ConversionRules::Refuse(
+        result, Format(kConversionTooManyElementsMessage, name, "vector", count));
   }
   const BindingNativeType elementType = ElementTypeOf(type);
   for (std::size_t index = 0; index < count && result.Ok(); ++index) {
@@ -112,67 +116,70 @@ void VectorToNative(BindingResult& result, void* native, const BindingNativeType
       continue;  // keeps the default value
     }
     if (access->element != nullptr) {
-      PlainToNative(result, access->element(native, index), elementType, element, name, registry);
+      if (!PlainToNative(result, access->element(native, index), elementType, element, name,
+                         registry)) {
+        return false;
+      }
     } else {
       bool bit = false;  // std::vector<bool> has no addressable elements
       ConversionRules::ScalarToNative(result, &bit, BindingTypeKind::Bool, element, name, registry);
       access->writeBit(native, index, bit);
     }
   }
+  return result.Ok();
 }
 
-void MapToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool MapToNative(BindingResult& result, void* native, const BindingNativeType& type,
                  const BindingProperty& input, std::string_view name,
                  const BindingRegistry& registry) {
   const BindingMapAccess* access = ClearedContainer(
       result, native, type.map, BuiltinMapAccess(type.type.elementKind), type, name);
   if (access == nullptr) {
-    return;
+    return false;
   }
   if (input.Kind() != BindingPropertyKind::Structure) {
-    result.Fail(Format(kConversionMapNotStructureMessage, name));
-    return;
+    return ConversionRules::Refuse(result, Format(kConversionMapNotStructureMessage, name));
   }
   const DepthScope scope;
   if (!scope.Entered()) {
-    FailTooDeep(result, name);
-    return;
+    return FailTooDeep(result, name);
   }
   if (!access->reserve(native, input.Size())) {
-    result.Fail(Format(kConversionTooManyElementsMessage, name, "map", input.Size()));
-    return;
+    return ConversionRules::Refuse(
+        result, Format(kConversionTooManyElementsMessage, name, "map", input.Size()));
   }
   const BindingNativeType elementType = ElementTypeOf(type);
   for (const auto& [key, member] : input.Members()) {
-    if (!result.Ok()) {
-      return;
-    }
-    if (!member.IsEmpty()) {
-      PlainToNative(result, access->slot(native, key), elementType, member, name, registry);
+    if (!member.IsEmpty() &&
+        !PlainToNative(result, access->slot(native, key), elementType, member, name, registry)) {
+      return false;
     }
   }
+  return true;
 }
 
-void FieldToNative(BindingResult& result, void* record, const BindingFieldDescriptor& field,
+bool FieldToNative(BindingResult& result, void* record, const BindingFieldDescriptor& field,
                    const BindingProperty& input, const BindingRegistry& registry) {
   void* address = static_cast<char*>(record) + field.offset;
   if (ConversionRules::ConvertsThroughConverter(field) && field.converter != nullptr) {
-    field.converter->ToNative(result, address, input, field.name, registry);
-  } else if (field.optional) {
-    FailNoAccess(result, field.name, field.type.kind);
-  } else {
-    ConvertToNative(result, address, BindingNativeType{field.type}, input, field.name, registry);
+    return field.converter->ToNative(result, address, input, field.name, registry);
   }
+  if (field.optional) {
+    return FailNoAccess(result, field.name, field.type.kind);
+  }
+  return ConvertToNative(result, address, BindingNativeType{field.type}, input, field.name,
+                         registry);
 }
 
-void PlainToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool PlainToNative(BindingResult& result, void* native, const BindingNativeType& type,
                    const BindingProperty& input, std::string_view name,
                    const BindingRegistry& registry) {
   switch (type.type.kind) {
     case BindingTypeKind::Object:
       return ObjectToNative(result, *static_cast<BindingProperty*>(native), input, name);
     case BindingTypeKind::Enum:
-      return ConversionRules::EnumToNative(result, native, type.type.descriptor, input, name);
+      ConversionRules::EnumToNative(result, native, type.type.descriptor, input, name);
+      return result.Ok();
     case BindingTypeKind::Struct:
       return ConvertRecordToNative(result, native, type.type.descriptor, input, name, registry);
     case BindingTypeKind::Vector:
@@ -180,66 +187,63 @@ void PlainToNative(BindingResult& result, void* native, const BindingNativeType&
     case BindingTypeKind::Map:
       return MapToNative(result, native, type, input, name, registry);
     default:
-      if (ConversionRules::IsScalarKind(type.type.kind)) {
-        return ConversionRules::ScalarToNative(result, native, type.type.kind, input, name,
-                                               registry);
+      if (!ConversionRules::IsScalarKind(type.type.kind)) {
+        return FailNoAccess(result, name, type.type.kind);
       }
-      return FailNoAccess(result, name, type.type.kind);
+      ConversionRules::ScalarToNative(result, native, type.type.kind, input, name, registry);
+      return result.Ok();
   }
 }
 
 }  // namespace
 
-void ConvertToNative(BindingResult& result, void* native, const BindingNativeType& type,
+bool ConvertToNative(BindingResult& result, void* native, const BindingNativeType& type,
                      const BindingProperty& input, std::string_view name,
                      const BindingRegistry& registry) {
   if (type.optional != nullptr) {
-    OptionalToNative(result, native, type, input, name, registry);
-  } else {
-    PlainToNative(result, native, type, input, name, registry);
+    return OptionalToNative(result, native, type, input, name, registry);
   }
+  return PlainToNative(result, native, type, input, name, registry);
 }
 
-void ConvertRecordToNative(BindingResult& result, void* record,
+bool ConvertRecordToNative(BindingResult& result, void* record,
                            const BindingTypeDescriptor* descriptor, const BindingProperty& input,
                            std::string_view name, const BindingRegistry& registry) {
   if (!result.Ok()) {
-    return;  // a record is left as it is
+    return false;  // a record is left as it is
   }
   if (input.IsEmpty()) {
-    result.Fail(Format(kConversionRequiredMessage, name));
-    return;
+    return ConversionRules::RefuseRequired(result, name);
   }
   if (descriptor == nullptr || descriptor->isEnum) {
-    result.Fail(Format(kConversionUnregisteredStructureMessage, name));
-    return;
+    return ConversionRules::Refuse(result, Format(kConversionUnregisteredStructureMessage, name));
   }
   if (input.Kind() != BindingPropertyKind::Structure) {
-    result.Fail(Format(kConversionNotStructureMessage, name, descriptor->name));
-    return;
+    return ConversionRules::Refuse(result,
+                                   Format(kConversionNotStructureMessage, name, descriptor->name));
   }
   const DepthScope scope;
   if (!scope.Entered()) {
-    FailTooDeep(result, name);
-    return;
+    return FailTooDeep(result, name);
   }
   for (const BindingFieldDescriptor& field : descriptor->fields) {
-    if (!result.Ok()) {
-      return;
-    }
     const BindingProperty& member = input.Member(field.name);
     if (!member.IsEmpty()) {
-      FieldToNative(result, record, field, member, registry);
+      if (!FieldToNative(result, record, field, member, registry)) {
+        return false;
+      }
     } else if (field.IsRequired()) {
-      result.Fail(Format(kConversionMissingFieldMessage, name, descriptor->name, field.name));
+      return ConversionRules::Refuse(
+          result, Format(kConversionMissingFieldMessage, name, descriptor->name, field.name));
     }
   }
+  return true;
 }
 
-void BindingNativeConverter::ToNative(BindingResult& result, void* field,
+bool BindingNativeConverter::ToNative(BindingResult& result, void* field,
                                       const BindingProperty& input, std::string_view name,
                                       const BindingRegistry& registry) const {
-  ConvertToNative(result, field, type_, input, name, registry);
+  return ConvertToNative(result, field, type_, input, name, registry);
 }
 
 }  // namespace Vexa

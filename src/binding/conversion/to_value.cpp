@@ -154,8 +154,7 @@ class ValueWriter {
   bool WriteThroughForeignConverter(BindingProperty& structure, const void* address,
                                     const BindingFieldDescriptor& field) {
     BindingResult converted;
-    field.converter->ToValue(converted, address, field, registry_);
-    if (!converted.Ok()) {
+    if (!field.converter->ToValue(converted, address, field, registry_)) {
       return Fail(std::string(converted.ErrorText()));
     }
     if (!field.OmitsWhenEmpty() || IsKeptWhenOmittingEmpty(converted.value)) {
@@ -227,33 +226,37 @@ bool IsKeptWhenOmittingEmpty(const BindingProperty& value) {
   }
 }
 
-void ConvertToValue(BindingResult& result, const void* native, const BindingNativeType& type,
+bool ConvertToValue(BindingResult& result, const void* native, const BindingNativeType& type,
                     const BindingRegistry& registry) {
   if (!result.Ok()) {
-    return;
+    return false;
   }
   ValueWriter writer(registry);
   if (!writer.Write(result.value, native, type)) {
     result.Fail(writer.Error());
+    return false;
   }
+  return true;
 }
 
-void ConvertRecordToValue(BindingResult& result, const void* record,
+bool ConvertRecordToValue(BindingResult& result, const void* record,
                           const BindingTypeDescriptor* descriptor,
                           const BindingRegistry& registry) {
   if (!result.Ok()) {
-    return;
+    return false;
   }
   ValueWriter writer(registry);
   if (!writer.WriteRecord(result.value, record, descriptor)) {
     result.Fail(writer.Error());
+    return false;
   }
+  return true;
 }
 
-void BindingNativeConverter::ToValue(BindingResult& result, const void* field,
+bool BindingNativeConverter::ToValue(BindingResult& result, const void* field,
                                      const BindingFieldDescriptor& /*descriptor*/,
                                      const BindingRegistry& registry) const {
-  ConvertToValue(result, field, type_, registry);
+  return ConvertToValue(result, field, type_, registry);
 }
 
 }  // namespace Vexa
