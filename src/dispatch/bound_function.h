@@ -7,7 +7,7 @@
 //       Vexa::RegisterBoundFunction(registry, "GetItemsById", &ItemModule::GetItem, this);
 //   Vexa::BindingRegistry::AddArgument(function, "id", "The item's number");
 //   // function.arguments.size() == 1: the request record is not an argument.
-//   // The dispatcher then calls, through function.invoker:
+//   // The dispatcher then calls, through InvokerOf(function) (dispatch/invoker.h):
 //   //   void* token = invoker->Prepare(state, values, context);   // values: one per argument
 //   //   if (!state.Failed()) invoker->Invoke(state, request, token, context);
 //   //   if (token != nullptr) invoker->Release(token);
@@ -57,10 +57,11 @@
 #include "binding/conversion/conversion.h"
 #include "binding/conversion/native_type_of.h"
 #include "binding/descriptors.h"
-#include "value/property.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint_answer.h"
 #include "dispatch/http_call.h"
+#include "dispatch/invoker.h"
+#include "value/property.h"
 
 namespace Vexa {
 
@@ -397,7 +398,7 @@ BindingFunctionDescriptor& RegisterBoundCallable(BindingRegistry& registry, std:
   using Invoker = BoundFunction<Signature>;
   BindingFunctionDescriptor& function = registry.RegisterFunction(name, Invoker::kArgumentCount);
   Invoker::Describe(function, registry);
-  function.invoker = std::make_unique<Invoker>(function, std::move(callable));
+  function.implementation = std::make_unique<Invoker>(function, std::move(callable));
   return function;
 }
 

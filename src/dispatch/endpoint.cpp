@@ -1,6 +1,7 @@
 #include "dispatch/endpoint.h"
 
 #include "binding/descriptors.h"
+#include "dispatch/invoker.h"
 
 namespace Vexa {
 
@@ -25,7 +26,7 @@ EndpointRecord& RequestDispatcher::Endpoint(const BindingFunctionDescriptor& fun
 
   auto endpoint = std::make_unique<EndpointRecord>();
   endpoint->function = &function;
-  endpoint->invoker = function.invoker.get();
+  endpoint->invoker = InvokerOf(function);
   endpoint->argumentLocations.assign(function.arguments.size(),
                                      static_cast<uint32_t>(ArgumentLocation::Any));
   endpoint->userData = {this, endpoint.get()};

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "dispatch/invoker.h"
 #include "dispatch/route_pattern.h"
 
 namespace Vexa {
@@ -42,7 +43,7 @@ EndpointDeclarationBase DeclareBoundEndpoint(RequestDispatcher& dispatcher,
   endpoint.uriTemplate = route.uriTemplate;
   endpoint.method = method.method;
   endpoint.methodName = method.method == HttpMethod::Other ? std::string(method.name) : "";
-  endpoint.invoker = function.invoker.get();
+  endpoint.invoker = InvokerOf(function);
   return EndpointDeclarationBase(function, endpoint);
 }
 

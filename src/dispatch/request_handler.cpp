@@ -14,6 +14,7 @@
 #include "binding/host_value.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
+#include "dispatch/invoker.h"
 #include "dispatch/request_binding.h"
 #include "dispatch/route_pattern.h"
 #include "platform/clock.h"

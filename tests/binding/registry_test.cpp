@@ -85,8 +85,8 @@ class LockProbe {
   bool answeredInTime_ = false;
 };
 
-// An invoker that counts its destruction and may probe the registry's lock from there.
-class TestInvoker : public BindingInvoker {
+// An implementation that counts its destruction and may probe the registry's lock from there.
+class TestInvoker : public BindingFunctionImplementation {
  public:
   TestInvoker(int* destroyed, LockProbe* probe = nullptr) : destroyed_(destroyed), probe_(probe) {}
   ~TestInvoker() override {
@@ -95,12 +95,6 @@ class TestInvoker : public BindingInvoker {
       probe_->Probe();
     }
   }
-  void* Prepare(HttpCallState&, std::vector<BindingProperty>&, HostHandle) override {
-    return nullptr;
-  }
-  void Invoke(HttpCallState&, const HttpBaseTransport::Request*, void*, HostHandle) override {}
-  void Release(void*) override {}
-  const StaticTypeInfo* RequestContextType() const override { return nullptr; }
 
  private:
   int* destroyed_;
@@ -400,7 +394,7 @@ TEST_F(FunctionRegistration, RegisteringAndRemovingAdvanceTheGenerationAndDestro
   const uint32_t start = registry_.Generation();
   int destroyed = 0;
   BindingFunctionDescriptor& function = registry_.RegisterFunction("WhereAmI", 2);
-  function.invoker = std::make_unique<TestInvoker>(&destroyed);
+  function.implementation = std::make_unique<TestInvoker>(&destroyed);
   EXPECT_EQ(registry_.Generation(), start + 1);
   EXPECT_EQ(registry_.FindFunction("WhereAmI"), &function);
   EXPECT_EQ(function.registry, &registry_);
@@ -522,7 +516,7 @@ TEST_F(RegistryLock, IsReleasedBeforeAnInvokerIsDestroyed) {
   int destroyed = 0;
   LockProbe probe(registry_);
   BindingFunctionDescriptor& function = registry_.RegisterFunction("WhereAmI", 0);
-  function.invoker = std::make_unique<TestInvoker>(&destroyed, &probe);
+  function.implementation = std::make_unique<TestInvoker>(&destroyed, &probe);
   EXPECT_TRUE(registry_.RemoveFunction(&function));
   probe.Join();
   EXPECT_EQ(destroyed, 1);

@@ -88,12 +88,12 @@ class BoundFunctionTest : public ::testing::Test {
                             std::vector<BindingProperty> values,
                             const HttpBaseTransport::Request* request = nullptr) {
     HttpCallState state;
-    void* token = function.invoker->Prepare(state, values, 0);
+    void* token = InvokerOf(function)->Prepare(state, values, 0);
     if (!state.Failed()) {
-      function.invoker->Invoke(state, request, token, 0);
+      InvokerOf(function)->Invoke(state, request, token, 0);
     }
     if (token != nullptr) {
-      function.invoker->Release(token);
+      InvokerOf(function)->Release(token);
     }
     return state;
   }
@@ -196,7 +196,7 @@ TEST_F(BoundFunctionTest, FailuresBecomeTheCallsMessageAndStatus) {
   }
 
   HttpCallState state;  // a caller that skipped Prepare
-  Register("MakePoint", {"x"}, &MakePoint).invoker->Invoke(state, nullptr, nullptr, 0);
+  InvokerOf(Register("MakePoint", {"x"}, &MakePoint))->Invoke(state, nullptr, nullptr, 0);
   EXPECT_EQ(state.result.ErrorText(),
             "Call of 'MakePoint' failed: its arguments were not prepared.");
 }
@@ -249,7 +249,7 @@ TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
         seen = request.path + "#" + std::to_string(id);
       });
   ASSERT_EQ(byReference.arguments.size(), 1u);
-  EXPECT_EQ(byReference.invoker->RequestContextType(), &StaticTypeInfoOf<RemotingRequest>());
+  EXPECT_EQ(InvokerOf(byReference)->RequestContextType(), &StaticTypeInfoOf<RemotingRequest>());
   RemotingRequest request;
   request.path = "/items/4";
   ASSERT_TRUE(Call(byReference, {4}, &request).result.Ok());
@@ -260,11 +260,11 @@ TEST_F(BoundFunctionTest, RequestParametersReceiveTheRecordAndAreNoArguments) {
   const auto& byPointer = Register("ByPointer", {}, [&](const HttpBaseTransport::Request* record) {
     seen = record == nullptr ? "null" : record->path;
   });
-  EXPECT_EQ(byPointer.invoker->RequestContextType(),
+  EXPECT_EQ(InvokerOf(byPointer)->RequestContextType(),
             &StaticTypeInfoOf<HttpBaseTransport::Request>());
   ASSERT_TRUE(Call(byPointer, {}, &request).result.Ok());
   EXPECT_EQ(seen, "/items/4");
-  EXPECT_EQ(Register("Plain", {"x"}, &MakePoint).invoker->RequestContextType(), nullptr);
+  EXPECT_EQ(InvokerOf(Register("Plain", {"x"}, &MakePoint))->RequestContextType(), nullptr);
 }
 
 // --- Declarations ---
@@ -302,7 +302,7 @@ TEST_F(BoundFunctionTest, DeclaresEndpointsUnderTheirOperationNames) {
   const EndpointRecord* endpoint = dispatcher_.FindEndpoint(get);
   EXPECT_EQ(endpoint->uriTemplate, "/kor-geoinfo/v1/getlocation");
   EXPECT_EQ(endpoint->method, HttpMethod::Get);
-  EXPECT_EQ(endpoint->invoker, get->invoker.get());
+  EXPECT_EQ(endpoint->invoker, InvokerOf(*get));
   EXPECT_EQ(endpoint->argumentLocations, std::vector<uint32_t>{1});
   EXPECT_EQ(Call(*get, {"10.0.0.1"}).result.value.Member("label").GetString(), "10.0.0.1");
 

@@ -20,17 +20,18 @@
 
 #include "binding/descriptors.h"
 #include "binding/host_value.h"
-#include "value/property.h"
-#include "value/result.h"
 #include "binding/registry.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
 #include "codecs/yaml.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
+#include "dispatch/invoker.h"
 #include "dispatch/request_binding.h"
 #include "dispatch/route_pattern.h"
 #include "platform/clock.h"
+#include "value/property.h"
+#include "value/result.h"
 
 // --- Counting allocations (the literal route allocates nothing for routing) and failing them
 // (exhausted memory is answered, not thrown) ---
@@ -344,7 +345,7 @@ class RequestHandler : public ::testing::Test {
                                    arguments[index].optional);
       BindingRegistry::AddArgument(function, arguments[index].name, "");
     }
-    function.invoker = std::make_unique<RecordingInvoker>(script_);
+    function.implementation = std::make_unique<RecordingInvoker>(script_);
     EndpointRecord& endpoint = dispatcher_.Endpoint(function);
     endpoint.uriTemplate = std::string(uriTemplate);
     endpoint.method = method;
