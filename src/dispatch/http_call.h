@@ -22,11 +22,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
+#include "binding/static_type.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "binding/static_type.h"
 #include "vexa/host_contract.h"
 
 namespace Vexa {
@@ -83,32 +82,28 @@ struct HttpCallState {
 
 namespace HttpBaseTransport {
 
-// The raw request as a bound function may receive it. Members that the dispatcher leaves
-// empty are kept for the record's shape and carry no behaviour.
+// The raw request as a bound function may receive it, built by the dispatcher when the
+// function asks for it (see RemotingRequest for its second name). A C++ record: the host never
+// sees it.
 struct Request {
   HostHandle context = 0;                     // the host's context word of the call
-  std::string reserved1;                      // empty
-  uint32_t reserved2 = 0;                     // 0
   const BindingRegistry* registry = nullptr;  // of the called function
   int64_t arrivalTime = 0;  // 100-ns ticks since 1970-01-01 UTC, when the record was built
   HttpMethod method = HttpMethod::None;
-  std::string methodName;              // the host's name for HttpMethod::Other, else empty
-  std::string path;                    // the full request path as the host gave it
-  std::vector<std::string> reserved3;  // empty
-  uint32_t reserved4 = 0;
-  uint32_t reserved5 = 0;
-  HttpHeaderMap headers;    // from the host's header entries
-  HttpHeaderMap reserved6;  // empty
-  std::string reserved7;    // empty
-  uint32_t version = 1;
+  std::string methodName;  // the host's name for HttpMethod::Other, else empty
+  std::string path;        // the full request path as the host gave it
+  HttpHeaderMap headers;   // from the host's header entries; a repeated name keeps its last value
+  uint32_t version = 1;    // the record's version
 };
 
 }  // namespace HttpBaseTransport
 
-// The same record under the second name a bound function may ask for it by. The dispatcher
-// always builds a RemotingRequest, so an invoker may hand its HttpBaseTransport::Request on
-// as either type.
-struct RemotingRequest : HttpBaseTransport::Request {};
+// The second name of the same record. It adds nothing, so every RemotingRequest is an
+// HttpBaseTransport::Request; the dispatcher builds a RemotingRequest and hands it on as one,
+// and a function receives it under either name without a cast. The names stay two types
+// because each has a static type identity of its own (text and hash code), and a function may
+// ask for the record under either.
+struct RemotingRequest final : HttpBaseTransport::Request {};
 
 // Body codecs, as numbered internally.
 enum class HttpBodyCodec : uint32_t { None = 0, Json = 1, Yaml = 2, MessagePack = 3 };

@@ -34,9 +34,9 @@ class BindingInvoker : public BindingFunctionImplementation {
   [[nodiscard]] virtual void* Prepare(HttpCallState& state, std::vector<BindingProperty>& arguments,
                                       HostHandle context) = 0;
   // Calls the function with the prepared arguments and leaves its result and response data
-  // in `state`. `request` is the request record when RequestContextType asks for one, else
-  // null.
-  virtual void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void* token,
+  // in `state`. `request` is the request record when RequestContextType asks for one (under
+  // either of its names), else null.
+  virtual void Invoke(HttpCallState& state, const RemotingRequest* request, void* token,
                       HostHandle context) = 0;
   // Frees what Prepare made; called once per non-null token.
   virtual void Release(void* token) = 0;

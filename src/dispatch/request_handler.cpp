@@ -280,7 +280,6 @@ bool WantsRequestRecord(const BindingInvoker& invoker) {
                              type->hashCode == StaticType::HashCode<RemotingRequest>());
 }
 
-// Built as a RemotingRequest, so that an invoker may hand it on as either of its types.
 void FillRequestRecord(RemotingRequest& record, const HostRequest& request,
                        const BindingFunctionDescriptor& function) {
   record.context = request.context;
@@ -351,8 +350,7 @@ void CallFunction(HttpCallState& state, std::vector<BindingProperty>& values,
     if (WantsRequestRecord(*invoker)) {
       FillRequestRecord(record.emplace(), request, function);
     }
-    const HttpBaseTransport::Request* passed = record ? &*record : nullptr;
-    invoker->Invoke(state, passed, prepared.Token(), request.context);
+    invoker->Invoke(state, record ? &*record : nullptr, prepared.Token(), request.context);
   } catch (const std::exception& exception) {
     FailWithException(state, function, exception.what());
   } catch (...) {

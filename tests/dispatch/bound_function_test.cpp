@@ -86,7 +86,7 @@ class BoundFunctionTest : public ::testing::Test {
   // Prepare, Invoke when Prepare left no failure, Release of a token: the dispatcher's order.
   static HttpCallState Call(const BindingFunctionDescriptor& function,
                             std::vector<BindingProperty> values,
-                            const HttpBaseTransport::Request* request = nullptr) {
+                            const RemotingRequest* request = nullptr) {
     HttpCallState state;
     void* token = InvokerOf(function)->Prepare(state, values, 0);
     if (!state.Failed()) {

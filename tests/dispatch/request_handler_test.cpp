@@ -119,8 +119,7 @@ class RecordingInvoker : public BindingInvoker {
     return script_.token;
   }
 
-  void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void*,
-              HostHandle) override {
+  void Invoke(HttpCallState& state, const RemotingRequest* request, void*, HostHandle) override {
     ++script_.invoked;
     if (request != nullptr) {
       script_.request = *request;
