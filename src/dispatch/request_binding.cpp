@@ -8,6 +8,7 @@
 #include "binding/host_value.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
+#include "codecs/sniff.h"
 #include "codecs/yaml.h"
 #include "dispatch/route_pattern.h"
 #include "util/format.h"
@@ -28,13 +29,6 @@ std::string_view UpToNul(std::string_view text) {
     return text;
   }
   return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
-}
-
-// Only the space character counts: tabs and line breaks in front of a value are not skipped
-// when deciding how to decode it.
-std::string_view AfterSpaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
 bool IsDecimalDigit(char character) {
@@ -233,23 +227,23 @@ void DeserializeArgumentValue(HttpCallState& state, BindingProperty& target,
                               const BindingFunctionDescriptor& function,
                               const BindingArgumentDescriptor& argument, std::string_view text,
                               const char* contentType, bool sniff) {
+  // A content type decides; only a text without one is sniffed.
   const bool sniffing = sniff && (contentType == nullptr || contentType[0] == '\0');
-  const std::string_view start = AfterSpaces(text);
+  const SniffedCodec sniffed = sniffing ? SniffPayload(text) : SniffedCodec::None;
 
   if (ContentTypeIs(contentType, "application/x-msgpack") ||
       ContentTypeIs(contentType, "application/x-msgpack-ext") ||
-      (sniffing && LooksLikeMessagePack(text))) {
+      sniffed == SniffedCodec::MessagePack) {
     TakeDecodedArgument(state, target, DecodeMessagePack(text).result, kMessagePackArgumentMessage,
                         function, argument);
     return;
   }
-  if (ContentTypeIs(contentType, "application/json") ||
-      (sniffing && !start.empty() && (start[0] == '{' || start[0] == '['))) {
+  if (ContentTypeIs(contentType, "application/json") || sniffed == SniffedCodec::Json) {
     TakeDecodedArgument(state, target, ParseJson(UpToNul(text)), kJsonArgumentMessage, function,
                         argument);
     return;
   }
-  if (ContentTypeIs(contentType, "text/x-yaml") || (sniffing && start.starts_with("---"))) {
+  if (ContentTypeIs(contentType, "text/x-yaml") || sniffed == SniffedCodec::Yaml) {
     TakeDecodedArgument(state, target, ParseYaml(UpToNul(text)), kYamlArgumentMessage, function,
                         argument);
     return;

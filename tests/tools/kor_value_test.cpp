@@ -2,12 +2,16 @@
 // and exit statuses.
 #include "kor_value.h"
 
+#include "codecs/sniff.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Vexa::Tools {
@@ -27,16 +31,25 @@ Outcome KorValue(const std::vector<std::string>& arguments, const std::string& i
   return {status, out.str(), err.str()};
 }
 
-TEST(KorValueSniffing, PicksTheCodecTheDispatcherWouldPick) {
-  EXPECT_EQ(SniffCodec("\x82\xa1"
-                       "a\x01"),
-            Codec::MessagePack);
-  EXPECT_EQ(SniffCodec("\xdc\x00\x00"), Codec::MessagePack);
-  EXPECT_EQ(SniffCodec("   {\"a\":1}"), Codec::Json);
-  EXPECT_EQ(SniffCodec("  ---\na: 1\n"), Codec::Yaml);
-  EXPECT_EQ(SniffCodec("a: 1"), Codec::Json);  // YAML only after a leading ---
-  EXPECT_EQ(SniffCodec(""), Codec::Json);
-  EXPECT_EQ(SniffCodec("\t---"), Codec::Json);  // only blanks are skipped
+TEST(SniffPayload, NamesTheCodecByTheFirstBytes) {
+  using C = SniffedCodec;
+  const std::pair<std::string_view, SniffedCodec> cases[] = {
+      {"\x82\xa1"
+       "a\x01",
+       C::MessagePack},
+      {"\xdc\x00\x00", C::MessagePack},
+      {"   {\"a\":1}", C::Json},
+      {"[1]", C::Json},
+      {"  ---\na: 1\n", C::Yaml},
+      {"a: 1", C::None},  // YAML only after a leading ---
+      {"", C::None},
+      {"  ", C::None},
+      {"\t---", C::None},  // only spaces are skipped
+      {" \x91", C::None},  // MessagePack only at the first byte
+  };
+  for (const auto& [bytes, codec] : cases) {
+    EXPECT_EQ(SniffPayload(bytes), codec) << ::testing::PrintToString(std::string(bytes));
+  }
 }
 
 TEST(KorValueDecoding, PrintsCompactJsonOfEveryCodec) {
