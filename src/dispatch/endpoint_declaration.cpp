@@ -40,7 +40,7 @@ EndpointDeclarationBase DeclareBoundEndpoint(RequestDispatcher& dispatcher,
          "EndpointMethod::Other needs the method's name");
 
   EndpointRecord& endpoint = dispatcher.Endpoint(function);
-  endpoint.uriTemplate = route.uriTemplate;
+  endpoint.SetUriTemplate(route.uriTemplate);
   endpoint.method = method.method;
   endpoint.methodName = method.method == HttpMethod::Other ? std::string(method.name) : "";
   endpoint.invoker = InvokerOf(function);

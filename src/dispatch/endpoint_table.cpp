@@ -7,6 +7,7 @@
 
 #include "binding/descriptors.h"
 #include "dispatch/http_call.h"
+#include "dispatch/request_handler.h"
 
 namespace Vexa {
 
@@ -112,7 +113,7 @@ void EndpointTable::Arrays::AddEndpoint(const EndpointRecord& endpoint) {
   record.function.userData = &endpoint.userData;
   record.handler = &HandleEndpointRequest;
   record.argumentLocations = KeepLocations(endpoint.argumentLocations);
-  record.uriTemplate = HostText(endpoint.uriTemplate);
+  record.uriTemplate = HostText(endpoint.UriTemplate());
   const HttpMethod method = ToHttpMethod(static_cast<uint32_t>(endpoint.method));
   record.method = static_cast<HostMethod>(method);
   record.flags = endpoint.flags;

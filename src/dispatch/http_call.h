@@ -123,17 +123,12 @@ void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response);
 uint8_t VEXA_HOST_CALL ReadBodyStream(void* stream, void* buffer, uint32_t* size, uint8_t* more);
 void VEXA_HOST_CALL ReleaseBodyStream(void* stream);
 
-// The error text of a response whose call succeeded with a result that has no host form
-// (nested deeper than kMaxBindingDepth, a count beyond 32 bits, or memory ran out while
-// converting it); the body is then nothing.
-inline constexpr const char kHttpResultNotRepresentableMessage[] =
-    "The result of the call cannot be represented as a host value.";
-
 // Writes the outcome of a call into `response` (which holds nothing): on failure no body and
 // an owned copy of the message as error text; otherwise the result value as the body, enum
-// values named through `registry` (may be null). Then the flag byte, the format (1 to 3 kept,
-// else 0), the status, the response text (or the shared ""), the headers, and the body stream
-// (moved out of `state`, which then holds none), and the release function.
+// values named through `registry` (may be null), or the error kHttpResultNotRepresentableMessage
+// (dispatch/messages.h) when the value has no host form. Then the flag byte, the format (1 to
+// 3 kept, else 0), the status, the response text (or the shared ""), the headers, and the body
+// stream (moved out of `state`, which then holds none), and the release function.
 // Memory: everything stored is allocated with std::malloc and owned by the response from the
 // moment it is stored. When an allocation fails nothing is thrown: the response is released
 // again and holds only the error text kHostErrorFallbackText, the call state's status, the

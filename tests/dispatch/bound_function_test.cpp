@@ -300,7 +300,7 @@ TEST_F(BoundFunctionTest, DeclaresEndpointsUnderTheirOperationNames) {
   EXPECT_EQ(ArgumentNames(*get), std::vector<std::string>{"ip_address"});
   EXPECT_EQ(get->tags, (std::vector<std::string>{"Plugins", "Plugin mdl-be-kor-geoinfo"}));
   const EndpointRecord* endpoint = dispatcher_.FindEndpoint(get);
-  EXPECT_EQ(endpoint->uriTemplate, "/kor-geoinfo/v1/getlocation");
+  EXPECT_EQ(endpoint->UriTemplate(), "/kor-geoinfo/v1/getlocation");
   EXPECT_EQ(endpoint->method, HttpMethod::Get);
   EXPECT_EQ(endpoint->invoker, InvokerOf(*get));
   EXPECT_EQ(endpoint->argumentLocations, std::vector<uint32_t>{1});

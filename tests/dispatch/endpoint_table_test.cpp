@@ -13,6 +13,7 @@
 #include "binding/api_description.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint.h"
+#include "dispatch/request_handler.h"
 
 namespace Vexa {
 namespace {
@@ -96,14 +97,14 @@ TEST_F(EndpointTableTest, FunctionPartIsTheFunctionRecordWithTheEndpointsUserDat
 
 TEST_F(EndpointTableTest, EndpointFieldsComeFromTheEndpointRecord) {
   EndpointRecord& endpoint = dispatcher_.Endpoint(*getLocation_);
-  endpoint.uriTemplate = "/geo/v1/location";
+  endpoint.SetUriTemplate("/geo/v1/location");
   endpoint.flags = 0xA5;
   endpoint.textLists = {{"one", "two"}, {}};
   // Locations 1 to 5 are kept, others written as 0.
   endpoint.argumentLocations = {0, 1, 2, 3, 4, 5, 6, 9, 0xFFFFFFFF};
   const HostEndpointRecord& record = Build();
 
-  EXPECT_EQ(Read(record.uriTemplate), endpoint.uriTemplate.c_str());
+  EXPECT_EQ(Read(record.uriTemplate), endpoint.UriTemplate().c_str());
   EXPECT_EQ(Read(record.flags), 0xA5);
   ASSERT_EQ(Read(record.textListCount), 2u);
   const HostTextList* lists = record.textLists;

@@ -16,6 +16,7 @@
 #include "binding/host_value.h"
 #include "binding/registry.h"
 #include "binding/static_type.h"
+#include "dispatch/messages.h"
 
 namespace Vexa {
 namespace {

@@ -27,7 +27,9 @@
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
 #include "dispatch/invoker.h"
-#include "dispatch/request_binding.h"
+#include "dispatch/messages.h"
+#include "dispatch/request_arguments.h"
+#include "dispatch/request_handler.h"
 #include "dispatch/route_pattern.h"
 #include "platform/clock.h"
 #include "value/property.h"
@@ -346,7 +348,7 @@ class RequestHandler : public ::testing::Test {
     }
     function.implementation = std::make_unique<RecordingInvoker>(script_);
     EndpointRecord& endpoint = dispatcher_.Endpoint(function);
-    endpoint.uriTemplate = std::string(uriTemplate);
+    endpoint.SetUriTemplate(uriTemplate);
     endpoint.method = method;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
       endpoint.SetLocation(index, arguments[index].location);
