@@ -1,7 +1,7 @@
-// The endpoint handler driven as a host drives it: requests built from host records, answers
-// read from the response and released through its own release function. Routing to the
-// endpoint, gathering arguments from headers, path, query, host arguments and bodies, the call
-// through the invoker, and requests that the host hands in malformed.
+// The dispatcher driven as a host drives it: requests built from host records, each answer read
+// from the response as one line and the response released through its own release function.
+// Routing, gathering arguments, calls through a scripted invoker and through bound functions,
+// EndpointAnswer results, response writing, and requests that the host hands in malformed.
 #include "dispatch/request_handler.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -19,15 +20,15 @@
 #include <utility>
 #include <vector>
 
+#include "binding/field_registration.h"
 #include "binding/host_value.h"
-#include "binding/registry.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
 #include "codecs/yaml.h"
+#include "dispatch/bound_function.h"
 #include "dispatch/endpoint.h"
-#include "dispatch/invoker.h"
+#include "dispatch/endpoint_declaration.h"
 #include "dispatch/request_arguments.h"
-#include "platform/clock.h"
 #include "support/values.h"
 
 // Failing allocations: exhausted memory is answered, not thrown.
@@ -60,34 +61,70 @@ namespace {
 
 using K = BindingTypeKind;
 using L = ArgumentLocation;
-using Testing::Collection;
-using Testing::Structure;
+using Step = std::string_view;  // "prepare", "invoke" or "release"
 
-// What the test invoker does at each step ("prepare", "invoke", "release"), and what it saw.
+struct BoundPoint {
+  int32_t x = 0;
+  std::string label;
+};
+VEXA_STATIC_TYPE(BoundPoint, "struct Vexa::BoundPoint");
+struct UnregisteredPoint {};
+VEXA_STATIC_TYPE(UnregisteredPoint, "struct Vexa::UnregisteredPoint");
+
+int gDestroyed = 0;  // TestStreams destroyed
+
+// Serves "0123". A read of nothing throws; so does Length() when told to, standing for an
+// allocation that fails late while the response is written.
+class TestStream : public HttpBodyStream {
+ public:
+  explicit TestStream(bool lengthFails = false) : fails_(lengthFails) {}
+  ~TestStream() override { ++gDestroyed; }
+  uint8_t Read(void* buffer, uint32_t* size, uint8_t* more) override {
+    *size = *size == 0 ? throw std::runtime_error("no room") : 4;
+    std::memcpy(buffer, "0123", 4);
+    *more = 0;
+    return 1;
+  }
+  [[nodiscard]] uint32_t Length() const override { return fails_ ? throw std::bad_alloc() : 4; }
+
+ private:
+  bool fails_;
+};
+
+// What the scripted invoker does at each step, and what it saw. Unless the script says
+// otherwise, the call's value is what Prepare received: the arguments that are not empty, by
+// name.
 struct Script {
-  std::function<void(std::string_view, HttpCallState&)> act = [](auto, HttpCallState&) {};
+  std::function<void(Step, HttpCallState&)> act = [](Step, HttpCallState&) {};
   void* token = nullptr;  // what Prepare returns
   const StaticTypeInfo* contextType = nullptr;
   int invoked = 0;
   std::vector<void*> released;
-  std::vector<BindingProperty> arguments;  // as Prepare received them
   HostHandle context = 0;
   std::optional<HttpBaseTransport::Request> request;  // a copy of the record, when passed
 };
 
 class ScriptedInvoker : public BindingInvoker {
  public:
-  explicit ScriptedInvoker(Script& script) : s_(script) {}
+  ScriptedInvoker(Script& script, const BindingFunctionDescriptor& function)
+      : s_(script), function_(function) {}
   void* Prepare(HttpCallState& state, std::vector<BindingProperty>& values,
                 HostHandle context) override {
-    s_.arguments = values;
     s_.context = context;
+    received_.Reset();
+    received_.MakeStructure();
+    for (std::size_t index = 0; index < values.size(); ++index) {
+      if (!values[index].IsEmpty()) {
+        received_.Member(function_.arguments[index].name) = values[index];
+      }
+    }
     s_.act("prepare", state);
     return s_.token;
   }
   void Invoke(HttpCallState& state, const RemotingRequest* request, void*, HostHandle) override {
     ++s_.invoked;
     s_.request = request != nullptr ? std::optional(*request) : std::nullopt;
+    state.result.value = received_;
     s_.act("invoke", state);
   }
   void Release(void* token) override {
@@ -99,6 +136,8 @@ class ScriptedInvoker : public BindingInvoker {
 
  private:
   Script& s_;
+  const BindingFunctionDescriptor& function_;
+  BindingProperty received_;
 };
 
 // A host request; texts are borrowed.
@@ -129,30 +168,55 @@ struct HostCall {
   }
 };
 
-// What a host reads from a response ("(none)" for no error), copied out before the response is
-// released through the release function it carries.
-struct Answer {
-  std::string error;
-  uint32_t status = 0;
-  BindingProperty body;
-};
-
-Answer Release(HostResponse& response) {
-  Answer answer;
-  answer.error = response.result.error != nullptr ? response.result.error : "(none)";
-  answer.status = response.status;
-  HostResult scratch{};
-  EXPECT_TRUE(FromHostValue(scratch, answer.body, response.result.value, "body"));
-  ReleaseHostResult(scratch);
-  EXPECT_STREQ(response.responseText, "");
-  response.release(&response);
-  return answer;
+// What the host reads from a response, as one line: the error or the body as JSON, then what
+// else the response carries.
+std::string Shown(const HostResponse& r) {
+  std::string shown;
+  if (r.result.error != nullptr) {
+    shown = "error '" + std::string(r.result.error) + "'";
+  } else {
+    BindingProperty body;
+    HostResult scratch{};
+    EXPECT_TRUE(FromHostValue(scratch, body, r.result.value, "body"));
+    ReleaseHostResult(scratch);
+    shown = ToJson(body);
+  }
+  const auto add = [&shown](bool present, const std::string& text) {
+    shown += present ? ", " + text : "";
+  };
+  add(r.status != 0, "status " + std::to_string(uint32_t{r.status}));
+  add(r.responseFlags != 0 || r.responseFormat != 0,
+      "flags " + std::to_string(uint8_t{r.responseFlags}) + " format " +
+          std::to_string(uint32_t{r.responseFormat}));
+  add(r.responseText[0] != '\0', "text '" + std::string(r.responseText) + "'");
+  std::map<std::string, std::string> headers;
+  for (uint32_t index = 0; index < uint32_t{r.headerCount}; ++index) {
+    headers[r.headers[index].name] = r.headers[index].value;
+  }
+  for (const auto& [name, value] : headers) {
+    add(true, name + "=" + value);
+  }
+  add(r.stream != nullptr,
+      "stream " + std::to_string(uint32_t{r.streamLength}) + " at " +
+          std::to_string(uint32_t{r.streamPosition}) +
+          (HostStreamRead{r.streamRead} == &ReadBodyStream ? " read" : "") +
+          (HostStreamRelease{r.streamRelease} == &ReleaseBodyStream ? " release" : ""));
+  return shown;
 }
 
-Answer CallHandler(const HostRequest* request) {
+// Shows the response and releases it, as the host does; released, it is all zero.
+std::string Released(HostResponse& response) {
+  const std::string shown = Shown(response);
+  response.release(&response);
+  static const HostResponse kZero{};
+  EXPECT_EQ(std::memcmp(&response, &kZero, sizeof response), 0) << shown;
+  return shown;
+}
+
+std::string Respond(const HostRequest* request) {
   HostResponse response{};
   HandleEndpointRequest(&response, request);
-  return Release(response);
+  return Released(response);
 }
 
 HostValue HostString(const char* text) {
@@ -162,7 +226,7 @@ HostValue HostString(const char* text) {
   return value;
 }
 
-class RequestHandler : public ::testing::Test {
+class Dispatcher : public ::testing::Test {
  protected:
   struct Argument {
     const char* name;
@@ -176,7 +240,7 @@ class RequestHandler : public ::testing::Test {
                           const std::vector<Argument>& arguments,
                           HttpMethod method = HttpMethod::Get) {
     BindingFunctionDescriptor& function = registry_.RegisterFunction(name, arguments.size());
-    function.implementation = std::make_unique<ScriptedInvoker>(script_);
+    function.implementation = std::make_unique<ScriptedInvoker>(script_, function);
     EndpointRecord& endpoint = dispatcher_.Endpoint(function);
     endpoint.SetUriTemplate(uriTemplate);
     endpoint.method = method;
@@ -189,33 +253,18 @@ class RequestHandler : public ::testing::Test {
     return endpoint;
   }
 
-  Answer Call(const EndpointRecord& endpoint, HostCall call) {
+  std::string Call(const EndpointRecord& endpoint, const HostCall& call) {
     script_ = Script{};
     const HostRequest request = call.For(endpoint);
-    return CallHandler(&request);
+    return Respond(&request);
   }
 
-  void ExpectRefused(const Answer& answer, std::string_view error, uint32_t status = 0) {
-    EXPECT_EQ(std::tie(answer.error, answer.status), std::make_tuple(std::string(error), status));
-    EXPECT_TRUE(answer.body.IsEmpty());
-    EXPECT_EQ(script_.invoked, 0);
-  }
-
-  // Each call answers either the error that refused it (with status 0, before the function
-  // ran) or the JSON of the arguments that Prepare received, those that are not empty by name.
   void Expect(const EndpointRecord& endpoint,
               const std::vector<std::pair<HostCall, std::string>>& rows) {
     for (const auto& [call, expected] : rows) {
-      const Answer answer = Call(endpoint, call);
-      BindingProperty received;
-      received.MakeStructure();
-      for (std::size_t index = 0; index < script_.arguments.size(); ++index) {
-        if (!script_.arguments[index].IsEmpty()) {
-          received.Member(endpoint.function->arguments[index].name) = script_.arguments[index];
-        }
-      }
-      EXPECT_EQ(answer.error == "(none)" ? ToJson(received) : answer.error, expected) << call.path;
-      EXPECT_EQ(answer.status, 0u) << call.path;
+      EXPECT_EQ(Call(endpoint, call), expected) << call.path;
+      // A refused call does not reach the function.
+      EXPECT_EQ(script_.invoked, expected.starts_with("error") ? 0 : 1) << call.path;
     }
   }
 
@@ -224,7 +273,7 @@ class RequestHandler : public ::testing::Test {
   RequestDispatcher dispatcher_;
 };
 
-TEST_F(RequestHandler, RoutesByPathAndMethodOrAnswersInvalidFunction) {
+TEST_F(Dispatcher, RoutesByPathAndMethodOrAnswersInvalidFunction) {
   using M = HttpMethod;
   const std::tuple<const char*, M, const char*, M, const char*, const char*, bool> cases[] = {
       // template, endpoint method and name, request method and name, path, matches
@@ -238,14 +287,13 @@ TEST_F(RequestHandler, RoutesByPathAndMethodOrAnswersInvalidFunction) {
   for (const auto& [uriTemplate, method, name, requestMethod, requestName, path, matches] : cases) {
     EndpointRecord& endpoint = Declare("Route", uriTemplate, {}, method);
     endpoint.methodName = name;
-    const Answer answer =
-        Call(endpoint, {.path = path, .method = requestMethod, .methodName = requestName});
-    EXPECT_EQ(answer.error, matches ? "(none)" : "Invalid function") << uriTemplate << path;
-    EXPECT_EQ(answer.status, matches ? 0u : 404u) << uriTemplate << path;
+    EXPECT_EQ(Call(endpoint, {.path = path, .method = requestMethod, .methodName = requestName}),
+              matches ? "{}" : "error 'Invalid function', status 404")
+        << uriTemplate << " " << path;
   }
 }
 
-TEST_F(RequestHandler, GathersQueryAndHeaders) {
+TEST_F(Dispatcher, GathersQueryAndHeaders) {
   const EndpointRecord& find = Declare("Find", "/find",
                                        {{"verbose", K::Bool, L::Any, false},
                                         {"name"},
@@ -261,7 +309,7 @@ TEST_F(RequestHandler, GathersQueryAndHeaders) {
   for (int level = 0; level < 512; ++level) {
     deep += ".a";
   }
-  const std::string cannot = "Couldn't deserialize ";
+  const std::string cannot = "error 'Couldn't deserialize ";
   Expect(
       find,
       {// A bare name switches a bool on; a required bool not given is false. The last value wins.
@@ -277,55 +325,63 @@ TEST_F(RequestHandler, GathersQueryAndHeaders) {
         R"({"X-Token":"t","verbose":false})"},
        {{"/find", {{"x-foo", "a"}, {"x-foo", "b"}, {"where", "w"}, {"token", "h"}}},
         R"({"token":"h","verbose":false,"x-foo":"b"})"},
-       {{"/find?other.x=1"}, "Unknown argument 'other' for 'Find'."},
-       {{"/find?token=a"}, "Argument 'token' for 'Find' was specified in an invalid location."},
-       {{"/find?count"}, "Expected value for argument 'count'."},
-       {{"/find?filter.1x=DE"}, "Index 1x is in an incorrect format"},
-       {{"/find?ids.08=x"}, "Index 08 is in an incorrect format"},
-       {{"/find?ids.1024=x"}, "Index 1024 is out of range"},
-       {{"/find?ids.99999999999999999999999=x"}, "Index 99999999999999999999999 is out of range"},
+       {{"/find?other.x=1"}, "error 'Unknown argument 'other' for 'Find'.'"},
+       {{"/find?token=a"},
+        "error 'Argument 'token' for 'Find' was specified in an invalid location.'"},
+       {{"/find?count"}, "error 'Expected value for argument 'count'.'"},
+       {{"/find?filter.1x=DE"}, "error 'Index 1x is in an incorrect format'"},
+       {{"/find?ids.08=x"}, "error 'Index 08 is in an incorrect format'"},
+       {{"/find?ids.1024=x"}, "error 'Index 1024 is out of range'"},
+       {{"/find?ids.99999999999999999999999=x"},
+        "error 'Index 99999999999999999999999 is out of range'"},
        {{"/find?ids=[1,"},
         cannot + "JSON value for parameter 'ids' of 'Find': " +
-            std::string(ParseJson("[1,").ErrorText())},
+            std::string(ParseJson("[1,").ErrorText()) + "'"},
        {{"/find?any=---%0A%5B"},
         cannot + "YAML value for parameter 'any' of 'Find': " +
-            std::string(ParseYaml("---\n[").ErrorText())},
+            std::string(ParseYaml("---\n[").ErrorText()) + "'"},
        {{"/find?ids=%91%CD%01"},
         cannot + "MessagePack value for parameter 'ids' of 'Find': " +
-            std::string(DecodeMessagePack("\x91\xCD\x01").result.ErrorText())},
+            std::string(DecodeMessagePack("\x91\xCD\x01").result.ErrorText()) + "'"},
        {{deep + "=x"},
-        "Couldn't assign value to 'filter' because the input is nested deeper than 512 levels."},
+        "error 'Couldn't assign value to 'filter' because the input is nested deeper than 512 "
+        "levels.'"},
        // The first failure stops the binding: headers come first, in argument order.
        {{"/find?other=1", {{"count", ""}, {"x-foo", ""}}},
-        "Expected value for argument 'count'."}});
-  Call(find, {"/find?ids.1023=b"});
-  EXPECT_EQ(script_.arguments.at(2).Size(), 1024u);
+        "error 'Expected value for argument 'count'.'"}});
+  std::string nulls;
+  for (int index = 0; index < 1023; ++index) {
+    nulls += "null,";
+  }
+  EXPECT_EQ(Call(find, {"/find?ids.1023=b"}), R"({"ids":[)" + nulls + R"("b"],"verbose":false})");
 }
 
-TEST_F(RequestHandler, HostArgumentsByNameOrByPositionAfterThePathArguments) {
+TEST_F(Dispatcher, HostArgumentsByNameOrByPositionAfterThePathArguments) {
   const EndpointRecord& item =
       Declare("Item", "/items/{id}", {{"id"}, {"first", K::String, L::Query}, {"second"}});
   const HostValue one = HostString("one");
   HostValue unknown{};
   unknown.kind = static_cast<HostValueKind>(11);  // a kind the host does not define
-  Expect(item, {// Placeholders are decoded; host arguments are not checked against locations.
-                {{"/items/a%20b", {}, {{nullptr, one}, {"second", one}}},
-                 R"({"first":"one","id":"a b","second":"one"})"},
-                {{"/items/5?first=query", {}, {{"first", HostString("host")}}},
-                 R"({"first":"host","id":"5"})"},
-                {{"/items/5", {}, {{"second.0", one}}}, "Unknown argument 'second.0' for 'Item'."},
-                {{"/items/5", {}, {{nullptr, one}, {nullptr, one}, {nullptr, one}}},
-                 "Unknown argument '3' for 'Item'."},
-                {{"/items/5", {}, {{nullptr, unknown}}},
-                 "Couldn't assign value to 'first' of type object because the input is of an "
-                 "incompatible type ''."}});
+  Expect(
+      item,
+      {// Placeholders are decoded; host arguments are not checked against locations.
+       {{"/items/a%20b", {}, {{nullptr, one}, {"second", one}}},
+        R"({"first":"one","id":"a b","second":"one"})"},
+       {{"/items/5?first=query", {}, {{"first", HostString("host")}}},
+        R"({"first":"host","id":"5"})"},
+       {{"/items/5", {}, {{"second.0", one}}}, "error 'Unknown argument 'second.0' for 'Item'.'"},
+       {{"/items/5", {}, {{nullptr, one}, {nullptr, one}, {nullptr, one}}},
+        "error 'Unknown argument '3' for 'Item'.'"},
+       {{"/items/5", {}, {{nullptr, unknown}}},
+        "error 'Couldn't assign value to 'first' of type object because the input is of an "
+        "incompatible type ''.'"}});
   // Arguments beyond the endpoint's location list may be given anywhere.
   EndpointRecord& shortList = Declare("Short", "/short", {{"a"}, {"b"}});
   shortList.argumentLocations.clear();
   Expect(shortList, {{{"/short", {{"b", "y"}}}, R"({"b":"y"})"}});
 }
 
-TEST_F(RequestHandler, BodyGoesToTheFirstBodyArgumentByContentType) {
+TEST_F(Dispatcher, BodyGoesToTheFirstBodyArgumentByContentType) {
   const EndpointRecord& post =
       Declare("Post", "/post", {{"body", K::Object, L::Body}, {"more", K::Object, L::Body}});
   const auto body = [](const char* contentType, std::string bytes, std::string path = "/post") {
@@ -336,23 +392,24 @@ TEST_F(RequestHandler, BodyGoesToTheFirstBodyArgumentByContentType) {
       post,
       {{body("APPLICATION/JSON; charset=utf-8", "{\"a\":1}"), decoded},
        {body("application/vnd.api+json", "{\"a\":1}"), decoded},
-       {body("application/x-yaml", std::string("a: 1\0[", 6)), decoded},  // read up to a NUL
+       {body("application/x-yaml", std::string("a: 1\0[", 6)), decoded},  // up to a NUL
        {body("application/x-msgpack", "\x81\xA1\x61\x01"), decoded},
        {body("text/x-yaml", ""), "{}"},  // no bytes: no body
-       {body("text/x-yaml", "a: 1"), "Unsupported body content type"},
-       {body(nullptr, "{}"), "Unsupported body content type"},
-       {body("application/x-msgpack", "\x01\x02"), "Extra MessgePack data found in body"},
-       {body("application/x-yaml", "["), std::string(ParseYaml("[").ErrorText())},
+       {body("text/x-yaml", "a: 1"), "error 'Unsupported body content type'"},
+       {body(nullptr, "{}"), "error 'Unsupported body content type'"},
+       {body("application/x-msgpack", "\x01\x02"), "error 'Extra MessgePack data found in body'"},
+       {body("application/x-yaml", "["), "error '" + std::string(ParseYaml("[").ErrorText()) + "'"},
        // The body's own failure replaces an earlier one.
-       {body("application/json", "{", "/post?other=1"), std::string(ParseJson("{").ErrorText())}});
+       {body("application/json", "{", "/post?other=1"),
+        "error '" + std::string(ParseJson("{").ErrorText()) + "'"}});
 }
 
 // Argument texts with a content type, which other callers than the handler may pass.
-TEST_F(RequestHandler, ContentTypeOfAnArgumentChoosesTheCodec) {
+TEST_F(Dispatcher, ContentTypeOfAnArgumentChoosesTheCodec) {
   const EndpointRecord& endpoint = Declare("Any", "/any", {{"any", K::Object}});
   const std::tuple<const char*, std::string, bool, BindingProperty> cases[] = {
-      {"application/x-msgpack", "\x91\xA1x", false, Collection({"x"})},
-      {"text/x-yaml", std::string("a: x\0[", 6), false, Structure({{"a", "x"}})},
+      {"application/x-msgpack", "\x91\xA1x", false, Testing::Collection({"x"})},
+      {"text/x-yaml", std::string("a: x\0[", 6), false, Testing::Structure({{"a", "x"}})},
       {"application/octet-stream", std::string("a\0b", 3), false, Testing::Blob({'a', 0, 'b'})},
       {"text/plain", "[1]", true, "[1]"}};  // a content type turns sniffing off
   for (const auto& [contentType, text, sniff, expected] : cases) {
@@ -364,52 +421,46 @@ TEST_F(RequestHandler, ContentTypeOfAnArgumentChoosesTheCodec) {
   }
 }
 
-TEST_F(RequestHandler, CallsThroughTheInvokerAndReleasesTheTokenWhateverHappens) {
-  using Step = std::string_view;
-  const std::string internal = "Internal error while calling 'Call': ";
-  const std::tuple<std::function<void(Step, HttpCallState&)>, int, std::string, uint32_t> cases[] =
-      {// what the invoker does, Invoke calls, answer, status
-       {[](Step, HttpCallState&) {}, 1, "(none)", 503},
-       {[](Step step, HttpCallState& s) { s.Fail(step == "prepare" ? "bad input" : "x"); }, 0,
-        "bad input", 0},
-       {[](Step step, HttpCallState& s) { step == "invoke" ? s.Fail("no luck") : void(); }, 1,
-        "no luck", 503},
-       {[](Step step, HttpCallState&) {
-          step == "prepare" ? throw std::runtime_error("boom") : void();
-        },
-        0, internal + "boom", 500},
-       {[](Step step, HttpCallState&) { step == "invoke" ? throw 42 : void(); }, 1,
-        internal + "unknown exception", 500},
-       {[](Step step, HttpCallState&) { step == "release" ? throw 42 : void(); }, 1, "(none)",
-        503}};
+TEST_F(Dispatcher, CallsThroughTheInvokerAndReleasesTheTokenWhateverHappens) {
+  const std::string internal = "error 'Internal error while calling 'Call': ";
+  const std::tuple<std::function<void(Step, HttpCallState&)>, int, std::string> cases[] = {
+      // what the invoker does, Invoke calls, answer
+      {[](Step, HttpCallState&) {}, 1, "{\"flag\":false}, status 503"},
+      {[](Step step, HttpCallState& s) { s.Fail(step == "prepare" ? "bad input" : "late"); }, 0,
+       "error 'bad input'"},
+      {[](Step step, HttpCallState& s) { step == "invoke" ? s.Fail("no luck") : void(); }, 1,
+       "error 'no luck', status 503"},
+      {[](Step step, HttpCallState&) {
+         step == "prepare" ? throw std::runtime_error("boom") : void();
+       },
+       0, internal + "boom', status 500"},
+      {[](Step step, HttpCallState&) { step == "invoke" ? throw 42 : void(); }, 1,
+       internal + "unknown exception', status 500"},
+      {[](Step step, HttpCallState&) { step == "release" ? throw 42 : void(); }, 1,
+       "{\"flag\":false}, status 503"}};
   int token = 0;
   EndpointRecord& call =
       Declare("Call", "/call", {{"flag", K::Bool, L::Any, false}, {"maybe", K::Bool}});
-  for (const auto& [act, invoked, error, status] : cases) {
+  for (const auto& [act, invoked, answer] : cases) {
     HostCall request{.path = "/call", .context = 0x1234};
     const HostRequest record = request.For(call);
     script_ = Script{};
     script_.token = &token;
     script_.act = [&act](Step step, HttpCallState& state) {
       state.status = step == "invoke" ? 503 : state.status;
-      state.result.value = step == "invoke" ? "done" : "";
       act(step, state);
     };
-    const Answer answer = CallHandler(&record);
-    EXPECT_EQ(std::tie(answer.error, answer.status, script_.invoked),
-              std::tie(error, status, invoked));
-    EXPECT_TRUE(answer.body == (error == "(none)" ? BindingProperty("done") : BindingProperty()));
+    EXPECT_EQ(Respond(&record), answer);
+    EXPECT_EQ(std::tie(script_.invoked, script_.context), std::tie(invoked, request.context));
     // A token that Prepare handed out before throwing is lost with the exception.
-    EXPECT_EQ(script_.released.size(), status == 500 && invoked == 0 ? 0u : 1u) << error;
-    EXPECT_EQ(script_.context, HostHandle{0x1234});
-    // A required bool starts false, an optional one empty.
-    EXPECT_TRUE(script_.arguments == (std::vector<BindingProperty>{false, BindingProperty()}));
+    EXPECT_EQ(script_.released.size(), answer.ends_with("500") && invoked == 0 ? 0u : 1u);
   }
   call.invoker = nullptr;
-  ExpectRefused(Call(call, {"/call"}), "Function 'Call' cannot be called: it has no invoker", 500);
+  EXPECT_EQ(Call(call, {"/call"}),
+            "error 'Function 'Call' cannot be called: it has no invoker', status 500");
 }
 
-TEST_F(RequestHandler, RequestRecordForTheRequestTypesOnly) {
+TEST_F(Dispatcher, RequestRecordForTheRequestTypesOnly) {
   EndpointRecord& endpoint = Declare("Other", "/other", {}, HttpMethod::Other);
   endpoint.methodName = "PURGE";
   for (const StaticTypeInfo* type :
@@ -423,7 +474,7 @@ TEST_F(RequestHandler, RequestRecordForTheRequestTypesOnly) {
     const HostRequest request = call.For(endpoint);
     script_ = Script{};
     script_.contextType = type;
-    ASSERT_EQ(CallHandler(&request).error, "(none)");
+    ASSERT_EQ(Respond(&request), "{}");
     ASSERT_EQ(script_.request.has_value(), type != &StaticTypeInfoOf<int>()) << type->text;
     if (script_.request) {
       const HttpBaseTransport::Request& record = *script_.request;
@@ -436,63 +487,268 @@ TEST_F(RequestHandler, RequestRecordForTheRequestTypesOnly) {
   }
 }
 
-TEST_F(RequestHandler, ExhaustedMemoryIsAnsweredNotThrown) {
+// What a call state holds reaches the response; a failure drops the body and its stream.
+TEST_F(Dispatcher, WritesTheCallStateIntoTheResponse) {
+  const EndpointRecord& endpoint = Declare("Write", "/write", {});
+  const std::tuple<std::function<void(HttpCallState&)>, std::string, int> cases[] = {
+      // what Invoke leaves, answer, streams destroyed once the response is released
+      {[](HttpCallState& s) { s.responseFormat = 4; }, "{}", 0},  // only formats 1 to 3
+      {[](HttpCallState& s) {
+         s.bodyStream = std::make_unique<TestStream>();
+         s.Fail("Service unavailable");
+       },
+       "error 'Service unavailable'", 1},
+      {[](HttpCallState& s) { s.result.value = Testing::NestedCollections(kMaxBindingDepth + 1); },
+       "error 'The result of the call cannot be represented as a host value.'", 0},
+      // Memory running out after the text and headers were allocated: the fallback text and
+      // the status are left, and the stream stays with the call state.
+      {[](HttpCallState& s) {
+         s.status = 201;
+         s.responseText = "created";
+         s.headers = {{"X-Id", "7"}};
+         s.bodyStream = std::make_unique<TestStream>(true);
+       },
+       "error 'Out of memory.', status 201", 1}};
+  for (const auto& [leave, answer, destroyed] : cases) {
+    gDestroyed = 0;
+    script_ = Script{};
+    script_.act = [&leave](Step step, HttpCallState& state) {
+      step == "invoke" ? leave(state) : void();
+    };
+    const HostCall write{"/write"};
+    const HostRequest request = write.For(endpoint);
+    EXPECT_EQ(Respond(&request), answer);
+    EXPECT_EQ(gDestroyed, destroyed) << answer;
+  }
+  // One literal for every empty response text, also one empty up to its NUL; never freed.
+  HostResponse responses[2] = {};
+  const HostCall write{"/write"};
+  const HostRequest request = write.For(endpoint);
+  for (HostResponse& response : responses) {
+    script_.act = [&](Step, HttpCallState& state) {
+      state.responseText = &response == &responses[0] ? "" : std::string("\0tail", 5);
+    };
+    HandleEndpointRequest(&response, &request);
+  }
+  const char* first = responses[0].responseText;
+  EXPECT_EQ(first, static_cast<const char*>(responses[1].responseText));
+  Released(responses[0]);
+  Released(responses[1]);
+}
+
+TEST_F(Dispatcher, StreamThunksForwardAndNeverThrow) {
+  auto* stream = new TestStream();
+  char buffer[4];
+  uint32_t size = sizeof buffer;
+  uint8_t more = 1;
+  EXPECT_EQ(ReadBodyStream(stream, buffer, &size, &more), 1);
+  EXPECT_EQ(std::string(buffer, size) + std::to_string(more), "01230");
+  size = 0;
+  EXPECT_EQ(ReadBodyStream(stream, buffer, &size, &more), 0);
+  gDestroyed = 0;
+  ReleaseBodyStream(stream);
+  EXPECT_EQ(gDestroyed, 1);
+}
+
+TEST_F(Dispatcher, ExhaustedMemoryIsAnsweredNotThrown) {
   const EndpointRecord& endpoint = Declare("Item", "/items/{id}", {{"id"}});
-  HostCall call{"/items/7"};
-  const HostRequest request = call.For(endpoint);
-  for (const auto& [failing, error] :
-       {std::pair{FailAllocations::Next, "Internal error: std::bad_alloc"},
-        std::pair{FailAllocations::All, "Out of memory."}}) {  // not even the message is built
+  const HostCall item{"/items/7"};
+  const HostRequest request = item.For(endpoint);
+  for (const auto& [failing, answer] :
+       {std::pair{FailAllocations::Next, "error 'Internal error: std::bad_alloc', status 500"},
+        std::pair{FailAllocations::All, "error 'Out of memory.', status 500"}}) {
     HostResponse response{};
-    tFailAllocations = failing;
+    tFailAllocations = failing;  // All: not even the message can be built
     HandleEndpointRequest(&response, &request);
     tFailAllocations = FailAllocations::None;
-    ExpectRefused(Release(response), error, 500);
+    EXPECT_EQ(Released(response), answer);
   }
 }
 
-TEST_F(RequestHandler, MalformedRequestIsAnsweredWithoutReadingIt) {
+TEST_F(Dispatcher, MalformedRequestIsAnsweredWithoutReadingIt) {
   const EndpointRecord& post = Declare("Post", "/post", {{"name"}});
   const HostEndpointUserData noEndpoint{nullptr, nullptr};
   EndpointRecord functionless;
   const HostEndpointUserData noFunction{nullptr, &functionless};
-  const std::string missing = "Invalid request: the ";
+  const std::string missing = "error 'Invalid request: the ";
   const std::pair<std::function<void(HostRequest&)>, std::string> cases[] = {
-      {[](HostRequest& r) { r.path = nullptr; }, missing + "request has no path"},
-      {[](HostRequest& r) { r.userData = nullptr; }, missing + "request names no endpoint"},
-      {[&](HostRequest& r) { r.userData = &noEndpoint; }, missing + "request names no endpoint"},
-      {[&](HostRequest& r) { r.userData = &noFunction; }, missing + "request names no endpoint"},
+      {[](HostRequest& r) { r.path = nullptr; }, missing + "request has no path'"},
+      {[](HostRequest& r) { r.userData = nullptr; }, missing + "request names no endpoint'"},
+      {[&](HostRequest& r) { r.userData = &noEndpoint; }, missing + "request names no endpoint'"},
+      {[&](HostRequest& r) { r.userData = &noFunction; }, missing + "request names no endpoint'"},
       {[](HostRequest& r) { r.headers = nullptr; },
-       missing + "headers are missing for a count of 2"},
+       missing + "headers are missing for a count of 2'"},
       {[](HostRequest& r) { const_cast<HostHeader*>(r.headers)[1].name = nullptr; },
-       "Invalid request: header 1 has no name"},
+       "error 'Invalid request: header 1 has no name'"},
       {[](HostRequest& r) { const_cast<HostHeader*>(r.headers)[1].value = nullptr; },
-       "Invalid request: header 1 has no value"},
+       "error 'Invalid request: header 1 has no value'"},
       {[](HostRequest& r) { r.arguments = nullptr; },
-       missing + "arguments are missing for a count of 1"},
+       missing + "arguments are missing for a count of 1'"},
       {[](HostRequest& r) { r.body = nullptr; },
-       missing + "body bytes are missing for a count of 2"}};
-  for (const auto& [spoil, error] : cases) {
-    HostCall call{
+       missing + "body bytes are missing for a count of 2'"}};
+  for (const auto& [spoil, answer] : cases) {
+    const HostCall call{
         "/post", {{"a", "1"}, {"b", "2"}}, {{"name", HostString("x")}}, "application/json", "{}"};
     HostRequest request = call.For(post);
     spoil(request);
-    ExpectRefused(CallHandler(&request), error, 400);
+    script_ = Script{};
+    EXPECT_EQ(Respond(&request), answer + ", status 400");
+    EXPECT_EQ(script_.invoked, 0);
   }
-  ExpectRefused(CallHandler(nullptr), missing + "request record is missing", 400);
+  EXPECT_EQ(Respond(nullptr), missing + "request record is missing', status 400");
   HandleEndpointRequest(nullptr, nullptr);  // nowhere to answer: returns
 
   // A list of routes is checked the same way. The second answer releases the first (the
   // sanitizer build sees a leak otherwise).
-  HostCall call{"/post"};
+  const HostCall call{"/post"};
   HostRequest request = call.For(post);
   HostResponse response{};
   DispatchRequest(response, request, {});
-  EXPECT_STREQ(response.result.error, "Invalid function");
-  EXPECT_EQ(uint32_t{response.status}, 404u);
+  EXPECT_EQ(Shown(response), "error 'Invalid function', status 404");
   request.path = nullptr;
   DispatchRequest(response, request, {});
-  ExpectRefused(Release(response), missing + "request has no path", 400);
+  EXPECT_EQ(Released(response), missing + "request has no path', status 400");
+}
+
+// --- Bound functions and their answers ---
+
+struct Module {
+  void Purge(const std::string&, const std::string&, BindingProperty, int32_t) {}
+  std::string Name() { return "module"; }
+};
+
+// A good answer with every piece of response data.
+template <typename T>
+EndpointAnswer<T> Answered(T value) {
+  EndpointAnswer<T> answer(std::move(value));
+  answer.responseFlags = 2;
+  answer.responseFormat = 3;
+  answer.status = 201;
+  answer.responseText = "created";
+  answer.headers["Location"] = "/points/3";
+  answer.bodyStream = std::make_unique<TestStream>();
+  return answer;
+}
+
+class BoundFunctions : public Dispatcher {
+ protected:
+  void SetUp() override {
+    RegisterRecord<BoundPoint>(registry_, "BoundPoint")
+        .Field("x", &BoundPoint::x)
+        .Field("label", &BoundPoint::label);
+  }
+
+  // Declares GET `path` for `function`, its arguments named a0, a1, ... for the query.
+  template <typename Function>
+  const EndpointRecord& Bind(const char* path, Function function) {
+    const auto declared = DeclareEndpoint(dispatcher_, registry_, HttpMethod::Get, path, function);
+    return Named(*declared.Function(), *declared.Endpoint());
+  }
+  static const EndpointRecord& Named(BindingFunctionDescriptor& function,
+                                     const EndpointRecord& endpoint) {
+    for (std::size_t index = 0; index < function.arguments.size(); ++index) {
+      BindingRegistry::AddArgument(function, "a" + std::to_string(index), "");
+    }
+    return endpoint;
+  }
+
+  Module module_;
+};
+
+TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
+  using Answer = EndpointAnswer<BoundPoint>;
+  const auto describe = [](int32_t count, const std::string& name, std::optional<int32_t> limit,
+                           std::vector<std::string> tags, const BoundPoint& point) {
+    return std::to_string(count) + name + (limit ? "limit" : "") + tags.at(0) + point.label;
+  };
+  const std::pair<const EndpointRecord*, std::vector<std::pair<std::string, std::string>>> rows[] = {
+      {&Bind("/describe", describe),
+       {{"/describe?a0=0x10&a1=Bob&a3.0=t&a4.label=!", "\"16Bobt!\""},
+        {"/describe?a0=12abc",
+         "error 'Value 12abc for 'a0' of type int32 is in an incorrect format'"},
+        // Arguments not given are reported, not read past.
+        {"/describe?a0=1&a1=n&a3=", "error 'A value for 'a4' is required.'"}}},
+      {&Bind("/off", [] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); }),
+       {{"/off", "error 'contenttargeting.geoinfo is not enabled', status 503"}}},
+      {&Bind("/none", [] { return Answer::NotFound(""); }),
+       {{"/none", "error 'Not found', status 404"}}},
+      {&Bind("/empty", [] { return Answer::NotFound("Data retrieved is empty"); }),
+       {{"/empty", "error 'Data retrieved is empty', status 404"}}},
+      {&Bind("/boom", []() -> int32_t { throw std::runtime_error("boom"); }),
+       {{"/boom", "error 'Call of 'GetBoom' failed: boom'"}}},
+      {&Bind("/seven", []() -> int32_t { throw 7; }),
+       {{"/seven", "error 'Call of 'GetSeven' failed with an unknown exception.'"}}},
+      {&Bind("/good",
+             [] {
+               return Answered(BoundPoint{3, "three"});
+             }),
+       {{"/good",
+         R"({"label":"three","x":3}, status 201, flags 2 format 3, text 'created', Location=/points/3, stream 4 at 0 read release)"}}},
+      // A failed answer keeps its status and headers but sends no stream.
+      {&Bind("/bad", [] { return Answered(UnregisteredPoint{}); }),
+       {{"/bad",
+         "error 'Couldn't convert native value because it's an unregistered structure.', status "
+         "201, flags 2 format 3, text 'created', Location=/points/3"}}}};
+  gDestroyed = 0;
+  for (const auto& [endpoint, calls] : rows) {
+    for (const auto& [path, answer] : calls) {
+      EXPECT_EQ(Call(*endpoint, {path}), answer);
+    }
+  }
+  EXPECT_EQ(gDestroyed, 2);  // the good answer's stream by the release, the bad one's at once
+  const BindingFunctionDescriptor& function = *rows[0].first->function;
+  EXPECT_EQ(std::make_tuple(function.arguments[1].optional, function.arguments[2].optional),
+            std::make_tuple(false, true));
+  HttpCallState state;  // a caller that skipped Prepare
+  InvokerOf(function)->Invoke(state, nullptr, nullptr, 0);
+  EXPECT_EQ(state.result.ErrorText(),
+            "Call of 'GetDescribe' failed: its arguments were not prepared.");
+  const auto unbound = DeclareEndpoint(dispatcher_, registry_, HttpMethod::Get, "/unbound",
+                                       &Module::Name, static_cast<Module*>(nullptr));
+  EXPECT_EQ(Call(*unbound.Endpoint(), {"/unbound"}),
+            "error 'Call of 'GetUnbound' failed: the function was bound to no object'");
+}
+
+TEST_F(BoundFunctions, RequestParametersReceiveTheRecordAndAreNoArguments) {
+  const auto& endpoint = Bind("/byref", [](const RemotingRequest& request, int32_t id) {
+    return request.path + "#" + std::to_string(id);
+  });
+  EXPECT_EQ(Call(endpoint, {"/byref?a0=4"}), "\"/byref?a0=4#4\"");
+  EXPECT_EQ(InvokerOf(*endpoint.function)->RequestContextType(),
+            &StaticTypeInfoOf<RemotingRequest>());
+  const auto& plain =
+      Bind("/plain", [](const HttpBaseTransport::Request* request) { return request->path; });
+  EXPECT_EQ(InvokerOf(*plain.function)->RequestContextType(),
+            &StaticTypeInfoOf<HttpBaseTransport::Request>());
+}
+
+TEST_F(BoundFunctions, DeclaresEndpointsUnderTheirOperationNames) {
+  DeclareEndpoint(dispatcher_, registry_, EndpointMethod::Other("PURGE"), "/cache/{key}/",
+                  &Module::Purge, &module_)
+      .Path("key")
+      .Header("x-token")
+      .Body("body")
+      .Argument("level");
+  const BindingFunctionDescriptor* purge = registry_.FindFunction("PurgeCacheByKey");
+  ASSERT_NE(purge, nullptr);
+  EXPECT_EQ(purge->arguments.at(3).name, "level");
+  const EndpointRecord* endpoint = dispatcher_.FindEndpoint(purge);
+  EXPECT_EQ(std::tie(endpoint->method, endpoint->methodName, endpoint->UriTemplate()),
+            std::make_tuple(HttpMethod::Other, "PURGE", "/cache/{key}"));
+  EXPECT_EQ(endpoint->invoker, InvokerOf(*purge));
+  EXPECT_EQ(endpoint->argumentLocations, (std::vector<uint32_t>{2, 4, 5, 0}));
+  // A location beyond the list grows it with locations for anywhere.
+  EndpointRecord record;
+  record.SetLocation(2, ArgumentLocation::Path);
+  EXPECT_EQ(record.argumentLocations, (std::vector<uint32_t>{0, 0, 2}));
+  // The same route again is refused.
+  EXPECT_DEBUG_DEATH(
+      EXPECT_FALSE(DeclareEndpoint(dispatcher_, registry_, EndpointMethod::Other("PURGE"),
+                                   "/cache/{key}", &Module::Purge, &module_)
+                       .Declared()),
+      "declared already");
+  EXPECT_EQ(registry_.FindFunction("PurgeCacheByKey"), purge);
+  EXPECT_EQ(dispatcher_.EndpointsSnapshot().size(), 1u);
 }
 
 }  // namespace
