@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "binding/api_description.h"
@@ -18,95 +19,66 @@
 namespace Vexa {
 namespace {
 
-// A field copied out of the packed record (a reference to a misaligned field is undefined).
-template <typename T>
-T Read(T value) {
-  return value;
-}
-
-class EndpointTableTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    located_ = &registry_.RegisterFunction("Located", 2);
-    located_->description = "Locates.";
-  }
-
-  const HostEndpointRecord& Build(const RequestDispatcher* dispatcher = nullptr) {
-    const HostEndpointTable& table =
-        table_.Build(dispatcher != nullptr ? *dispatcher : dispatcher_, registry_);
-    EXPECT_EQ(table.endpointCount, 1u);
-    return table.endpoints[0];
-  }
-
-  BindingRegistry registry_;
-  RequestDispatcher dispatcher_;
-  EndpointTable table_;
-  BindingFunctionDescriptor* located_ = nullptr;
-};
-
-TEST_F(EndpointTableTest, FunctionPartIsTheFunctionRecordWithTheEndpointsUserData) {
-  EndpointRecord& endpoint = dispatcher_.Endpoint(*located_);
-  EXPECT_EQ(&dispatcher_.Endpoint(*located_), &endpoint);  // one record per function
-  const HostEndpointRecord& record = Build();
-  HostFunctionRecord expected = *table_.Description().functions;
-  expected.userData = &endpoint.userData;
-  EXPECT_EQ(std::memcmp(&record.function, &expected, sizeof expected), 0);
-  EXPECT_EQ(Read(record.handler), &HandleEndpointRequest);
-  // Two arguments, two locations for anywhere.
-  ASSERT_NE(Read(record.argumentLocations), nullptr);
-  EXPECT_EQ(Read(record.argumentLocations[1].location), 0u);
-  EXPECT_EQ(Read(record.argumentLocations[1].next), nullptr);
-
-  // A function without a record: its part is empty but for the user data, and its texts are
-  // the shared empty text.
-  BindingFunctionDescriptor& hidden = registry_.RegisterFunction("Hidden", 0, true);
-  hidden.description = "Not listed.";
-  RequestDispatcher other;
-  const EndpointRecord& hiddenEndpoint = other.Endpoint(hidden);
-  expected = HostFunctionRecord{};
-  expected.userData = &hiddenEndpoint.userData;
-  expected.name = expected.nameSpace = expected.returnTypeName = kHostEmptyText;
-  expected.description = expected.help = expected.asyncTypeName = kHostEmptyText;
-  EXPECT_EQ(std::memcmp(&Build(&other).function, &expected, sizeof expected), 0);
-}
-
-TEST_F(EndpointTableTest, EndpointFieldsComeFromTheEndpointRecord) {
-  EndpointRecord& endpoint = dispatcher_.Endpoint(*located_);
+TEST(EndpointTable, FunctionPartThenWhatTheEndpointRecordHolds) {
+  BindingRegistry registry;
+  registry.RegisterFunction("Located", 2).description = "Locates.";
+  RequestDispatcher dispatcher;
+  EndpointRecord& endpoint = dispatcher.Endpoint(*registry.FindFunction("Located"));
+  EXPECT_EQ(&dispatcher.Endpoint(*endpoint.function), &endpoint);  // one record per function
   endpoint.SetUriTemplate("/geo/v1/location");
   endpoint.flags = 0xA5;
   endpoint.textLists = {{"one", "two"}, {}};
-  endpoint.argumentLocations = {0, 1, 2, 3, 4, 5, 6, 0xFFFFFFFF};  // 1 to 5 kept, others 0
-  const HostEndpointRecord& record = Build();
-  EXPECT_EQ(Read(record.uriTemplate), endpoint.UriTemplate().c_str());
-  EXPECT_EQ(Read(record.flags), 0xA5);
+  EndpointTable table;
+  const HostEndpointRecord* record = table.Build(dispatcher, registry).endpoints;
+  HostFunctionRecord expected = *table.Description().functions;
+  expected.userData = &endpoint.userData;
+  EXPECT_EQ(std::memcmp(&record->function, &expected, sizeof expected), 0);
+  EXPECT_EQ(HostEndpointHandler{record->handler}, &HandleEndpointRequest);
+  EXPECT_EQ(static_cast<const char*>(record->uriTemplate), endpoint.UriTemplate().c_str());
+  EXPECT_EQ(uint8_t{record->flags}, 0xA5);
+  const HostTextList* lists = record->textLists;
+  EXPECT_EQ(
+      std::make_tuple(uint32_t{record->textListCount}, lists[0].next, uint32_t{lists[0].count}),
+      std::make_tuple(2u, &lists[1], 2u));
+  EXPECT_STREQ(lists[0].texts[1], "two");
+  EXPECT_EQ(static_cast<const char* const*>(lists[1].texts), nullptr);
+  // One location per argument, for anywhere; declared ones 1 to 5 are kept, others are 0.
+  EXPECT_EQ(static_cast<const void*>(record->argumentLocations[1].next), nullptr);
+  endpoint.argumentLocations = {0, 1, 2, 3, 4, 5, 6, 0xFFFFFFFF};
   std::vector<uint32_t> locations;
-  for (const HostArgumentLocation* entry = record.argumentLocations; entry != nullptr;
-       entry = entry->next) {
-    locations.push_back(Read(entry->location));
+  for (const HostArgumentLocation* entry =
+           table.Build(dispatcher, registry).endpoints->argumentLocations;
+       entry != nullptr; entry = entry->next) {
+    locations.push_back(uint32_t{entry->location});
   }
   EXPECT_EQ(locations, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 0, 0}));
-  ASSERT_EQ(Read(record.textListCount), 2u);
-  const HostTextList* lists = record.textLists;
-  EXPECT_EQ(Read(lists[0].next), &lists[1]);
-  EXPECT_EQ(Read(lists[0].count), 2u);
-  EXPECT_STREQ(lists[0].texts[1], "two");
-  EXPECT_EQ(Read(lists[1].texts), nullptr);
+  // Only the host's methods, and only method 8 with its name.
+  endpoint.methodName = "PURGE";
+  for (const auto& [method, shown, name] :
+       {std::tuple{2u, 2u, ""}, std::tuple{8u, 8u, "PURGE"}, std::tuple{9u, 0u, ""}}) {
+    endpoint.method = static_cast<HttpMethod>(method);
+    record = table.Build(dispatcher, registry).endpoints;
+    EXPECT_EQ(std::make_tuple(uint32_t{record->method}, std::string(record->methodName)),
+              std::make_tuple(shown, std::string(name)));
+  }
 }
 
-TEST_F(EndpointTableTest, OnlyHostMethodsAndOnlyMethodEightHasAName) {
-  const struct {
-    uint32_t method;
-    uint32_t expectedMethod;
-    std::string expectedName;
-  } cases[] = {{2, 2, ""}, {8, 8, "PURGE"}, {9, 0, ""}};
-  EndpointRecord& endpoint = dispatcher_.Endpoint(*located_);
-  endpoint.methodName = "PURGE";
-  for (const auto& c : cases) {
-    endpoint.method = static_cast<HttpMethod>(c.method);
-    const HostEndpointRecord& record = Build();
-    EXPECT_EQ(Read(record.method), c.expectedMethod) << c.method;
-    EXPECT_EQ(std::string(record.methodName), c.expectedName) << c.method;
-  }
+// A function without a record of its own (detached from the registry's names): the function
+// part is empty but for the user data, and its texts are the shared empty text.
+TEST(EndpointTable, FunctionWithoutARecordHasAnEmptyFunctionPart) {
+  BindingRegistry registry;
+  BindingFunctionDescriptor& hidden = registry.RegisterFunction("Hidden", 0, true);
+  hidden.description = "Not listed.";
+  RequestDispatcher dispatcher;
+  const EndpointRecord& endpoint = dispatcher.Endpoint(hidden);
+  EndpointTable table;
+  HostFunctionRecord expected{};
+  expected.userData = &endpoint.userData;
+  expected.name = expected.nameSpace = expected.returnTypeName = kHostEmptyText;
+  expected.description = expected.help = expected.asyncTypeName = kHostEmptyText;
+  EXPECT_EQ(std::memcmp(&table.Build(dispatcher, registry).endpoints->function, &expected,
+                        sizeof expected),
+            0);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -189,12 +188,8 @@ std::string Shown(const HostResponse& r) {
       "flags " + std::to_string(uint8_t{r.responseFlags}) + " format " +
           std::to_string(uint32_t{r.responseFormat}));
   add(r.responseText[0] != '\0', "text '" + std::string(r.responseText) + "'");
-  std::map<std::string, std::string> headers;
   for (uint32_t index = 0; index < uint32_t{r.headerCount}; ++index) {
-    headers[r.headers[index].name] = r.headers[index].value;
-  }
-  for (const auto& [name, value] : headers) {
-    add(true, name + "=" + value);
+    add(true, std::string(r.headers[index].name) + "=" + r.headers[index].value);
   }
   add(r.stream != nullptr,
       "stream " + std::to_string(uint32_t{r.streamLength}) + " at " +

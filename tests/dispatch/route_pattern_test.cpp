@@ -52,14 +52,6 @@ HttpHeaderMap MatchAlone(const RoutePattern& pattern, const std::string& path) {
                                                  : HttpHeaderMap{{"no", "match"}};
 }
 
-Placeholders PlaceholdersOf(const RoutePattern& pattern) {
-  Placeholders placeholders;
-  for (const RoutePlaceholder& placeholder : pattern.placeholders) {
-    placeholders.emplace_back(static_cast<uint32_t>(placeholder.kind), placeholder.name);
-  }
-  return placeholders;
-}
-
 TEST(MatchRoutes, PathsAndArguments) {
   const HttpHeaderMap no{{"no", "match"}};
   const std::tuple<std::string, std::string, HttpHeaderMap> cases[] = {
@@ -112,10 +104,7 @@ TEST(MatchRoutes, AgreesWithStdRegex) {
     Placeholders oracle;
     const std::string text = OracleExpression(uriTemplate, oracle);
     const RoutePattern pattern = BuildRoutePattern(nullptr, nullptr, uriTemplate);
-    EXPECT_EQ(PlaceholdersOf(pattern), oracle);
-    if (!pattern.expression) {
-      continue;
-    }
+    ASSERT_TRUE(pattern.expression.has_value());
     EXPECT_EQ(RouteExpressionText(*pattern.expression), text);
     const std::regex expression(text, std::regex::ECMAScript);
     for (const std::string& path : {filled, pick(pathPieces) + pick(pathPieces) + filled}) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -78,13 +76,6 @@ TEST(KorValue, DecodesByTheSniffedOrTheGivenCodec) {
     EXPECT_EQ(actualOut, out) << input;
     EXPECT_EQ(actualErr.substr(0, err.size()), err) << input;  // usage errors add the usage
   }
-}
-
-TEST(KorValue, ReadsAFileByItsPath) {
-  const std::string path = ::testing::TempDir() + "kor_value_input.json";
-  std::ofstream(path, std::ios::binary) << "[true,null]";
-  EXPECT_EQ(std::get<1>(KorValue({path})), "[true,null]\n");
-  std::remove(path.c_str());
 }
 
 }  // namespace
