@@ -22,6 +22,8 @@ namespace {
 TEST(EndpointTable, FunctionPartThenWhatTheEndpointRecordHolds) {
   BindingRegistry registry;
   registry.RegisterFunction("Located", 2).description = "Locates.";
+  registry.RegisterType("Place", 8, StaticTypeInfoOf<void>(), false);
+  registry.RegisterEvent("OnMoved", registry.FindType("Place"));
   RequestDispatcher dispatcher;
   EndpointRecord& endpoint = dispatcher.Endpoint(*registry.FindFunction("Located"));
   EXPECT_EQ(&dispatcher.Endpoint(*endpoint.function), &endpoint);  // one record per function
@@ -29,7 +31,11 @@ TEST(EndpointTable, FunctionPartThenWhatTheEndpointRecordHolds) {
   endpoint.flags = 0xA5;
   endpoint.textLists = {{"one", "two"}, {}};
   EndpointTable table;
-  const HostEndpointRecord* record = table.Build(dispatcher, registry).endpoints;
+  const HostEndpointTable& built = table.Build(dispatcher, registry);
+  // Beside the endpoints, the description's type and event records.
+  EXPECT_EQ(std::tie(built.types, built.typeCount, built.events, built.eventCount),
+            std::make_tuple(table.Description().types, 1u, table.Description().events, 1u));
+  const HostEndpointRecord* record = built.endpoints;
   HostFunctionRecord expected = *table.Description().functions;
   expected.userData = &endpoint.userData;
   EXPECT_EQ(std::memcmp(&record->function, &expected, sizeof expected), 0);

@@ -125,6 +125,16 @@ TEST(MatchRoutes, AgreesWithStdRegex) {
   EXPECT_LT(matches, 1800u);
 }
 
+// Paths longer than a word of the matcher's bit rows, up to a megabyte: matched without
+// recursion over the path.
+TEST(MatchRoutes, LongPaths) {
+  const std::string tail((1u << 20) + 40, 'a');  // "b" at 48 in its 64-bit word
+  const RoutePattern files = BuildRoutePattern(nullptr, nullptr, "/files/{+path}/{x}");
+  EXPECT_EQ(MatchAlone(files, "/files/" + tail + "/b"),
+            (HttpHeaderMap{{"path", tail}, {"x", "b"}}));
+  EXPECT_EQ(MatchAlone(files, "/files/" + tail + "\n/b"), (HttpHeaderMap{{"no", "match"}}));
+}
+
 TEST(MatchRoutes, MethodsAndTies) {
   BindingFunctionDescriptor functions[3];
   EndpointRecord endpoints[3];
