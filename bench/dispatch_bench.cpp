@@ -25,6 +25,7 @@
 #include "binding/registry.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/endpoint_declaration.h"
+#include "dispatch/request_handler.h"
 #include "malloc_counter.h"
 #include "ratio.h"
 

@@ -6,9 +6,11 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
+#include "codecs/sniff.h"
 #include "codecs/yaml.h"
 #include "util/format.h"
 
@@ -20,6 +22,8 @@ constexpr const char* kUsage =
     "Decodes FILE (standard input when absent or -) and prints its value as compact JSON.\n"
     "Without --from the codec is chosen from the bytes: MessagePack when they open a map or\n"
     "an array, YAML when they begin with ---, JSON otherwise.\n";
+
+enum class Codec { Json, MessagePack, Yaml };
 
 struct Options {
   std::optional<Codec> codec;
@@ -123,22 +127,20 @@ BindingResult Decode(Codec codec, std::string_view bytes) {
   return DecodeWholeJson(bytes);
 }
 
-}  // namespace
-
-Codec SniffCodec(std::string_view bytes) {
-  if (LooksLikeMessagePack(bytes)) {
-    return Codec::MessagePack;
-  }
-  const std::size_t start = bytes.find_first_not_of(' ');
-  const std::string_view text = start == std::string_view::npos ? "" : bytes.substr(start);
-  if (!text.empty() && (text.front() == '{' || text.front() == '[')) {
-    return Codec::Json;
-  }
-  if (text.substr(0, 3) == "---") {
-    return Codec::Yaml;
+Codec SniffedCodecOf(std::string_view bytes) {
+  switch (SniffPayload(bytes)) {
+    case SniffedCodec::MessagePack:
+      return Codec::MessagePack;
+    case SniffedCodec::Yaml:
+      return Codec::Yaml;
+    case SniffedCodec::Json:
+    case SniffedCodec::None:
+      break;
   }
   return Codec::Json;
 }
+
+}  // namespace
 
 int RunKorValue(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                 std::ostream& err) {
@@ -156,7 +158,7 @@ int RunKorValue(const std::vector<std::string>& arguments, std::istream& in, std
   if (!input) {
     return 2;
   }
-  const Codec codec = options->codec.value_or(SniffCodec(*input));
+  const Codec codec = options->codec.value_or(SniffedCodecOf(*input));
   const BindingResult decoded = Decode(codec, *input);
   if (!decoded.Ok()) {
     err << decoded.ErrorText() << '\n';

@@ -59,17 +59,6 @@ uint32_t CountOf(const std::vector<Record>& records) {
   return static_cast<uint32_t>(records.size());
 }
 
-// Points each record at the one after it; the last one's link is null.
-template <typename Record>
-void Link(std::vector<Record>& records) {
-  for (std::size_t index = 0; index + 1 < records.size(); ++index) {
-    records[index].next = &records[index + 1];
-  }
-  if (!records.empty()) {
-    records.back().next = nullptr;
-  }
-}
-
 HostArgumentRecord ArgumentRecord(const BindingArgumentDescriptor& argument) {
   const BindingTypeIdentifier& type = argument.DescribedType();
   HostArgumentRecord record{};
@@ -128,7 +117,7 @@ void BindingApiDescription::Arrays::AddFunction(const BindingFunctionDescriptor&
   for (const BindingArgumentDescriptor& argument : function.arguments) {
     records.push_back(ArgumentRecord(argument));
   }
-  Link(records);
+  LinkHostRecords(records);
 
   const BindingTypeIdentifier& returned = function.DescribedReturnType();
   HostFunctionRecord record{};
@@ -167,7 +156,7 @@ void BindingApiDescription::Arrays::AddType(const BindingTypeDescriptor& type) {
     for (const BindingFieldDescriptor& field : type.fields) {
       records.push_back(FieldRecord(field));
     }
-    Link(records);
+    LinkHostRecords(records);
     record.fields = records.data();
     record.count = CountOf(records);
     fields.push_back(std::move(records));
@@ -178,7 +167,7 @@ void BindingApiDescription::Arrays::AddType(const BindingTypeDescriptor& type) {
     for (const auto& [name, value] : type.enumerators) {
       records.push_back(EnumeratorRecord(name, value));
     }
-    Link(records);
+    LinkHostRecords(records);
     record.enumerators = FirstOf(records);
     record.count = CountOf(records);
     enumerators.push_back(std::move(records));
@@ -198,9 +187,9 @@ void BindingApiDescription::Arrays::AddEvent(const BindingEventDescriptor& event
 }
 
 void BindingApiDescription::Arrays::Finish() {
-  Link(functions);
-  Link(types);
-  Link(events);
+  LinkHostRecords(functions);
+  LinkHostRecords(types);
+  LinkHostRecords(events);
   description.functions = FirstOf(functions);
   description.functionCount = CountOf(functions);
   description.types = FirstOf(types);

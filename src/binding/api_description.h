@@ -34,7 +34,9 @@
 // Threading: building is not locked; build before the host reads, then only read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +59,21 @@ inline constexpr char kHostEmptyText[] = "";
 // The texts of `texts` as an array of pointers for a record's text list (HostText of each,
 // borrowed from `texts`), for a holder to keep; empty for no texts.
 [[nodiscard]] std::vector<const char*> HostTextArray(const std::vector<std::string>& texts);
+
+// Makes an array of host records a list as well: the link (`next`) of each record points at the
+// record after it, the last one's is null. `part` selects the part of a record that carries the
+// link and that the link points at: the record itself, or for instance the function record
+// that opens every host endpoint record. Link only once the array holds all its records, at
+// their final addresses.
+template <typename Record, typename Part = std::identity>
+void LinkHostRecords(std::vector<Record>& records, Part part = {}) {
+  for (std::size_t index = 0; index + 1 < records.size(); ++index) {
+    std::invoke(part, records[index]).next = &std::invoke(part, records[index + 1]);
+  }
+  if (!records.empty()) {
+    std::invoke(part, records.back()).next = nullptr;
+  }
+}
 
 class BindingApiDescription {
  public:

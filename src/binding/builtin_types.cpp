@@ -10,7 +10,6 @@
 namespace Vexa {
 namespace {
 
-constexpr std::string_view kBuiltinTag = "$builtin";
 constexpr std::string_view kHelpTag = "help";
 constexpr std::string_view kAsyncTag = "async";
 constexpr std::string_view kAsyncTokenDescription = "Asynchronous operation token";

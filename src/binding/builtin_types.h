@@ -5,9 +5,14 @@
 //   registry.Initialize();   // empties the registry, then calls RegisterBuiltinTypes(registry)
 #pragma once
 
+#include <string_view>
+
 namespace Vexa {
 
 class BindingRegistry;
+
+// The tag of every builtin type and of the builtin "OnCallback" event.
+inline constexpr std::string_view kBuiltinTag = "$builtin";
 
 // Registers the fifteen builtin types in their fixed order (BindingHelpFormat, the
 // BindingFull... help records, BindingAsyncState, then the generic event records) into an

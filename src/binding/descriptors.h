@@ -1,5 +1,5 @@
 // The descriptors of registered native types, fields, enumerators, functions and events, and
-// the two polymorphic hooks they carry: a field's converter and a bound function's invoker.
+// the two polymorphic hooks they carry: a field's converter and a function's implementation.
 //
 //   const Vexa::BindingTypeDescriptor* type = registry.FindType("GeoInfoResponse");
 //   for (const Vexa::BindingFieldDescriptor& field : type->fields) {
@@ -9,8 +9,8 @@
 //
 // Ownership: the registry owns every descriptor (at a stable address until the registry is
 // destroyed or reinitialised; a function descriptor until it is removed). A descriptor owns
-// its converters or invoker. Pointers between descriptors and to StaticTypeInfo records never
-// own.
+// its converters or implementation. Pointers between descriptors and to StaticTypeInfo records
+// never own.
 //
 // Threading: a descriptor is filled by the thread that registers it, through the registry's
 // builders, before other code is expected to use it; afterwards it is only read, without
@@ -29,7 +29,6 @@
 
 #include "binding/static_type.h"
 #include "binding/type_kind.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
@@ -37,12 +36,6 @@ class BindingProperty;
 class BindingResult;
 class BindingRegistry;
 struct BindingFieldDescriptor;
-
-// Defined by the request dispatcher; invokers receive them by reference.
-struct HttpCallState;
-namespace HttpBaseTransport {
-struct Request;
-}
 
 // Field flags (BindingFieldDescriptor::flags, combined with |).
 // Native to value: leave the member out when the value is zero or empty.
@@ -67,25 +60,14 @@ class BindingFieldConverter {
   virtual ~BindingFieldConverter() = default;
 };
 
-// Calls one bound function for the dispatcher, in this order: Prepare, Invoke (when Prepare
-// left no failure in the call state), Release (whenever Prepare returned a token). Failures go
-// into the call state, never out as exceptions.
-class BindingInvoker {
+// What a layer above keeps with a function's descriptor to call the function: an invoker that
+// turns dynamic argument values into a native call, for instance. The registry owns it with the
+// descriptor and destroys it when the function goes, after releasing its lock; it never looks
+// inside. The installing layer finds its own type again with dynamic_cast, so that an
+// implementation that another layer installed reads as none rather than as the wrong type.
+class BindingFunctionImplementation {
  public:
-  virtual ~BindingInvoker() = default;
-  // Converts `arguments` (one per argument, in order; the invoker may move from them) into
-  // the native arguments and returns them as a token, or null when it needs none.
-  [[nodiscard]] virtual void* Prepare(HttpCallState& state, std::vector<BindingProperty>& arguments,
-                                      HostHandle context) = 0;
-  // Calls the function with the prepared arguments and leaves its result and response data
-  // in `state`. `request` is the request record when RequestContextType asks for one, else
-  // null.
-  virtual void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void* token,
-                      HostHandle context) = 0;
-  // Frees what Prepare made; called once per non-null token.
-  virtual void Release(void* token) = 0;
-  // The request record type the function receives, or null when it wants none.
-  [[nodiscard]] virtual const StaticTypeInfo* RequestContextType() const = 0;
+  virtual ~BindingFunctionImplementation() = default;
 };
 
 struct BindingTypeDescriptor;
@@ -160,7 +142,7 @@ struct BindingArgumentDescriptor {
   }
 };
 
-// One bound function. The argument count is fixed at registration; the invoker's layer fills
+// One bound function. The argument count is fixed at registration; the implementing layer fills
 // the argument types by position, the declaring code their names in order.
 struct BindingFunctionDescriptor {
   std::string name;
@@ -176,8 +158,8 @@ struct BindingFunctionDescriptor {
   bool threadSafe = false;
   // The API description then names the return type's descriptor as the async type.
   bool isAsync = false;
-  std::unique_ptr<BindingInvoker> invoker;  // destroyed with the descriptor
-  BindingRegistry* registry = nullptr;      // the owner
+  std::unique_ptr<BindingFunctionImplementation> implementation;  // destroyed with the descriptor
+  BindingRegistry* registry = nullptr;                            // the owner
 
   [[nodiscard]] const BindingTypeIdentifier& DescribedReturnType() const {
     return exposedReturnType.IsSet() ? exposedReturnType : returnType;

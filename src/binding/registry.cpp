@@ -48,7 +48,7 @@ bool BindingRegistry::IsInitialized() const {
 }
 
 void BindingRegistry::Clear() {
-  // Declared before the lock, so destroyed after it is released: converter and invoker
+  // Declared before the lock, so destroyed after it is released: converter and implementation
   // destructors are code from outside the registry.
   BindingNameMap<std::unique_ptr<BindingEventDescriptor>> events;
   BindingNameMap<std::unique_ptr<BindingTypeDescriptor>> types;

@@ -24,7 +24,7 @@
 // snapshots borrow; they must not outlive the registry.
 //
 // Threading: one mutex guards the maps; every operation takes it only for its own duration and
-// never while code outside the registry runs (converter and invoker destructors run after it
+// never while code outside the registry runs (converter and implementation destructors run after it
 // is released; listing code iterates snapshots). Descriptors are filled by their registering
 // thread and read without locks afterwards (see descriptors.h).
 #pragma once
@@ -151,7 +151,7 @@ class BindingRegistry : public BindingEnumeratorNames {
                                  std::string_view description,
                                  const BindingTypeIdentifier& exposedType = {});
   // Takes the function out of the name map (when it is the one entered there), advances the
-  // generation and destroys it with its invoker. False, and nothing changes, for a null
+  // generation and destroys it with its implementation. False, and nothing changes, for a null
   // pointer or a descriptor this registry does not own.
   bool RemoveFunction(const BindingFunctionDescriptor* function);
   [[nodiscard]] BindingFunctionDescriptor* FindFunction(std::string_view name) const;

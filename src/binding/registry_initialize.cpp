@@ -9,7 +9,6 @@ namespace {
 constexpr std::string_view kCallbackEventName = "OnCallback";
 constexpr std::string_view kCallbackEventType = "BindingCallbackEvent";
 constexpr std::string_view kCallbackEventDescription = "Fired when a callback is invoked.";
-constexpr std::string_view kBuiltinTag = "$builtin";
 
 }  // namespace
 

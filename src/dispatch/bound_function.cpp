@@ -2,16 +2,11 @@
 
 #include <exception>
 
+#include "dispatch/messages.h"
 #include "util/format.h"
 
 namespace Vexa {
 namespace {
-
-// The messages of a call that could not run to its end.
-constexpr const char* kCallThrewMessage = "Call of '%1' failed: %2";
-constexpr const char* kCallThrewUnknownMessage = "Call of '%1' failed with an unknown exception.";
-constexpr const char* kCallUnpreparedMessage =
-    "Call of '%1' failed: its arguments were not prepared.";
 
 // The message for the exception being handled.
 std::string CurrentExceptionMessage(std::string_view functionName) {

@@ -7,7 +7,7 @@
 //       Vexa::RegisterBoundFunction(registry, "GetItemsById", &ItemModule::GetItem, this);
 //   Vexa::BindingRegistry::AddArgument(function, "id", "The item's number");
 //   // function.arguments.size() == 1: the request record is not an argument.
-//   // The dispatcher then calls, through function.invoker:
+//   // The dispatcher then calls, through InvokerOf(function) (dispatch/invoker.h):
 //   //   void* token = invoker->Prepare(state, values, context);   // values: one per argument
 //   //   if (!state.Failed()) invoker->Invoke(state, request, token, context);
 //   //   if (token != nullptr) invoker->Release(token);
@@ -57,10 +57,11 @@
 #include "binding/conversion/conversion.h"
 #include "binding/conversion/native_type_of.h"
 #include "binding/descriptors.h"
-#include "value/property.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint_answer.h"
 #include "dispatch/http_call.h"
+#include "dispatch/invoker.h"
+#include "value/property.h"
 
 namespace Vexa {
 
@@ -232,17 +233,15 @@ struct Signature<R (C::*)(P...) const noexcept> : Signature<R (C::*)(P...)> {};
 template <typename F>
 using SignatureOf = typename Signature<std::decay_t<F>>::type;
 
-// The parameter of type P as the function receives it from the request record.
+// The parameter of type P as the function receives it from the request record (a
+// RemotingRequest is an HttpBaseTransport::Request, so either name takes it as it is).
 template <typename P>
-P RequestAs(const HttpBaseTransport::Request* request, const RemotingRequest& none) {
-  using Record = Bare<P>;
-  // The dispatcher always builds a RemotingRequest (see dispatch/http_call.h), so the record
-  // may be handed on under either type.
-  const Record* record = static_cast<const Record*>(request);
+P RequestAs(const RemotingRequest* request, const RemotingRequest& none) {
+  const Bare<P>* record = request;
   if constexpr (std::is_pointer_v<P>) {
     return record;
   } else {
-    return record != nullptr ? *record : static_cast<const Record&>(none);
+    return record != nullptr ? *record : none;
   }
 }
 
@@ -309,7 +308,7 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
     }
   }
 
-  void Invoke(HttpCallState& state, const HttpBaseTransport::Request* request, void* token,
+  void Invoke(HttpCallState& state, const RemotingRequest* request, void* token,
               HostHandle /*context*/) override {
     if constexpr (kArgumentCount > 0) {
       if (token == nullptr) {
@@ -354,7 +353,7 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
   }
 
   template <std::size_t... J>
-  void Call(HttpCallState& state, const HttpBaseTransport::Request* request,
+  void Call(HttpCallState& state, const RemotingRequest* request,
             [[maybe_unused]] Arguments* arguments, std::index_sequence<J...>) {
     if constexpr (std::is_void_v<R>) {
       callable_(Pass<J>(request, arguments)...);
@@ -368,7 +367,7 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
 
   // Parameter J: the request record, or its argument (moved unless taken by lvalue reference).
   template <std::size_t J>
-  decltype(auto) Pass([[maybe_unused]] const HttpBaseTransport::Request* request,
+  decltype(auto) Pass([[maybe_unused]] const RemotingRequest* request,
                       [[maybe_unused]] Arguments* arguments) const {
     using P = typename List::template Parameter<J>;
     if constexpr (kIsRequestParameter<P>) {
@@ -397,7 +396,7 @@ BindingFunctionDescriptor& RegisterBoundCallable(BindingRegistry& registry, std:
   using Invoker = BoundFunction<Signature>;
   BindingFunctionDescriptor& function = registry.RegisterFunction(name, Invoker::kArgumentCount);
   Invoker::Describe(function, registry);
-  function.invoker = std::make_unique<Invoker>(function, std::move(callable));
+  function.implementation = std::make_unique<Invoker>(function, std::move(callable));
   return function;
 }
 

@@ -1,8 +1,25 @@
 #include "dispatch/endpoint.h"
 
+#include <utility>
+
 #include "binding/descriptors.h"
+#include "dispatch/invoker.h"
 
 namespace Vexa {
+
+EndpointRecord::EndpointRecord(const BindingFunctionDescriptor* endpointFunction)
+    : function(endpointFunction) {
+  SetUriTemplate({});
+}
+
+void EndpointRecord::SetUriTemplate(std::string_view uriTemplate) {
+  // Built aside first: should building run out of memory, the record keeps its old route.
+  const std::string_view routed =
+      !uriTemplate.empty() || function == nullptr ? uriTemplate : std::string_view(function->name);
+  RoutePattern route = BuildRoutePattern(function, this, routed);
+  uriTemplate_ = uriTemplate;
+  route_ = std::move(route);
+}
 
 ArgumentLocation EndpointRecord::LocationOf(std::size_t argumentIndex) const {
   if (argumentIndex >= argumentLocations.size())
@@ -23,9 +40,8 @@ EndpointRecord& RequestDispatcher::Endpoint(const BindingFunctionDescriptor& fun
   if (found != byFunction_.end())
     return *found->second;
 
-  auto endpoint = std::make_unique<EndpointRecord>();
-  endpoint->function = &function;
-  endpoint->invoker = function.invoker.get();
+  auto endpoint = std::make_unique<EndpointRecord>(&function);
+  endpoint->invoker = InvokerOf(function);
   endpoint->argumentLocations.assign(function.arguments.size(),
                                      static_cast<uint32_t>(ArgumentLocation::Any));
   endpoint->userData = {this, endpoint.get()};

@@ -1,18 +1,16 @@
 // Endpoints and the request dispatcher: what a module declares for each bound function that
-// the host may call over HTTP, and the one handler the host calls for all of them.
+// the host may call over HTTP, kept per function.
 //
 //   Vexa::RequestDispatcher dispatcher;
 //   Vexa::EndpointRecord& endpoint = dispatcher.Endpoint(function);   // created on first use
-//   endpoint.uriTemplate = "/items/{id}";
+//   endpoint.SetUriTemplate("/items/{id}");                          // builds the route once
 //   endpoint.method = Vexa::HttpMethod::Get;
 //   endpoint.SetLocation(0, Vexa::ArgumentLocation::Path);
 //   ... registration hands the host endpoint.userData and &Vexa::HandleEndpointRequest ...
 //
-// The handler finds the endpoint through the request's user data, matches the path against
-// the endpoint's template, binds the function's arguments from the path, the query, the
-// headers, the host's argument list and the body, calls the function through its invoker and
-// writes the result into the response. It never throws and answers every fault of the request
-// with an error text in the response.
+// Endpoints are usually made by a declaration (dispatch/endpoint_declaration.h) and answered by
+// the one endpoint handler (dispatch/request_handler.h), which finds the record through the
+// request's user data and matches the request against the record's route.
 //
 // Ownership: the dispatcher owns its endpoint records (stable addresses, for as long as the
 // dispatcher lives); a record borrows its function descriptor and invoker from the registry.
@@ -26,27 +24,33 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "dispatch/http_call.h"
+#include "dispatch/route_pattern.h"
 #include "vexa/host_contract.h"
 
 namespace Vexa {
 
 struct BindingFunctionDescriptor;
 class BindingInvoker;
-struct RoutePattern;
 
 // Where an argument of an endpoint's function may be given.
 enum class ArgumentLocation : uint32_t { Any = 0, Query = 1, Path = 2, Header = 4, Body = 5 };
 
+// One endpoint. Its route points back at the record, so a record stays where it was made.
 struct EndpointRecord {
-  const BindingFunctionDescriptor* function = nullptr;
+  // An endpoint of `function` (may be null: the endpoint then has no route), routed by the
+  // function's name until a template is set.
+  explicit EndpointRecord(const BindingFunctionDescriptor* endpointFunction = nullptr);
+  EndpointRecord(const EndpointRecord&) = delete;
+  EndpointRecord& operator=(const EndpointRecord&) = delete;
+
+  const BindingFunctionDescriptor* const function;
   BindingInvoker* invoker = nullptr;     // the function's; null until the function is bound
-  std::string uriTemplate;               // empty: the function's name is the route
   HttpMethod method = HttpMethod::None;  // None allows every method
   std::string methodName;                // for HttpMethod::Other
   uint8_t flags = 0;                     // passed through to the host's endpoint table
@@ -56,9 +60,30 @@ struct EndpointRecord {
   // The record the host hands back with every request: {dispatcher, this endpoint}.
   HostEndpointUserData userData{};
 
+  // The URI template as declared; empty when the function's name is the route.
+  [[nodiscard]] const std::string& UriTemplate() const { return uriTemplate_; }
+  // Sets the template and builds the route from it (from the function's name when it is
+  // empty): once, here, and not for every request.
+  void SetUriTemplate(std::string_view uriTemplate);
+  // The pattern that requests to this endpoint are matched against.
+  [[nodiscard]] const RoutePattern& Route() const { return route_; }
+
+  // The method rule of routing: an endpoint method of None allows every method; any other
+  // must equal the request's, and so must the method names (both empty unless the method is
+  // Other).
+  [[nodiscard]] bool AllowsMethod(HttpMethod requestMethod,
+                                  std::string_view requestMethodName) const {
+    return method == HttpMethod::None ||
+           (method == requestMethod && methodName == requestMethodName);
+  }
+
   [[nodiscard]] ArgumentLocation LocationOf(std::size_t argumentIndex) const;
   // Stores `location` for the argument, growing the list with Any entries to reach it.
   void SetLocation(std::size_t argumentIndex, ArgumentLocation location);
+
+ private:
+  std::string uriTemplate_;
+  RoutePattern route_;
 };
 
 class RequestDispatcher {
@@ -68,7 +93,8 @@ class RequestDispatcher {
   RequestDispatcher& operator=(const RequestDispatcher&) = delete;
 
   // The endpoint of `function`, created on first use with one Any location per argument, the
-  // function's invoker and user data pointing at this dispatcher and the record.
+  // function's invoker, its name as the route, and user data pointing at this dispatcher and
+  // the record.
   EndpointRecord& Endpoint(const BindingFunctionDescriptor& function);
   // The endpoint of `function`, or null.
   [[nodiscard]] EndpointRecord* FindEndpoint(const BindingFunctionDescriptor* function) const;
@@ -80,15 +106,5 @@ class RequestDispatcher {
   std::vector<std::unique_ptr<EndpointRecord>> endpoints_;  // in creation order
   std::unordered_map<const BindingFunctionDescriptor*, EndpointRecord*> byFunction_;
 };
-
-// The handler registered with every endpoint: releases what `response` holds, then answers
-// `request` for the endpoint named by request->userData. Null records and malformed requests
-// are answered with an error text, never followed.
-void VEXA_HOST_CALL HandleEndpointRequest(HostResponse* response, const HostRequest* request);
-
-// Matches `request` against `patterns` and invokes the accepted endpoint's function; answers
-// "Invalid function" with status 404 when none matches.
-void DispatchRequest(HostResponse& response, const HostRequest& request,
-                     std::span<const RoutePattern> patterns);
 
 }  // namespace Vexa

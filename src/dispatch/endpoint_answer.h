@@ -30,12 +30,9 @@
 #include <utility>
 
 #include "dispatch/http_call.h"
+#include "dispatch/messages.h"
 
 namespace Vexa {
-
-// The message of a not-found answer built without one.
-inline constexpr std::string_view kEndpointNotFoundMessage = "Not found";
-inline constexpr uint32_t kEndpointNotFoundStatus = 404;
 
 template <typename T>
 struct EndpointAnswer {

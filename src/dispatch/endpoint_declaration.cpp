@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "dispatch/invoker.h"
 #include "dispatch/route_pattern.h"
 
 namespace Vexa {
@@ -39,10 +40,10 @@ EndpointDeclarationBase DeclareBoundEndpoint(RequestDispatcher& dispatcher,
          "EndpointMethod::Other needs the method's name");
 
   EndpointRecord& endpoint = dispatcher.Endpoint(function);
-  endpoint.uriTemplate = route.uriTemplate;
+  endpoint.SetUriTemplate(route.uriTemplate);
   endpoint.method = method.method;
   endpoint.methodName = method.method == HttpMethod::Other ? std::string(method.name) : "";
-  endpoint.invoker = function.invoker.get();
+  endpoint.invoker = InvokerOf(function);
   return EndpointDeclarationBase(function, endpoint);
 }
 

@@ -7,6 +7,7 @@
 
 #include "binding/descriptors.h"
 #include "dispatch/http_call.h"
+#include "dispatch/request_handler.h"
 
 namespace Vexa {
 
@@ -60,16 +61,6 @@ HostFunctionRecord FunctionPart(const BindingApiDescription& description,
   return found != nullptr ? *found : UndescribedFunction();
 }
 
-template <typename Record>
-void Link(std::vector<Record>& records) {
-  for (std::size_t index = 0; index + 1 < records.size(); ++index) {
-    records[index].next = &records[index + 1];
-  }
-  if (!records.empty()) {
-    records.back().next = nullptr;
-  }
-}
-
 }  // namespace
 
 const HostArgumentLocation* EndpointTable::Arrays::KeepLocations(
@@ -84,7 +75,7 @@ const HostArgumentLocation* EndpointTable::Arrays::KeepLocations(
     record.location = HostLocation(location);
     records.push_back(record);
   }
-  Link(records);
+  LinkHostRecords(records);
   locations.push_back(std::move(records));
   return locations.back().data();
 }
@@ -110,7 +101,7 @@ const HostTextList* EndpointTable::Arrays::KeepTextLists(
     record.count = static_cast<uint32_t>(list.size());
     records.push_back(record);
   }
-  Link(records);
+  LinkHostRecords(records);
   textLists.push_back(std::move(records));
   return textLists.back().data();
 }
@@ -122,7 +113,7 @@ void EndpointTable::Arrays::AddEndpoint(const EndpointRecord& endpoint) {
   record.function.userData = &endpoint.userData;
   record.handler = &HandleEndpointRequest;
   record.argumentLocations = KeepLocations(endpoint.argumentLocations);
-  record.uriTemplate = HostText(endpoint.uriTemplate);
+  record.uriTemplate = HostText(endpoint.UriTemplate());
   const HttpMethod method = ToHttpMethod(static_cast<uint32_t>(endpoint.method));
   record.method = static_cast<HostMethod>(method);
   record.flags = endpoint.flags;
@@ -133,12 +124,7 @@ void EndpointTable::Arrays::AddEndpoint(const EndpointRecord& endpoint) {
 }
 
 void EndpointTable::Arrays::Finish() {
-  for (std::size_t index = 0; index + 1 < endpoints.size(); ++index) {
-    endpoints[index].function.next = &endpoints[index + 1].function;
-  }
-  if (!endpoints.empty()) {
-    endpoints.back().function.next = nullptr;
-  }
+  LinkHostRecords(endpoints, &HostEndpointRecord::function);
   const HostApiDescription& described = description.Description();
   table.endpoints = endpoints.empty() ? nullptr : endpoints.data();
   table.endpointCount = static_cast<uint32_t>(endpoints.size());

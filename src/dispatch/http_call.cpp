@@ -7,6 +7,7 @@
 #include <new>
 
 #include "binding/host_value.h"
+#include "dispatch/messages.h"
 
 namespace Vexa {
 namespace {

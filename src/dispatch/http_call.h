@@ -22,11 +22,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
+#include "binding/static_type.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "binding/static_type.h"
 #include "vexa/host_contract.h"
 
 namespace Vexa {
@@ -83,32 +82,28 @@ struct HttpCallState {
 
 namespace HttpBaseTransport {
 
-// The raw request as a bound function may receive it. Members that the dispatcher leaves
-// empty are kept for the record's shape and carry no behaviour.
+// The raw request as a bound function may receive it, built by the dispatcher when the
+// function asks for it (see RemotingRequest for its second name). A C++ record: the host never
+// sees it.
 struct Request {
   HostHandle context = 0;                     // the host's context word of the call
-  std::string reserved1;                      // empty
-  uint32_t reserved2 = 0;                     // 0
   const BindingRegistry* registry = nullptr;  // of the called function
   int64_t arrivalTime = 0;  // 100-ns ticks since 1970-01-01 UTC, when the record was built
   HttpMethod method = HttpMethod::None;
-  std::string methodName;              // the host's name for HttpMethod::Other, else empty
-  std::string path;                    // the full request path as the host gave it
-  std::vector<std::string> reserved3;  // empty
-  uint32_t reserved4 = 0;
-  uint32_t reserved5 = 0;
-  HttpHeaderMap headers;    // from the host's header entries
-  HttpHeaderMap reserved6;  // empty
-  std::string reserved7;    // empty
-  uint32_t version = 1;
+  std::string methodName;  // the host's name for HttpMethod::Other, else empty
+  std::string path;        // the full request path as the host gave it
+  HttpHeaderMap headers;   // from the host's header entries; a repeated name keeps its last value
+  uint32_t version = 1;    // the record's version
 };
 
 }  // namespace HttpBaseTransport
 
-// The same record under the second name a bound function may ask for it by. The dispatcher
-// always builds a RemotingRequest, so an invoker may hand its HttpBaseTransport::Request on
-// as either type.
-struct RemotingRequest : HttpBaseTransport::Request {};
+// The second name of the same record. It adds nothing, so every RemotingRequest is an
+// HttpBaseTransport::Request; the dispatcher builds a RemotingRequest and hands it on as one,
+// and a function receives it under either name without a cast. The names stay two types
+// because each has a static type identity of its own (text and hash code), and a function may
+// ask for the record under either.
+struct RemotingRequest final : HttpBaseTransport::Request {};
 
 // Body codecs, as numbered internally.
 enum class HttpBodyCodec : uint32_t { None = 0, Json = 1, Yaml = 2, MessagePack = 3 };
@@ -128,17 +123,12 @@ void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response);
 uint8_t VEXA_HOST_CALL ReadBodyStream(void* stream, void* buffer, uint32_t* size, uint8_t* more);
 void VEXA_HOST_CALL ReleaseBodyStream(void* stream);
 
-// The error text of a response whose call succeeded with a result that has no host form
-// (nested deeper than kMaxBindingDepth, a count beyond 32 bits, or memory ran out while
-// converting it); the body is then nothing.
-inline constexpr const char kHttpResultNotRepresentableMessage[] =
-    "The result of the call cannot be represented as a host value.";
-
 // Writes the outcome of a call into `response` (which holds nothing): on failure no body and
 // an owned copy of the message as error text; otherwise the result value as the body, enum
-// values named through `registry` (may be null). Then the flag byte, the format (1 to 3 kept,
-// else 0), the status, the response text (or the shared ""), the headers, and the body stream
-// (moved out of `state`, which then holds none), and the release function.
+// values named through `registry` (may be null), or the error kHttpResultNotRepresentableMessage
+// (dispatch/messages.h) when the value has no host form. Then the flag byte, the format (1 to
+// 3 kept, else 0), the status, the response text (or the shared ""), the headers, and the body
+// stream (moved out of `state`, which then holds none), and the release function.
 // Memory: everything stored is allocated with std::malloc and owned by the response from the
 // moment it is stored. When an allocation fails nothing is thrown: the response is released
 // again and holds only the error text kHostErrorFallbackText, the call state's status, the

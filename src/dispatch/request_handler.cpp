@@ -1,20 +1,21 @@
-// The endpoint handler: from a host's request to a bound function's call and back to the
-// host's response. Argument binding and body decoding live in dispatch/request_binding.h; this
-// file validates what the host handed in, routes, gathers the arguments in their order, calls
-// the invoker and writes the response.
+// The endpoint handler: checks what the host handed in, routes the request, gathers the
+// arguments (dispatch/request_arguments.h), calls the invoker and writes the response.
+#include "dispatch/request_handler.h"
+
 #include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "binding/descriptors.h"
 #include "binding/host_value.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
-#include "dispatch/request_binding.h"
+#include "dispatch/invoker.h"
+#include "dispatch/messages.h"
+#include "dispatch/request_arguments.h"
 #include "dispatch/route_pattern.h"
 #include "platform/clock.h"
 #include "util/format.h"
@@ -130,147 +131,6 @@ std::string_view MethodNameOf(const HostRequest& request) {
   return request.methodName;
 }
 
-// The method test of route matching, for literal routes that need no pattern: an endpoint
-// method of None allows every method, any other must be equal, and so must the method names
-// (both empty unless the method is Other).
-bool MethodAllows(const EndpointRecord& endpoint, const HostRequest& request) {
-  if (endpoint.method == HttpMethod::None) {
-    return true;
-  }
-  return endpoint.method == ToHttpMethod(request.method) &&
-         endpoint.methodName == MethodNameOf(request);
-}
-
-// --- Gathering the arguments ---
-
-std::vector<BindingProperty> InitialArgumentValues(const BindingFunctionDescriptor& function) {
-  std::vector<BindingProperty> values(function.arguments.size());
-  for (std::size_t index = 0; index < values.size(); ++index) {
-    const BindingArgumentDescriptor& argument = function.arguments[index];
-    if (argument.type.kind == BindingTypeKind::Bool && !argument.optional) {
-      values[index].SetBool(false);  // a bool that is not given at all is false, not missing
-    }
-  }
-  return values;
-}
-
-// Whether the host's header name equals `argumentName` lowered: header names reach arguments
-// only as the host spells them in lower case. Reads the header name no further than its NUL.
-bool HeaderNamesArgument(const char* headerName, std::string_view argumentName) {
-  for (std::size_t at = 0; at < argumentName.size(); ++at) {
-    char lowered = argumentName[at];
-    if (lowered >= 'A' && lowered <= 'Z') {
-      lowered = static_cast<char>(lowered - 'A' + 'a');
-    }
-    if (headerName[at] == '\0' || headerName[at] != lowered) {
-      return false;
-    }
-  }
-  return headerName[argumentName.size()] == '\0';
-}
-
-// The value of the last header that names the argument, or null.
-const char* HeaderValueFor(const HostRequest& request, std::string_view argumentName) {
-  const char* found = nullptr;
-  for (uint32_t index = 0; index < request.headerCount; ++index) {
-    if (HeaderNamesArgument(request.headers[index].name, argumentName)) {
-      found = request.headers[index].value;
-    }
-  }
-  return found;
-}
-
-// Headers, then path placeholders, then the query, each as named texts; the first failure
-// stops the rest. Headers are scanned in place rather than collected into a map: there are few
-// of each, and a request without the headers it could use allocates nothing here.
-void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values,
-                      const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-                      const HostRequest& request, const HttpHeaderMap& pathArguments) {
-  for (std::size_t index = 0; index < function.arguments.size() && request.headerCount != 0;
-       ++index) {
-    const ArgumentLocation location = endpoint.LocationOf(index);
-    if (location != ArgumentLocation::Any && location != ArgumentLocation::Header) {
-      continue;
-    }
-    const std::string& name = function.arguments[index].name;
-    if (const char* value = HeaderValueFor(request, name)) {
-      BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
-                          ArgumentLocation::Header);
-    }
-  }
-  for (const auto& [name, value] : pathArguments) {
-    BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
-                        ArgumentLocation::Path);
-  }
-  if (state.Failed() || std::strchr(request.path, '?') == nullptr) {
-    return;
-  }
-  HttpHeaderMap query;
-  ParseRequestQuery(request.path, query);
-  for (const auto& [name, value] : query) {
-    BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
-                        ArgumentLocation::Query);
-  }
-}
-
-// A HostResult that is released however the scope is left.
-struct ScopedHostResult {
-  HostResult record{};
-  ScopedHostResult() = default;
-  ScopedHostResult(const ScopedHostResult&) = delete;
-  ScopedHostResult& operator=(const ScopedHostResult&) = delete;
-  ~ScopedHostResult() { ReleaseHostResult(record); }
-};
-
-// The host's own argument list: by name, or by position after the path placeholders (which
-// the host leaves out of its list). Host values are converted as they are: no element paths,
-// no location check.
-void BindHostArguments(HttpCallState& state, std::vector<BindingProperty>& values,
-                       const BindingFunctionDescriptor& function, const HostRequest& request,
-                       std::size_t pathArgumentCount) {
-  for (uint32_t position = 0; position < request.argumentCount && !state.Failed(); ++position) {
-    const HostRequestArgument& entry = request.arguments[position];
-    const char* entryName = entry.name;
-    std::size_t index = static_cast<std::size_t>(position) + pathArgumentCount;
-    if (entryName != nullptr) {
-      const BindingArgumentDescriptor* argument = function.FindArgument(entryName);
-      index = argument == nullptr ? values.size()
-                                  : static_cast<std::size_t>(argument - function.arguments.data());
-    }
-    if (index >= values.size()) {
-      state.Fail(entryName != nullptr ? Format(kUnknownArgumentMessage, entryName, function.name)
-                                      : Format(kUnknownArgumentMessage, index, function.name));
-      return;
-    }
-    // A positional entry has no name of its own; its messages name the argument it fills.
-    const std::string_view name = entryName != nullptr
-                                      ? std::string_view(entryName)
-                                      : std::string_view(function.arguments[index].name);
-    ScopedHostResult conversion;
-    if (!FromHostValue(conversion.record, values[index], entry.value, name)) {
-      const char* error = conversion.record.error;
-      state.Fail(error != nullptr ? error : "");
-    }
-  }
-}
-
-// The body goes to the first argument declared for it. It is decoded even after an earlier
-// failure, and its own failure is the one reported. A body of no bytes is no body.
-void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
-              const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-              const HostRequest& request) {
-  if (request.body == nullptr || request.bodyLength == 0) {
-    return;
-  }
-  for (std::size_t index = 0; index < function.arguments.size(); ++index) {
-    if (endpoint.LocationOf(index) == ArgumentLocation::Body) {
-      DecodeRequestBody(state, values[index], request.contentType, request.body,
-                        request.bodyLength);
-      return;
-    }
-  }
-}
-
 // --- Calling ---
 
 bool WantsRequestRecord(const BindingInvoker& invoker) {
@@ -279,7 +139,6 @@ bool WantsRequestRecord(const BindingInvoker& invoker) {
                              type->hashCode == StaticType::HashCode<RemotingRequest>());
 }
 
-// Built as a RemotingRequest, so that an invoker may hand it on as either of its types.
 void FillRequestRecord(RemotingRequest& record, const HostRequest& request,
                        const BindingFunctionDescriptor& function) {
   record.context = request.context;
@@ -350,8 +209,7 @@ void CallFunction(HttpCallState& state, std::vector<BindingProperty>& values,
     if (WantsRequestRecord(*invoker)) {
       FillRequestRecord(record.emplace(), request, function);
     }
-    const HttpBaseTransport::Request* passed = record ? &*record : nullptr;
-    invoker->Invoke(state, passed, prepared.Token(), request.context);
+    invoker->Invoke(state, record ? &*record : nullptr, prepared.Token(), request.context);
   } catch (const std::exception& exception) {
     FailWithException(state, function, exception.what());
   } catch (...) {
@@ -359,30 +217,29 @@ void CallFunction(HttpCallState& state, std::vector<BindingProperty>& values,
   }
 }
 
-// Binding, body, call and response of one matched request. `response` holds nothing yet.
+// Gathering, call and response of one matched request. `response` holds nothing yet.
 void InvokeEndpoint(HostResponse& response, const HostRequest& request,
                     const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                     const HttpHeaderMap& pathArguments) {
   HttpCallState state;
-  std::vector<BindingProperty> values = InitialArgumentValues(function);
-  BindRequestTexts(state, values, function, endpoint, request, pathArguments);
-  BindHostArguments(state, values, function, request, pathArguments.size());
-  BindBody(state, values, function, endpoint, request);
+  std::vector<BindingProperty> values =
+      GatherRequestArguments(state, function, endpoint, request, pathArguments);
   PreparedToken prepared;  // released after the response is written
   CallFunction(state, values, function, endpoint, request, prepared);
   WriteHostResponse(response, state, function.registry);
 }
 
-// A route without placeholders is compared as it is: no pattern, no expression, no match
-// record, so that the common literal endpoint costs no allocation for routing.
-void AnswerLiteralRoute(HostResponse& response, const HostRequest& request,
-                        const EndpointRecord& endpoint, std::string_view route) {
-  if (route.empty() || RoutedPath(request.path) != route || !MethodAllows(endpoint, request)) {
-    AnswerFailure(response, kInvalidFunctionMessage, kInvalidFunctionStatus);
-    return;
+// Answers a request that cannot be read safely and tells whether it was one.
+bool AnsweredUnreadable(HostResponse& response, const HostRequest& request) {
+  std::optional<std::string> problem = RequestProblem(request);
+  if (problem) {
+    AnswerFailure(response, *problem, kMalformedRequestStatus);
   }
-  const HttpHeaderMap noPathArguments;
-  InvokeEndpoint(response, request, *endpoint.function, endpoint, noPathArguments);
+  return problem.has_value();
+}
+
+void AnswerInvalidFunction(HostResponse& response) {
+  AnswerFailure(response, kInvalidFunctionMessage, kInvalidFunctionStatus);
 }
 
 void HandleRequest(HostResponse& response, const HostRequest* request) {
@@ -396,25 +253,25 @@ void HandleRequest(HostResponse& response, const HostRequest* request) {
     AnswerFailure(response, kMissingEndpointMessage, kMalformedRequestStatus);
     return;
   }
-  if (std::optional<std::string> problem = RequestProblem(*request)) {
-    AnswerFailure(response, *problem, kMalformedRequestStatus);
+  if (AnsweredUnreadable(response, *request)) {
     return;
   }
-  const std::string_view route =
-      endpoint->uriTemplate.empty() ? endpoint->function->name : endpoint->uriTemplate;
-  if (route.find('{') == std::string_view::npos) {
-    AnswerLiteralRoute(response, *request, *endpoint, route);
+  // The endpoint's own route, built when its template was set: the one pattern MatchRoutes
+  // would be given, matched without a match record, so that a route without placeholders
+  // allocates nothing.
+  HttpHeaderMap pathArguments;
+  if (!endpoint->AllowsMethod(ToHttpMethod(request->method), MethodNameOf(*request)) ||
+      !MatchRoute(endpoint->Route(), RoutedPath(request->path), pathArguments)) {
+    AnswerInvalidFunction(response);
     return;
   }
-  const RoutePattern pattern = BuildRoutePattern(endpoint->function, endpoint, route);
-  DispatchRequest(response, *request, {&pattern, 1});
+  InvokeEndpoint(response, *request, *endpoint->function, *endpoint, pathArguments);
 }
 
 void Dispatch(HostResponse& response, const HostRequest& request,
               std::span<const RoutePattern> patterns) {
   TakeResponse(response);
-  if (std::optional<std::string> problem = RequestProblem(request)) {
-    AnswerFailure(response, *problem, kMalformedRequestStatus);
+  if (AnsweredUnreadable(response, request)) {
     return;
   }
   RouteMatch match;
@@ -423,7 +280,7 @@ void Dispatch(HostResponse& response, const HostRequest& request,
   match.path = RoutedPath(request.path);
   if (!MatchRoutes(match, patterns, false) || match.function == nullptr ||
       match.endpoint == nullptr) {
-    AnswerFailure(response, kInvalidFunctionMessage, kInvalidFunctionStatus);
+    AnswerInvalidFunction(response);
     return;
   }
   InvokeEndpoint(response, request, *match.function, *match.endpoint, match.pathArguments);

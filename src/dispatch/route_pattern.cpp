@@ -167,32 +167,6 @@ void AppendGroup(RouteExpression& expression, RoutePieceKind kind) {
   ++expression.groupCount;
 }
 
-// Matches one pattern against the path and collects its decoded path arguments.
-bool MatchPattern(const RoutePattern& pattern, std::string_view path, HttpHeaderMap& arguments) {
-  if (!pattern.literalPath.empty()) {
-    return path == pattern.literalPath;
-  }
-  if (!pattern.expression.has_value()) {
-    return false;
-  }
-  std::vector<std::string_view> groups;
-  if (!MatchRouteExpression(*pattern.expression, path, &groups)) {
-    return false;
-  }
-  for (std::size_t index = 0; index < groups.size() && index < pattern.placeholders.size();
-       ++index) {
-    arguments.insert_or_assign(pattern.placeholders[index].name, PercentDecode(groups[index]));
-  }
-  return true;
-}
-
-bool MethodAllows(const EndpointRecord* endpoint, const RouteMatch& match) {
-  if (endpoint == nullptr || endpoint->method == HttpMethod::None) {
-    return true;
-  }
-  return endpoint->method == match.method && endpoint->methodName == match.methodName;
-}
-
 std::size_t ArgumentLengthSum(const HttpHeaderMap& arguments) {
   std::size_t sum = 0;
   for (const auto& [name, value] : arguments) {
@@ -293,31 +267,55 @@ bool MatchRouteExpression(const RouteExpression& expression, std::string_view pa
   return ExpressionMatcher(expression, path).Match(groups);
 }
 
+bool MatchRoute(const RoutePattern& pattern, std::string_view path, HttpHeaderMap& arguments) {
+  if (!pattern.literalPath.empty()) {
+    return path == pattern.literalPath;
+  }
+  if (!pattern.expression.has_value()) {
+    return false;
+  }
+  std::vector<std::string_view> groups;
+  if (!MatchRouteExpression(*pattern.expression, path, &groups)) {
+    return false;
+  }
+  for (std::size_t index = 0; index < groups.size() && index < pattern.placeholders.size();
+       ++index) {
+    arguments.insert_or_assign(pattern.placeholders[index].name, PercentDecode(groups[index]));
+  }
+  return true;
+}
+
 bool MatchRoutes(RouteMatch& match, std::span<const RoutePattern> patterns, bool ignoreMethod) {
   const RoutePattern* accepted = nullptr;
-  HttpHeaderMap acceptedArguments;
   std::size_t acceptedSum = 0;
+  // Maps are only cleared when they hold something: a literal route never touches them.
+  if (!match.pathArguments.empty()) {
+    match.pathArguments.clear();
+  }
+  HttpHeaderMap arguments;  // the pattern's being tried; swapped with the accepted ones
   for (const RoutePattern& pattern : patterns) {
-    if (!ignoreMethod && !MethodAllows(pattern.endpoint, match)) {
+    if (!ignoreMethod && pattern.endpoint != nullptr &&
+        !pattern.endpoint->AllowsMethod(match.method, match.methodName)) {
       continue;
     }
-    HttpHeaderMap arguments;
-    if (!MatchPattern(pattern, match.path, arguments)) {
+    if (!arguments.empty()) {
+      arguments.clear();
+    }
+    if (!MatchRoute(pattern, match.path, arguments)) {
       continue;
     }
     const std::size_t sum = ArgumentLengthSum(arguments);
-    if (accepted == nullptr || (!acceptedArguments.empty() && sum < acceptedSum)) {
+    if (accepted == nullptr || (!match.pathArguments.empty() && sum < acceptedSum)) {
       accepted = &pattern;
-      acceptedArguments = std::move(arguments);
+      match.pathArguments.swap(arguments);
       acceptedSum = sum;
     }
-    if (acceptedArguments.empty()) {
+    if (match.pathArguments.empty()) {
       break;  // nothing can replace a match without path arguments
     }
   }
   match.function = accepted != nullptr ? accepted->function : nullptr;
   match.endpoint = accepted != nullptr ? accepted->endpoint : nullptr;
-  match.pathArguments = std::move(acceptedArguments);
   return accepted != nullptr;
 }
 

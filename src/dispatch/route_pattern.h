@@ -13,8 +13,12 @@
 // ("(.*)"), "{#name}" a fragment ("#(.*)"). Everything outside braces is matched literally.
 // The expression must match the whole path.
 //
-// Ownership: a pattern borrows its function descriptor and endpoint record. Threading: a
-// pattern is built and used by one call; the free functions are reentrant.
+// An endpoint builds its pattern once, when its template is set (EndpointRecord::Route), and
+// every request to it is matched against that pattern.
+//
+// Ownership: a pattern borrows its function descriptor and endpoint record; a match borrows
+// its path and method name. Threading: a built pattern is only read, by any number of
+// threads; the free functions are reentrant.
 #pragma once
 
 #include <cstddef>
@@ -73,8 +77,8 @@ struct RoutePattern {
 
 struct RouteMatch {
   HttpMethod method = HttpMethod::None;
-  std::string methodName;  // the host's name for HttpMethod::Other, else empty
-  std::string path;        // as the host gave it
+  std::string_view methodName;  // the host's name for HttpMethod::Other, else empty
+  std::string_view path;        // the path to route
   const BindingFunctionDescriptor* function = nullptr;  // null while nothing matched
   const EndpointRecord* endpoint = nullptr;
   HttpHeaderMap pathArguments;  // placeholder name -> decoded value
@@ -98,14 +102,19 @@ struct RouteMatch {
 bool MatchRouteExpression(const RouteExpression& expression, std::string_view path,
                           std::vector<std::string_view>* groups);
 
+// Whether `pattern` matches the whole of `path`: a literal pattern byte for byte, an
+// expression pattern with its groups, which are then percent-decoded into `arguments` under
+// their placeholders' names (a later placeholder of the same name wins). A pattern without
+// either (an empty template) matches nothing.
+bool MatchRoute(const RoutePattern& pattern, std::string_view path, HttpHeaderMap& arguments);
+
 // Tries `patterns` in order against match.path and fills the match with the accepted one
-// (function, endpoint, path arguments). Unless `ignoreMethod`, the endpoint's method must
-// allow match.method (an endpoint method of None allows every method; Other also compares the
-// method names). Among several matches a later one replaces the accepted one only when that
-// has path arguments and the later one's argument values are strictly shorter in sum; the
-// search stops at a match without path arguments. A pattern without an endpoint allows every
-// method. False when nothing was accepted; the match's function and endpoint are then null and
-// its path arguments empty.
+// (function, endpoint, path arguments). Unless `ignoreMethod`, the endpoint must allow
+// match.method and match.methodName (EndpointRecord::AllowsMethod). Among several matches a later
+// one replaces the accepted one only when that has path arguments and the later one's argument
+// values are strictly shorter in sum; the search stops at a match without path arguments. A pattern
+// without an endpoint allows every method. False when nothing was accepted; the match's function
+// and endpoint are then null and its path arguments empty.
 bool MatchRoutes(RouteMatch& match, std::span<const RoutePattern> patterns, bool ignoreMethod);
 
 // "+" becomes a space, "%XY" the byte of the two hex digits (a non-digit counts as 16, the

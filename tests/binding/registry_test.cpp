@@ -64,8 +64,8 @@ class LockProbe {
   bool answeredInTime_ = false;
 };
 
-// An invoker that counts its destruction and may probe the registry's lock from there.
-class TestInvoker : public BindingInvoker {
+// An implementation that counts its destruction and may probe the registry's lock from there.
+class TestInvoker : public BindingFunctionImplementation {
  public:
   TestInvoker(int* destroyed, LockProbe* probe = nullptr) : destroyed_(destroyed), probe_(probe) {}
   ~TestInvoker() override {
@@ -74,12 +74,6 @@ class TestInvoker : public BindingInvoker {
       probe_->Probe();
     }
   }
-  void* Prepare(HttpCallState&, std::vector<BindingProperty>&, HostHandle) override {
-    return nullptr;
-  }
-  void Invoke(HttpCallState&, const HttpBaseTransport::Request*, void*, HostHandle) override {}
-  void Release(void*) override {}
-  const StaticTypeInfo* RequestContextType() const override { return nullptr; }
 
  private:
   int* destroyed_;
@@ -166,7 +160,7 @@ TEST(Registry, LockIsReleasedBeforeAnInvokerIsDestroyed) {
   int destroyed = 0;
   LockProbe probe(registry);
   BindingFunctionDescriptor& function = registry.RegisterFunction("WhereAmI", 0);
-  function.invoker = std::make_unique<TestInvoker>(&destroyed, &probe);
+  function.implementation = std::make_unique<TestInvoker>(&destroyed, &probe);
   EXPECT_TRUE(registry.RemoveFunction(&function));
   probe.Join();
   EXPECT_EQ(destroyed, 1);

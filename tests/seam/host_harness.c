@@ -1,7 +1,7 @@
-/* A host written in C, as the real one is: it finds endpoints in the module's API table by
- * their names, fills request records, calls the handler through the table's function pointer,
- * reads the packed response and hands it back through the response's own release function.
- * It knows nothing of the plugin but include/vexa/host_contract.h. */
+// A host written in C, as the real one is: it finds endpoints in the module's API table by
+// their names, fills request records, calls the handler through the table's function pointer,
+// reads the packed response and hands it back through the response's own release function.
+// It knows nothing of the plugin but include/vexa/host_contract.h.
 #include "host_harness.h"
 
 #include <stdio.h>
@@ -20,7 +20,7 @@ static int failures = 0;
   } while (0)
 
 static const HostEndpointRecord* FindEndpoint(const HostEndpointTable* table, const char* name) {
-  /* Walked as a list, the way a host that ignores the count would. */
+  // Walked as a list, the way a host that ignores the count would.
   const HostEndpointRecord* endpoint = table->endpoints;
   while (endpoint != NULL) {
     if (strcmp(endpoint->function.name, name) == 0) {
@@ -47,7 +47,7 @@ static void Call(const HostEndpointRecord* endpoint, HostResponse* response, Hos
   endpoint->handler(response, &request);
 }
 
-/* The member `key` of a structure body, or NULL. */
+// The member `key` of a structure body, or NULL.
 static const HostValue* Member(const HostValue* body, const char* key) {
   uint32_t index;
   if (body->kind != HOST_VALUE_STRUCTURE) {
@@ -71,109 +71,43 @@ static void Release(HostResponse* response) {
   HARNESS_CHECK(response->release == NULL && response->result.error == NULL);
 }
 
-static void GreetsByQueryAndHeader(const HostEndpointTable* table) {
-  const HostEndpointRecord* greet = FindEndpoint(table, "GetHarnessV1Greeting");
+// A greeting by query and header, and a request with the wrong method: a failure is the error
+// text and the status, with no body.
+static void Greets(const HostEndpointRecord* greet) {
   HostHeader headers[1];
   HostResponse response;
   const HostValue* text;
-  HARNESS_CHECK(greet != NULL);
-  if (greet == NULL) {
-    return;
-  }
-  HARNESS_CHECK(greet->method == HOST_METHOD_GET);
-  HARNESS_CHECK(strcmp(greet->uriTemplate, "/harness/v1/greeting") == 0);
-  HARNESS_CHECK(greet->function.argumentCount == 2);
-  HARNESS_CHECK(greet->argumentLocations != NULL && greet->argumentLocations->location == 1);
-
   headers[0].name = "salutation";
   headers[0].value = "Hello";
   memset(&response, 0xAB, sizeof response); /* what the host hands in may hold anything... */
   response.release = NULL;                  /* ...except a release function to call */
   Call(greet, &response, HOST_METHOD_GET, "/harness/v1/greeting?name=Ada", headers, 1, NULL, NULL);
-  HARNESS_CHECK(response.result.error == NULL);
-  HARNESS_CHECK(response.status == 0);
+  HARNESS_CHECK(response.result.error == NULL && response.status == 0);
   HARNESS_CHECK(response.responseText != NULL && response.responseText[0] == '\0');
   text = Member(&response.result.value, "text");
   HARNESS_CHECK(text != NULL && text->kind == HOST_VALUE_STRING &&
                 strcmp(text->payload.string.text, "Hello, Ada") == 0);
   Release(&response);
-}
 
-static void AnswersFailuresInTheErrorText(const HostEndpointTable* table) {
-  const HostEndpointRecord* greet = FindEndpoint(table, "GetHarnessV1Greeting");
-  const HostEndpointRecord* echo = FindEndpoint(table, "PostHarnessV1Echo");
-  HostResponse response;
-  memset(&response, 0, sizeof response);
-  if (greet == NULL || echo == NULL) {
-    HARNESS_CHECK(greet != NULL && echo != NULL);
-    return;
-  }
   Call(greet, &response, HOST_METHOD_POST, "/harness/v1/greeting", NULL, 0, NULL, NULL);
   HARNESS_CHECK(response.status == 404 && response.result.error != NULL &&
                 strcmp(response.result.error, "Invalid function") == 0);
   HARNESS_CHECK(response.result.value.kind == HOST_VALUE_EMPTY);
   Release(&response);
-
-  Call(greet, &response, HOST_METHOD_GET, "/harness/v1/greeting?nickname=x", NULL, 0, NULL, NULL);
-  HARNESS_CHECK(response.result.error != NULL &&
-                strcmp(response.result.error,
-                       "Unknown argument 'nickname' for 'GetHarnessV1Greeting'.") == 0);
-  Release(&response);
-
-  Call(echo, &response, HOST_METHOD_POST, "/harness/v1/echo", NULL, 0, "text/x-yaml", "a: 1");
-  HARNESS_CHECK(response.result.error != NULL &&
-                strcmp(response.result.error, "Unsupported body content type") == 0);
-  Release(&response);
-
-  /* Null texts and a count without its array are refused, not followed. */
-  {
-    HostRequest request;
-    memset(&request, 0, sizeof request);
-    request.method = HOST_METHOD_POST;
-    request.userData = echo->function.userData;
-    request.headerCount = 3;
-    echo->handler(&response, &request);
-    HARNESS_CHECK(response.result.error != NULL && response.status == 400);
-    Release(&response);
-    request.path = "/harness/v1/echo";
-    echo->handler(&response, &request);
-    HARNESS_CHECK(response.result.error != NULL && response.status == 400);
-    Release(&response);
-  }
-}
-
-static void EchoesBodies(const HostEndpointTable* table) {
-  const HostEndpointRecord* echo = FindEndpoint(table, "PostHarnessV1Echo");
-  HostResponse response;
-  const HostValue* text;
-  memset(&response, 0, sizeof response);
-  if (echo == NULL) {
-    HARNESS_CHECK(echo != NULL);
-    return;
-  }
-  Call(echo, &response, HOST_METHOD_POST, "/harness/v1/echo", NULL, 0,
-       "application/json; charset=utf-8", "{\"text\":\"json\"}");
-  text = Member(&response.result.value, "text");
-  HARNESS_CHECK(response.result.error == NULL && text != NULL &&
-                strcmp(text->payload.string.text, "json") == 0);
-  Release(&response);
-
-  Call(echo, &response, HOST_METHOD_POST, "/harness/v1/echo", NULL, 0, "application/x-yaml",
-       "text: yaml\n");
-  text = Member(&response.result.value, "text");
-  HARNESS_CHECK(response.result.error == NULL && text != NULL &&
-                strcmp(text->payload.string.text, "yaml") == 0);
-  Release(&response);
 }
 
 int RunHostHarness(const HostEndpointTable* table) {
+  const HostEndpointRecord* greet;
   failures = 0;
   HARNESS_CHECK(table != NULL && table->endpointCount == 2);
   if (table == NULL) {
     return failures;
   }
-  GreetsByQueryAndHeader(table);
-  AnswersFailuresInTheErrorText(table);
-  EchoesBodies(table);
+  greet = FindEndpoint(table, "GetHarnessV1Greeting");
+  HARNESS_CHECK(greet != NULL);
+  if (greet != NULL) {
+    Greets(greet);
+  }
+  HARNESS_CHECK(FindEndpoint(table, "PostHarnessV1Echo") != NULL); /* the list's second record */
   return failures;
 }

@@ -1,0 +1,456 @@
+#include "dispatch/request_arguments.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "binding/descriptors.h"
+#include "binding/host_value.h"
+#include "codecs/json.h"
+#include "codecs/msgpack.h"
+#include "codecs/sniff.h"
+#include "codecs/yaml.h"
+#include "dispatch/messages.h"
+#include "dispatch/route_pattern.h"
+#include "util/format.h"
+
+namespace Vexa {
+namespace {
+
+// --- Texts ---
+
+// The text up to its first NUL: JSON and YAML read argument texts and bodies as C texts did,
+// but never beyond the bytes they were given.
+std::string_view UpToNul(std::string_view text) {
+  if (text.empty()) {
+    return text;  // may be a null view; memchr must not see a null pointer
+  }
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  if (nul == nullptr) {
+    return text;
+  }
+  return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+}
+
+bool IsDecimalDigit(char character) {
+  return character >= '0' && character <= '9';
+}
+
+// --- Element indices ---
+
+enum class IndexOutcome { Ok, BadFormat, OutOfRange };
+
+struct ParsedIndex {
+  IndexOutcome outcome = IndexOutcome::Ok;
+  std::size_t value = 0;
+};
+
+// The value of one digit in any base up to 16, or 16 for a character that is none.
+unsigned DigitValue(char character) {
+  if (IsDecimalDigit(character)) {
+    return static_cast<unsigned>(character - '0');
+  }
+  if (character >= 'a' && character <= 'f') {
+    return static_cast<unsigned>(character - 'a' + 10);
+  }
+  if (character >= 'A' && character <= 'F') {
+    return static_cast<unsigned>(character - 'A' + 10);
+  }
+  return 16;
+}
+
+// Reads a component that starts with a decimal digit as an unsigned number in C notation, as
+// strtoul with base 0 would: "0x" followed by a hexadecimal digit opens a hexadecimal number, a
+// leading "0" an octal one, anything else is decimal. The whole component must be digits of
+// that base. Accumulation stops growing past the limit, so no length of digits overflows.
+ParsedIndex ParseElementIndex(std::string_view component) {
+  unsigned base = 10;
+  std::size_t at = 0;
+  if (component.size() > 2 && component[0] == '0' && (component[1] == 'x' || component[1] == 'X') &&
+      DigitValue(component[2]) < 16) {
+    base = 16;
+    at = 2;
+  } else if (component[0] == '0') {
+    base = 8;
+  }
+  ParsedIndex parsed;
+  for (; at < component.size(); ++at) {
+    const unsigned digit = DigitValue(component[at]);
+    if (digit >= base) {
+      return {IndexOutcome::BadFormat, 0};
+    }
+    if (parsed.outcome == IndexOutcome::Ok) {
+      parsed.value = parsed.value * base + digit;
+      if (parsed.value > kMaxRequestElementIndex) {
+        parsed.outcome = IndexOutcome::OutOfRange;
+      }
+    }
+  }
+  return parsed;
+}
+
+// --- One named text ---
+
+bool IsSniffedKind(BindingTypeKind kind) {
+  return kind == BindingTypeKind::Object || kind == BindingTypeKind::Vector ||
+         kind == BindingTypeKind::Struct;
+}
+
+// A name without an element path. An empty text is what a bare query name ("?verbose") or an
+// empty value gives: it switches a bool on and makes an empty container; other kinds need a
+// value.
+void BindWholeArgument(HttpCallState& state, BindingProperty& value,
+                       const BindingFunctionDescriptor& function,
+                       const BindingArgumentDescriptor& argument, std::string_view text,
+                       const char* contentType) {
+  const BindingTypeKind kind = argument.type.kind;
+  if (!text.empty()) {
+    DeserializeArgumentValue(state, value, function, argument, text, contentType,
+                             IsSniffedKind(kind));
+    return;
+  }
+  switch (kind) {
+    case BindingTypeKind::Bool:
+      value.SetBool(true);
+      return;
+    case BindingTypeKind::Object:
+    case BindingTypeKind::Struct:
+      value.Reset();
+      value.MakeStructure();
+      return;
+    case BindingTypeKind::Vector:
+      value.Reset();
+      value.MakeCollection();
+      return;
+    default:
+      state.Fail(Format(kExpectedValueMessage, argument.name));
+      return;
+  }
+}
+
+// Walks `path` ("2", "filter.country", "ids.0x1F") from the argument's value, turning values
+// into structures and collections as the components ask, and decodes the text into the
+// element reached. Texts along a path are never sniffed: "[1,2]" there stays a text.
+void BindArgumentElement(HttpCallState& state, BindingProperty& value,
+                         const BindingFunctionDescriptor& function,
+                         const BindingArgumentDescriptor& argument, std::string_view path,
+                         std::string_view text, const char* contentType) {
+  // Each component nests one level deeper; a value may not nest deeper than any value can (a
+  // long query name would otherwise build a tree too deep to walk).
+  const std::size_t components =
+      static_cast<std::size_t>(std::count(path.begin(), path.end(), '.')) + 1;
+  if (components >= kMaxBindingDepth) {
+    state.Fail(Format(kHostValueTooDeepMessage, argument.name, kMaxBindingDepth));
+    return;
+  }
+  BindingProperty* current = &value;
+  while (true) {
+    const std::size_t dot = path.find('.');
+    const std::string_view component = path.substr(0, dot);
+    if (!component.empty() && IsDecimalDigit(component[0])) {
+      const ParsedIndex index = ParseElementIndex(component);
+      if (index.outcome != IndexOutcome::Ok) {
+        state.Fail(Format(
+            index.outcome == IndexOutcome::BadFormat ? kIndexFormatMessage : kIndexRangeMessage,
+            component));
+        return;
+      }
+      current = &current->ElementAt(index.value);
+    } else {
+      current = &current->Member(component);
+    }
+    if (dot == std::string_view::npos) {
+      break;
+    }
+    path.remove_prefix(dot + 1);
+  }
+  DeserializeArgumentValue(state, *current, function, argument, text, contentType, false);
+}
+
+// Stores a decoded argument text, or the codec's deserialization message.
+void TakeDecodedArgument(HttpCallState& state, BindingProperty& target, BindingResult&& decoded,
+                         const char* messageTemplate, const BindingFunctionDescriptor& function,
+                         const BindingArgumentDescriptor& argument) {
+  if (!decoded) {
+    state.Fail(Format(messageTemplate, argument.name, function.name, decoded.ErrorText()));
+    return;
+  }
+  target = std::move(decoded.value);
+}
+
+// --- The places of a request ---
+
+std::vector<BindingProperty> InitialArgumentValues(const BindingFunctionDescriptor& function) {
+  std::vector<BindingProperty> values(function.arguments.size());
+  for (std::size_t index = 0; index < values.size(); ++index) {
+    const BindingArgumentDescriptor& argument = function.arguments[index];
+    if (argument.type.kind == BindingTypeKind::Bool && !argument.optional) {
+      values[index].SetBool(false);  // a bool that is not given at all is false, not missing
+    }
+  }
+  return values;
+}
+
+// Whether the host's header name equals `argumentName` lowered: header names reach arguments
+// only as the host spells them in lower case. Reads the header name no further than its NUL.
+bool HeaderNamesArgument(const char* headerName, std::string_view argumentName) {
+  for (std::size_t at = 0; at < argumentName.size(); ++at) {
+    char lowered = argumentName[at];
+    if (lowered >= 'A' && lowered <= 'Z') {
+      lowered = static_cast<char>(lowered - 'A' + 'a');
+    }
+    if (headerName[at] == '\0' || headerName[at] != lowered) {
+      return false;
+    }
+  }
+  return headerName[argumentName.size()] == '\0';
+}
+
+// The value of the last header that names the argument, or null.
+const char* HeaderValueFor(const HostRequest& request, std::string_view argumentName) {
+  const char* found = nullptr;
+  for (uint32_t index = 0; index < request.headerCount; ++index) {
+    if (HeaderNamesArgument(request.headers[index].name, argumentName)) {
+      found = request.headers[index].value;
+    }
+  }
+  return found;
+}
+
+// The query of `path`: the text after its first "?", split at "&", each piece split at its
+// first "=" into a name and a value (an empty value when there is no "="), both
+// percent-decoded. A repeated name keeps its last value. Empty pieces ("a=1&&b=2", a trailing
+// "&", a bare "?") name nothing and are skipped.
+void ParseQuery(std::string_view path, HttpHeaderMap& query) {
+  const std::size_t mark = path.find('?');
+  if (mark == std::string_view::npos) {
+    return;
+  }
+  std::string_view rest = path.substr(mark + 1);
+  while (true) {
+    const std::size_t ampersand = rest.find('&');
+    const std::string_view piece = rest.substr(0, ampersand);
+    if (!piece.empty()) {
+      const std::size_t equals = piece.find('=');
+      std::string value = equals == std::string_view::npos
+                              ? std::string()
+                              : PercentDecode(piece.substr(equals + 1));
+      query.insert_or_assign(PercentDecode(piece.substr(0, equals)), std::move(value));
+    }
+    if (ampersand == std::string_view::npos) {
+      return;
+    }
+    rest.remove_prefix(ampersand + 1);
+  }
+}
+
+// Headers, then path placeholders, then the query, each as named texts; the first failure
+// stops the rest. Headers are scanned in place rather than collected into a map: there are few
+// of each, and a request without the headers it could use allocates nothing here.
+void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values,
+                      const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
+                      const HostRequest& request, const HttpHeaderMap& pathArguments) {
+  for (std::size_t index = 0; index < function.arguments.size() && request.headerCount != 0;
+       ++index) {
+    const ArgumentLocation location = endpoint.LocationOf(index);
+    if (location != ArgumentLocation::Any && location != ArgumentLocation::Header) {
+      continue;
+    }
+    const std::string& name = function.arguments[index].name;
+    if (const char* value = HeaderValueFor(request, name)) {
+      BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
+                          ArgumentLocation::Header);
+    }
+  }
+  for (const auto& [name, value] : pathArguments) {
+    BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
+                        ArgumentLocation::Path);
+  }
+  if (state.Failed() || std::strchr(request.path, '?') == nullptr) {
+    return;
+  }
+  HttpHeaderMap query;
+  ParseQuery(request.path, query);
+  for (const auto& [name, value] : query) {
+    BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
+                        ArgumentLocation::Query);
+  }
+}
+
+// A HostResult that is released however the scope is left.
+struct ScopedHostResult {
+  HostResult record{};
+  ScopedHostResult() = default;
+  ScopedHostResult(const ScopedHostResult&) = delete;
+  ScopedHostResult& operator=(const ScopedHostResult&) = delete;
+  ~ScopedHostResult() { ReleaseHostResult(record); }
+};
+
+// The host's own argument list: by name, or by position after the path placeholders (which
+// the host leaves out of its list). Host values are converted as they are: no element paths,
+// no location check.
+void BindHostArguments(HttpCallState& state, std::vector<BindingProperty>& values,
+                       const BindingFunctionDescriptor& function, const HostRequest& request,
+                       std::size_t pathArgumentCount) {
+  for (uint32_t position = 0; position < request.argumentCount && !state.Failed(); ++position) {
+    const HostRequestArgument& entry = request.arguments[position];
+    const char* entryName = entry.name;
+    std::size_t index = static_cast<std::size_t>(position) + pathArgumentCount;
+    if (entryName != nullptr) {
+      const BindingArgumentDescriptor* argument = function.FindArgument(entryName);
+      index = argument == nullptr ? values.size()
+                                  : static_cast<std::size_t>(argument - function.arguments.data());
+    }
+    if (index >= values.size()) {
+      state.Fail(entryName != nullptr ? Format(kUnknownArgumentMessage, entryName, function.name)
+                                      : Format(kUnknownArgumentMessage, index, function.name));
+      return;
+    }
+    // A positional entry has no name of its own; its messages name the argument it fills.
+    const std::string_view name = entryName != nullptr
+                                      ? std::string_view(entryName)
+                                      : std::string_view(function.arguments[index].name);
+    ScopedHostResult conversion;
+    if (!FromHostValue(conversion.record, values[index], entry.value, name)) {
+      const char* error = conversion.record.error;
+      state.Fail(error != nullptr ? error : "");
+    }
+  }
+}
+
+// Reads the body as text: at most `length` bytes, ending at an embedded NUL.
+std::string_view BodyText(const uint8_t* body, std::size_t length) {
+  return UpToNul(std::string_view(reinterpret_cast<const char*>(body), length));
+}
+
+// Stores a decoded body, or the codec's own message.
+void TakeDecodedBody(HttpCallState& state, BindingProperty& target, BindingResult&& decoded) {
+  if (!decoded) {
+    state.Fail(decoded.ErrorText());
+    return;
+  }
+  target = std::move(decoded.value);
+}
+
+// Decodes a request body of `length` bytes by its content type: "application/x-msgpack" as
+// exactly one MessagePack value, "application/json" and "application/vnd.api+json" as JSON,
+// "application/x-yaml" as YAML. JSON and YAML read at most `length` bytes and stop at an
+// embedded NUL: the body need not be NUL-terminated. A codec's refusal replaces any failure
+// that `state` held; on success an earlier failure stays.
+void DecodeBody(HttpCallState& state, BindingProperty& target, const char* contentType,
+                const uint8_t* body, std::size_t length) {
+  if (ContentTypeIs(contentType, "application/x-msgpack")) {
+    MessagePackDecoded decoded = DecodeMessagePack(body, length);
+    if (decoded.result && decoded.consumed != length) {
+      state.Fail(kExtraMessagePackMessage);
+      return;
+    }
+    TakeDecodedBody(state, target, std::move(decoded.result));
+    return;
+  }
+  if (ContentTypeIs(contentType, "application/json") ||
+      ContentTypeIs(contentType, "application/vnd.api+json")) {
+    TakeDecodedBody(state, target, ParseJson(BodyText(body, length)));
+    return;
+  }
+  if (ContentTypeIs(contentType, "application/x-yaml")) {
+    TakeDecodedBody(state, target, ParseYaml(BodyText(body, length)));
+    return;
+  }
+  state.Fail(kUnsupportedBodyMessage);
+}
+
+// The body goes to the first argument declared for it. It is decoded even after an earlier
+// failure, and its own failure is the one reported. A body of no bytes is no body.
+void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
+              const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
+              const HostRequest& request) {
+  if (request.body == nullptr || request.bodyLength == 0) {
+    return;
+  }
+  for (std::size_t index = 0; index < function.arguments.size(); ++index) {
+    if (endpoint.LocationOf(index) == ArgumentLocation::Body) {
+      DecodeBody(state, values[index], request.contentType, request.body, request.bodyLength);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<BindingProperty> GatherRequestArguments(HttpCallState& state,
+                                                    const BindingFunctionDescriptor& function,
+                                                    const EndpointRecord& endpoint,
+                                                    const HostRequest& request,
+                                                    const HttpHeaderMap& pathArguments) {
+  std::vector<BindingProperty> values = InitialArgumentValues(function);
+  BindRequestTexts(state, values, function, endpoint, request, pathArguments);
+  BindHostArguments(state, values, function, request, pathArguments.size());
+  BindBody(state, values, function, endpoint, request);
+  return values;
+}
+
+void BindRequestArgument(HttpCallState& state, std::vector<BindingProperty>& values,
+                         const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
+                         std::string_view name, std::string_view text, const char* contentType,
+                         ArgumentLocation location) {
+  if (state.Failed()) {
+    return;
+  }
+  const std::size_t dot = name.find('.');
+  const std::string_view argumentName = name.substr(0, dot);
+  const BindingArgumentDescriptor* argument = function.FindArgument(argumentName);
+  const std::size_t index = argument == nullptr
+                                ? values.size()
+                                : static_cast<std::size_t>(argument - function.arguments.data());
+  if (index >= values.size()) {
+    state.Fail(Format(kUnknownArgumentMessage, argumentName, function.name));
+    return;
+  }
+  const ArgumentLocation declared = endpoint.LocationOf(index);
+  if (declared != ArgumentLocation::Any && declared != location) {
+    state.Fail(Format(kInvalidLocationMessage, argumentName, function.name));
+    return;
+  }
+  if (dot == std::string_view::npos) {
+    BindWholeArgument(state, values[index], function, *argument, text, contentType);
+  } else {
+    BindArgumentElement(state, values[index], function, *argument, name.substr(dot + 1), text,
+                        contentType);
+  }
+}
+
+void DeserializeArgumentValue(HttpCallState& state, BindingProperty& target,
+                              const BindingFunctionDescriptor& function,
+                              const BindingArgumentDescriptor& argument, std::string_view text,
+                              const char* contentType, bool sniff) {
+  // A content type decides; only a text without one is sniffed.
+  const bool sniffing = sniff && (contentType == nullptr || contentType[0] == '\0');
+  const SniffedCodec sniffed = sniffing ? SniffPayload(text) : SniffedCodec::None;
+
+  if (ContentTypeIs(contentType, "application/x-msgpack") ||
+      ContentTypeIs(contentType, "application/x-msgpack-ext") ||
+      sniffed == SniffedCodec::MessagePack) {
+    TakeDecodedArgument(state, target, DecodeMessagePack(text).result, kMessagePackArgumentMessage,
+                        function, argument);
+    return;
+  }
+  if (ContentTypeIs(contentType, "application/json") || sniffed == SniffedCodec::Json) {
+    TakeDecodedArgument(state, target, ParseJson(UpToNul(text)), kJsonArgumentMessage, function,
+                        argument);
+    return;
+  }
+  if (ContentTypeIs(contentType, "text/x-yaml") || sniffed == SniffedCodec::Yaml) {
+    TakeDecodedArgument(state, target, ParseYaml(UpToNul(text)), kYamlArgumentMessage, function,
+                        argument);
+    return;
+  }
+  if (ContentTypeIs(contentType, "application/octet-stream")) {
+    target.SetBlob(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    return;
+  }
+  target.SetString(text);
+}
+
+}  // namespace Vexa
