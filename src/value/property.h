@@ -234,7 +234,7 @@ class BindingProperty {
   friend struct BindingCollection;
   friend struct BindingStructure;
   friend struct BindingMemberNode;
-  // The decoders' bulk constructor: fills elements and members in place (binding/value_builder.h).
+  // The decoders' bulk constructor: fills elements and members in place (value/builder.h).
   friend class BindingValueBuilder;
 
   union Payload {

@@ -104,7 +104,7 @@ struct BindingStructure {
   [[nodiscard]] bool CheckInvariants() const noexcept;
 
  private:
-  // Inserts members by their already interned keys (binding/value_builder.h).
+  // Inserts members by their already interned keys (value/builder.h).
   friend class BindingValueBuilder;
 
   void Append(BindingMemberNode* node) noexcept;
