@@ -93,7 +93,8 @@ class StructureConversion : public ::testing::Test {
   template <typename T>
   std::string Members(const T& native) const {
     std::string names;
-    for (const auto& [key, member] : ToValue(native, registry_).value.Members()) {
+    const BindingResult value = ToValue(native, registry_);  // outlives the loop over it
+    for (const auto& [key, member] : value.value.Members()) {
       names += std::string(key) + " ";
     }
     return names;
