@@ -16,7 +16,7 @@
 #include "binding/registry.h"
 #include "binding/static_type.h"
 #include "support/inputs.h"
-#include "support/inspect.h"
+#include "support/describe.h"
 #include "support/values.h"
 #include "util/format.h"
 

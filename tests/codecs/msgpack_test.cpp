@@ -11,7 +11,7 @@
 
 #include "codecs/msgpack_reader.h"
 #include "support/inputs.h"
-#include "support/inspect.h"
+#include "support/describe.h"
 #include "util/format.h"
 
 namespace {

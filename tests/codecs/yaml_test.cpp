@@ -13,7 +13,7 @@
 
 #include "codecs/yaml_number.h"
 #include "support/inputs.h"
-#include "support/inspect.h"
+#include "support/describe.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "support/inspect.h"
+#include "support/describe.h"
 
 namespace {
 

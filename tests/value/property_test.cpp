@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/allocations.h"
-#include "support/inspect.h"
+#include "support/describe.h"
 #include "support/values.h"
 #include "value/block_pool.h"
 #include "value/result.h"
