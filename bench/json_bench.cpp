@@ -29,10 +29,10 @@
 #include <sstream>
 #include <string>
 
-#include "value/block_pool.h"
 #include "codecs/json.h"
 #include "malloc_counter.h"
 #include "ratio.h"
+#include "value/block_pool.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_reader.h"
-#include "value/builder.h"
 #include "ratio.h"
+#include "value/builder.h"
 
 #ifndef VEXA_BENCH_DATA_DIR
 #define VEXA_BENCH_DATA_DIR "/work/shared/bench-data"

@@ -76,8 +76,8 @@ inline constexpr unsigned kJsonErrorTermination = 16;
 // little slower: every byte read is checked against the end.)
 [[nodiscard]] BindingResult ParseJson(std::string_view text);
 
-// Compact JSON of `value`. `names` (borrowed for the call; may be null; a BindingRegistry is one) names
-// enumerators.
+// Compact JSON of `value`. `names` (borrowed for the call; may be null; a BindingRegistry is one)
+// names enumerators.
 [[nodiscard]] std::string ToJson(const BindingProperty& value,
                                  const BindingEnumeratorNames* names = nullptr);
 

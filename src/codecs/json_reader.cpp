@@ -8,8 +8,8 @@
 #include <new>
 
 #include "codecs/json.h"
-#include "value/builder.h"
 #include "util/format.h"
+#include "value/builder.h"
 
 namespace Vexa {
 

@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-#include "value/enumerator_names.h"
 #include "codecs/json.h"
 #include "util/text.h"
+#include "value/enumerator_names.h"
 
 namespace Vexa {
 

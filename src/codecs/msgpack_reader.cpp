@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <new>
 
-#include "value/property.h"
-#include "value/result.h"
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_messages.h"
 #include "codecs/msgpack_reader.h"
-#include "value/builder.h"
 #include "util/format.h"
+#include "value/builder.h"
+#include "value/property.h"
+#include "value/result.h"
 
 namespace Vexa {
 

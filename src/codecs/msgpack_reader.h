@@ -39,11 +39,11 @@
 #include <string>
 #include <string_view>
 
+#include "codecs/msgpack_messages.h"
+#include "util/format.h"
+#include "value/builder.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "codecs/msgpack_messages.h"
-#include "value/builder.h"
-#include "util/format.h"
 
 namespace Vexa {
 

@@ -8,12 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "value/builder.h"
 #include "codecs/yaml.h"
 #include "codecs/yaml_anchors.h"
 #include "codecs/yaml_messages.h"
 #include "codecs/yaml_scalar.h"
 #include "util/format.h"
+#include "value/builder.h"
 
 namespace Vexa {
 namespace {

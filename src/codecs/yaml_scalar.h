@@ -32,8 +32,8 @@
 #include <string>
 #include <string_view>
 
-#include "value/builder.h"
 #include "codecs/yaml_number.h"
+#include "value/builder.h"
 
 namespace Vexa {
 

@@ -12,8 +12,8 @@
 //   //   if (!state.Failed()) invoker->Invoke(state, request, token, context);
 //   //   if (token != nullptr) invoker->Release(token);
 //
-// Parameters. Every parameter of a bindable type (binding/conversion/native_type_of.h) is one argument
-// of the function, in parameter order; Prepare converts its value with ToNative under the
+// Parameters. Every parameter of a bindable type (binding/conversion/native_type_of.h) is one
+// argument of the function, in parameter order; Prepare converts its value with ToNative under the
 // argument's name (the descriptor's). A parameter `const HttpBaseTransport::Request&` or
 // `const RemotingRequest&`, or a pointer to const of either, is not an argument: it receives
 // the request record, which the dispatcher builds because RequestContextType asks for it. A

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "value/sanitizer.h"
 #include "platform/pages.h"
+#include "value/sanitizer.h"
 
 namespace Vexa {
 

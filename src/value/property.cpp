@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "util/text.h"
 #include "value/context.h"
 #include "value/records.h"
-#include "util/text.h"
 
 namespace Vexa {
 

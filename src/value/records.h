@@ -33,8 +33,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "value/property.h"
 #include "value/context.h"
+#include "value/property.h"
 
 namespace Vexa {
 

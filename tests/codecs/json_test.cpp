@@ -15,8 +15,8 @@
 
 #include "binding/registry.h"
 #include "binding/static_type.h"
-#include "support/inputs.h"
 #include "support/describe.h"
+#include "support/inputs.h"
 #include "support/values.h"
 #include "util/format.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "codecs/msgpack_reader.h"
-#include "support/inputs.h"
 #include "support/describe.h"
+#include "support/inputs.h"
 #include "util/format.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "codecs/yaml_number.h"
-#include "support/inputs.h"
 #include "support/describe.h"
+#include "support/inputs.h"
 
 namespace {
 
