@@ -35,6 +35,13 @@ void Log(LogLevel level, LogGroups groups, const char* format, ...) {
   va_end(arguments);
 }
 
+void Trace(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  LogV(kLevelOkay, kGroupExtra, format, arguments);
+  va_end(arguments);
+}
+
 namespace {
 
 // Registers the event-tracing providers when the library is loaded, ahead of the other

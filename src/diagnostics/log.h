@@ -3,7 +3,7 @@
 //
 //   Vexa::Log(Vexa::kLevelError, Vexa::kGroupDebug, "%s: request %d failed", name, id);
 //   Vexa::Log(Vexa::kLevelError, Vexa::kGroupDebug, "%s", callerText);  // never as template
-//   Vexa::Trace("entering handler");  // kept in the source, writes nothing
+//   Vexa::Trace("%s: Handling event %s", fullName, eventName);  // muted unless "XTR" is unmuted
 #pragma once
 
 #include <cstdarg>
@@ -27,8 +27,9 @@ void Log(LogLevel level, LogGroups groups, const char* format, ...)
 void LogV(LogLevel level, LogGroups groups, const char* format, va_list arguments)
     __attribute__((format(printf, 3, 0)));
 
-// The debug trace call: accepts a message and writes nothing, so that trace statements can
-// stay in the source at no cost.
-inline void Trace(const char* /*message*/) {}
+// The debug trace call: logs at level 0 ("  OKAY") in the group "XTR", which is muted by
+// default (and again by the plugin runtime at Start), so trace lines cost one filter check
+// unless a host unmutes "XTR" to see them.
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace Vexa

@@ -1,0 +1,1 @@
+#include "runtime/app_module.h"
