@@ -279,8 +279,9 @@ class TypedEventHandler final : public EventHandler {
     BindingResult result;
     if (!ToNative(result, record, payload, kResultValueName, module.Registry())) {
       const std::string name(eventName);
+      const std::string message(result.ErrorText());
       Trace(kConvertPayloadTrace, module.FullName().c_str(), TypeName(), name.c_str(),
-            result.ErrorText());
+            message.c_str());
       return;
     }
     Trace(kHandlingEventTrace, module.FullName().c_str(), std::string(eventName).c_str());
@@ -411,7 +412,7 @@ template <typename Event>
 Maybe<void> AppModule::SendEvent(std::string_view baseName, const Event& event, uint32_t flags) {
   const BindingResult value = RuntimeDetail::ArgumentValue(event, registry_);
   if (!value) {
-    return Failure(0, value.ErrorText());
+    return Failure(0, std::string(value.ErrorText()));
   }
   return SendEventValue(baseName, event.uri, value.value, flags);
 }
