@@ -99,7 +99,7 @@ TEST_F(ModuleEventsTest, ExactHandlerFirstThenMatchingPatternsInOrder) {
   module_.Events().AddResourceHandler("/kor-login/v1/session/*", Recorder("below"));
   module_.Events().AddResourceHandler("/*/v1/session/extra", Recorder("extra"));
   module_.Events().AddResourceHandler("/kor-login/v1/session", Recorder("replaced"));
-  module_.Events().AddResourceHandler("/kor-login/v1/session", Recorder("exact"));
+  module_.Events().AddResourceHandler("kor-login/v1/session", Recorder("exact"));  // same URI
   module_.Subscribe("/kor-login/v1/session");
   EXPECT_EQ(Dispatch("/kor-login/v1/session"),
             (Journal{"exact /kor-login/v1/session", "any /kor-login/v1/session"}));
