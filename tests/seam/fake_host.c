@@ -1,0 +1,636 @@
+// The host's side of the seam; see fake_host.h.
+#include "fake_host.h"
+
+#include <inttypes.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+void(VEXA_HOST_CALL* PluginLoad)(HostLoadRecord* record) = NULL;
+int SeamFailures = 0;
+
+// Responses the host filled for the plugin and the plugin has not released yet. A global, as
+// the release function the host stores in a response is handed the response alone.
+static int unreleasedResponses = 0;
+
+enum { kHostHandle = 0x5EA1 };
+
+void Check(int condition, const char* what, const char* file, int line) {
+  if (!condition) {
+    fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+    ++SeamFailures;
+  }
+}
+
+void CheckText(char* actual, const char* expected, const char* file, int line) {
+  if (actual == NULL || strcmp(actual, expected) != 0) {
+    fprintf(stderr, "%s:%d: expected\n  %s\nbut got\n  %s\n", file, line, expected,
+            actual != NULL ? actual : "(null)");
+    ++SeamFailures;
+  }
+  free(actual);
+}
+
+static char* CopyText(const char* text) {
+  size_t length = strlen(text);
+  char* copy = malloc(length + 1);
+  memcpy(copy, text, length + 1);
+  return copy;
+}
+
+// ------------------------------------------------------------------------------------------
+// Values
+
+HostValue ValueString(const char* text) {
+  HostValue value;
+  memset(&value, 0, sizeof value);
+  value.kind = HOST_VALUE_STRING;
+  value.payload.string.text = CopyText(text);
+  value.payload.string.length = (uint32_t)strlen(text);
+  return value;
+}
+
+HostValue ValueBool(int flag) {
+  HostValue value;
+  memset(&value, 0, sizeof value);
+  value.kind = HOST_VALUE_BOOL;
+  value.payload.boolean = (uint8_t)(flag != 0);
+  return value;
+}
+
+HostValue ValueUnsigned(uint64_t number) {
+  HostValue value;
+  memset(&value, 0, sizeof value);
+  value.kind = HOST_VALUE_UNSIGNED;
+  value.payload.unsignedValue = number;
+  return value;
+}
+
+HostValue ValueObject(int count, ...) {
+  HostValue value;
+  va_list pairs;
+  int index;
+  memset(&value, 0, sizeof value);
+  value.kind = HOST_VALUE_STRUCTURE;
+  value.payload.structure.count = (uint32_t)count;
+  value.payload.structure.members = calloc((size_t)count + 1, sizeof(HostValueMember));
+  va_start(pairs, count);
+  for (index = 0; index < count; ++index) {
+    HostValueMember* member = &value.payload.structure.members[index];
+    member->key = CopyText(va_arg(pairs, const char*));
+    member->ownsKey = 1;
+    member->value = va_arg(pairs, HostValue);
+  }
+  va_end(pairs);
+  return value;
+}
+
+HostValue ValueCopy(const HostValue* value) {
+  HostValue copy = *value;
+  uint32_t index;
+  switch (value->kind) {
+    case HOST_VALUE_STRING:
+    case HOST_VALUE_BORROWED_STRING:
+      return ValueString(value->payload.string.text);
+    case HOST_VALUE_BLOB:
+    case HOST_VALUE_BORROWED_BLOB:
+      copy.kind = HOST_VALUE_BLOB;
+      copy.payload.blob.bytes = malloc(value->payload.blob.size + 1);
+      memcpy((void*)copy.payload.blob.bytes, value->payload.blob.bytes, value->payload.blob.size);
+      return copy;
+    case HOST_VALUE_COLLECTION:
+      copy.payload.collection.elements =
+          calloc((size_t)value->payload.collection.count + 1, sizeof(HostValue));
+      for (index = 0; index < value->payload.collection.count; ++index) {
+        copy.payload.collection.elements[index] =
+            ValueCopy(&value->payload.collection.elements[index]);
+      }
+      return copy;
+    case HOST_VALUE_STRUCTURE:
+      copy.payload.structure.members =
+          calloc((size_t)value->payload.structure.count + 1, sizeof(HostValueMember));
+      for (index = 0; index < value->payload.structure.count; ++index) {
+        const HostValueMember* from = &value->payload.structure.members[index];
+        HostValueMember* to = &copy.payload.structure.members[index];
+        to->key = CopyText(from->key);
+        to->ownsKey = 1;
+        to->value = ValueCopy(&from->value);
+      }
+      return copy;
+    default:
+      return copy;
+  }
+}
+
+void ValueFree(HostValue* value) {
+  uint32_t index;
+  switch (value->kind) {
+    case HOST_VALUE_STRING:
+      free((void*)value->payload.string.text);
+      break;
+    case HOST_VALUE_BLOB:
+      free((void*)value->payload.blob.bytes);
+      break;
+    case HOST_VALUE_COLLECTION:
+      for (index = 0; index < value->payload.collection.count; ++index) {
+        ValueFree(&value->payload.collection.elements[index]);
+      }
+      free(value->payload.collection.elements);
+      break;
+    case HOST_VALUE_STRUCTURE:
+      for (index = 0; index < value->payload.structure.count; ++index) {
+        HostValueMember* member = &value->payload.structure.members[index];
+        if (member->ownsKey) {
+          free((void*)member->key);
+        }
+        ValueFree(&member->value);
+      }
+      free(value->payload.structure.members);
+      break;
+    default:
+      break;
+  }
+  memset(value, 0, sizeof *value);
+}
+
+void TextPut(HostText* text, const char* format, ...) {
+  va_list arguments;
+  int needed;
+  va_start(arguments, format);
+  needed = vsnprintf(NULL, 0, format, arguments);
+  va_end(arguments);
+  if (text->length + (size_t)needed + 1 > text->capacity) {
+    text->capacity = (text->length + (size_t)needed + 1) * 2;
+    text->data = realloc(text->data, text->capacity);
+  }
+  va_start(arguments, format);
+  vsnprintf(text->data + text->length, (size_t)needed + 1, format, arguments);
+  va_end(arguments);
+  text->length += (size_t)needed;
+}
+
+static void PutString(HostText* text, const char* string) {
+  TextPut(text, "\"");
+  for (; *string != '\0'; ++string) {
+    TextPut(text, *string == '"' || *string == '\\' ? "\\%c" : "%c", *string);
+  }
+  TextPut(text, "\"");
+}
+
+static void PutValue(HostText* text, const HostValue* value) {
+  uint32_t index;
+  switch (value->kind) {
+    case HOST_VALUE_EMPTY:
+      TextPut(text, "null");
+      break;
+    case HOST_VALUE_BOOL:
+      TextPut(text, value->payload.boolean ? "true" : "false");
+      break;
+    case HOST_VALUE_SIGNED:
+      TextPut(text, "%" PRId64, value->payload.signedValue);
+      break;
+    case HOST_VALUE_UNSIGNED:
+      TextPut(text, "%" PRIu64, value->payload.unsignedValue);
+      break;
+    case HOST_VALUE_FLOAT:
+      TextPut(text, "%g", value->payload.floatValue);
+      break;
+    case HOST_VALUE_STRING:
+    case HOST_VALUE_BORROWED_STRING:
+      PutString(text, value->payload.string.text != NULL ? value->payload.string.text : "(null)");
+      break;
+    case HOST_VALUE_COLLECTION:
+      TextPut(text, "[");
+      for (index = 0; index < value->payload.collection.count; ++index) {
+        TextPut(text, index > 0 ? "," : "");
+        PutValue(text, &value->payload.collection.elements[index]);
+      }
+      TextPut(text, "]");
+      break;
+    case HOST_VALUE_STRUCTURE:
+      TextPut(text, "{");
+      for (index = 0; index < value->payload.structure.count; ++index) {
+        const HostValueMember* member = &value->payload.structure.members[index];
+        TextPut(text, index > 0 ? "," : "");
+        PutString(text, member->key);
+        TextPut(text, ":");
+        PutValue(text, &member->value);
+      }
+      TextPut(text, "}");
+      break;
+    default:
+      TextPut(text, "<kind %u>", (unsigned)value->kind);
+      break;
+  }
+}
+
+char* ValueJson(const HostValue* value) {
+  HostText text = {NULL, 0, 0};
+  TextPut(&text, "");
+  PutValue(&text, value);
+  return text.data;
+}
+
+// ------------------------------------------------------------------------------------------
+// Responses the host fills for the plugin's requests
+
+static void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response) {
+  ValueFree(&response->result.value);
+  free((void*)response->result.error);
+  memset(response, 0, sizeof *response);
+  --unreleasedResponses;
+}
+
+static void Answer(HostResponse* response, HostValue value) {
+  memset(response, 0, sizeof *response);
+  response->result.value = value;
+  response->status = 200;
+  response->responseText = "";
+  response->release = ReleaseHostResponse;
+  ++unreleasedResponses;
+}
+
+static void Refuse(HostResponse* response, uint32_t status, const char* error) {
+  memset(response, 0, sizeof *response);
+  response->result.error = CopyText(error);
+  response->result.ownsError = 1;
+  response->status = status;
+  response->responseText = "";
+  response->release = ReleaseHostResponse;
+  ++unreleasedResponses;
+}
+
+// ------------------------------------------------------------------------------------------
+// The host API table
+
+static FakeHost* HostOf(const HostApiTable* api) {
+  return (FakeHost*)(uintptr_t)api;
+}
+
+static HostSubscription* FindSubscription(FakeHost* host, const char* name) {
+  int index;
+  for (index = 0; index < host->subscriptionCount; ++index) {
+    if (strcmp(host->subscriptions[index].name, name) == 0) {
+      return &host->subscriptions[index];
+    }
+  }
+  return NULL;
+}
+
+static HostValue ServiceAnswer(FakeHost* host, const char* uuid) {
+  return ValueObject(6, "uuid", ValueString(uuid), "serviceName",
+                     ValueString("contenttargeting.geoinfo"), "methodName",
+                     ValueString("getWhereAmI"), "payload",
+                     ValueString(host->servicePayload != NULL ? host->servicePayload : ""),
+                     "status", ValueString(host->serviceError != NULL ? "ERROR" : "OK"), "error",
+                     ValueString(host->serviceError != NULL ? host->serviceError : ""));
+}
+
+// POST of a uuid request: answers the uuid, and the service's answer either at once (before the
+// POST returns) or queued for a later yield.
+static void ServiceProxyRequest(FakeHost* host, HostResponse* response,
+                                const HostRequest* request) {
+  char uuid[32];
+  HostText text = {NULL, 0, 0};
+  uint32_t index;
+  // The arguments are records with a name (null: positional) and a value.
+  TextPut(&text, "[");
+  for (index = 0; index < request->argumentCount; ++index) {
+    TextPut(&text, index > 0 ? "," : "");
+    CHECK(request->arguments[index].name == NULL);
+    PutValue(&text, &request->arguments[index].value);
+  }
+  TextPut(&text, "]");
+  snprintf(host->lastServiceCall, sizeof host->lastServiceCall, "%s", text.data);
+  free(text.data);
+  ++host->uuidPosts;
+  snprintf(uuid, sizeof uuid, "uuid-%d", ++host->nextUuid);
+  if (host->answerEarly) {
+    HostValue answer = ServiceAnswer(host, uuid);
+    CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", NULL, answer));
+    ValueFree(&answer);
+  } else if (host->answerAfterYields > 0 && host->answerCount < kMaxAnswers) {
+    host->answers[host->answerCount].payload = ServiceAnswer(host, uuid);
+    host->answers[host->answerCount].yieldsLeft = host->answerAfterYields;
+    ++host->answerCount;
+  }
+  Answer(response, ValueString(uuid));
+}
+
+static void VEXA_HOST_CALL EntryRequest(const HostApiTable* api, HostResponse* response,
+                                        const HostRequest* request) {
+  FakeHost* host = HostOf(api);
+  const char* path = request->path != NULL ? request->path : "";
+  CHECK(request->context == kHostHandle);
+  if (strcmp(path, "/kor-platform-config/v1/namespaces/GeoInfo") == 0 &&
+      request->method == HOST_METHOD_GET) {
+    ++host->configGets;
+    Answer(response, ValueObject(1, "Enabled", ValueBool(host->enabled)));
+  } else if (strcmp(path, "/kor-login/v1/session") == 0 && request->method == HOST_METHOD_GET) {
+    ++host->sessionGets;
+    if (host->sessionState == NULL) {
+      Refuse(response, 404, "No session");
+    } else {
+      Answer(response, HostSessionValue(host));
+    }
+  } else if (strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0 &&
+             request->method == HOST_METHOD_GET) {
+    ++host->settingsGets;
+    if (host->settings.kind == HOST_VALUE_EMPTY) {
+      Refuse(response, 404, "No such document");
+    } else {
+      Answer(response, ValueCopy(&host->settings));
+    }
+  } else if (strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0 &&
+             request->method == HOST_METHOD_PATCH) {
+    ++host->settingsPatches;
+    CHECK(request->argumentCount == 1);
+    if (request->argumentCount == 1) {
+      ValueFree(&host->settings);
+      host->settings = ValueCopy(&request->arguments[0].value);
+    }
+    Answer(response, ValueObject(0));
+  } else if (strncmp(path, "/telemetry/v1/events/", 21) == 0 &&
+             request->method == HOST_METHOD_POST) {
+    ++host->telemetryPosts;
+    Answer(response, ValueObject(0));
+  } else if (strcmp(path, "/kor-login/v1/service-proxy-uuid-requests") == 0 &&
+             request->method == HOST_METHOD_POST) {
+    ServiceProxyRequest(host, response, request);
+  } else {
+    ++host->unknownRequests;
+    fprintf(stderr, "host: no resource for %u %s\n", (unsigned)request->method, path);
+    Refuse(response, 404, "No such resource");
+  }
+}
+
+static void VEXA_HOST_CALL EntryReserved2(const HostApiTable* api, uintptr_t first,
+                                          uintptr_t second) {
+  (void)api, (void)first, (void)second;
+  CHECK(!"host entry 2 is never called");
+}
+
+static void VEXA_HOST_CALL EntrySendEvent(const HostApiTable* api, const HostEvent* event) {
+  FakeHost* host = HostOf(api);
+  HostText text = {NULL, 0, 0};
+  TextPut(&text, "%s ", event->name);
+  PutValue(&text, &event->payload);
+  if (host->sentCount < kMaxSentEvents) {
+    host->sent[host->sentCount++] = text.data;
+  } else {
+    free(text.data);
+    CHECK(!"more events sent than a scenario expects");
+  }
+}
+
+static void VEXA_HOST_CALL EntrySubscribe(const HostApiTable* api, const char* eventName,
+                                          HostHandle handle, HostEventCallback callback,
+                                          void* context, uint32_t flags) {
+  FakeHost* host = HostOf(api);
+  HostSubscription* subscription = FindSubscription(host, eventName);
+  CHECK(handle == kHostHandle && callback != NULL);
+  ++host->subscribes;
+  if (subscription == NULL && host->subscriptionCount < kMaxSubscriptions) {
+    subscription = &host->subscriptions[host->subscriptionCount++];
+    snprintf(subscription->name, sizeof subscription->name, "%s", eventName);
+  }
+  if (subscription != NULL) {
+    subscription->handle = handle;
+    subscription->callback = callback;
+    subscription->context = context;
+    subscription->flags = flags;
+    subscription->active = 1;
+  }
+}
+
+static void VEXA_HOST_CALL EntryUnsubscribe(const HostApiTable* api, const char* eventName,
+                                            HostHandle handle) {
+  FakeHost* host = HostOf(api);
+  HostSubscription* subscription = FindSubscription(host, eventName);
+  CHECK(handle == kHostHandle);
+  CHECK(subscription != NULL && subscription->active);
+  ++host->unsubscribes;
+  if (subscription != NULL) {
+    subscription->active = 0;
+  }
+}
+
+static void VEXA_HOST_CALL EntryReserved6(const HostApiTable* api, uintptr_t first,
+                                          uintptr_t second, uintptr_t third, double value,
+                                          uintptr_t fourth) {
+  (void)api, (void)first, (void)second, (void)third, (void)value, (void)fourth;
+  CHECK(!"host entry 6 is never called");
+}
+
+// One pass of the host: answers whose time has come are delivered.
+static void VEXA_HOST_CALL EntryYield(const HostApiTable* api) {
+  FakeHost* host = HostOf(api);
+  int index = 0;
+  ++host->yields;
+  if (host->answerCount == 0 && host->yields > 100000) {
+    fprintf(stderr, "host: the plugin waits for an answer that will never come\n");
+    exit(3);
+  }
+  while (index < host->answerCount) {
+    if (--host->answers[index].yieldsLeft > 0) {
+      ++index;
+      continue;
+    }
+    {
+      HostValue answer = host->answers[index].payload;
+      memmove(&host->answers[index], &host->answers[index + 1],
+              (size_t)(host->answerCount - index - 1) * sizeof host->answers[0]);
+      --host->answerCount;
+      CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", NULL, answer));
+      ValueFree(&answer);
+    }
+  }
+}
+
+static void VEXA_HOST_CALL EntryWaitBegin(const HostApiTable* api, const char* label,
+                                          uintptr_t reserved) {
+  FakeHost* host = HostOf(api);
+  CHECK(reserved == 0 && label != NULL);
+  ++host->waitBegins;
+  snprintf(host->lastWaitLabel, sizeof host->lastWaitLabel, "%s", label != NULL ? label : "");
+}
+
+static void VEXA_HOST_CALL EntryWaitEnd(const HostApiTable* api) {
+  ++HostOf(api)->waitEnds;
+}
+
+static void VEXA_HOST_CALL EntryLog(const HostApiTable* api, int32_t level, const char* message) {
+  FakeHost* host = HostOf(api);
+  if (host->logCount < kMaxLogs) {
+    snprintf(host->logs[host->logCount], sizeof host->logs[0], "%d %s", (int)level, message);
+  }
+  ++host->logCount;
+}
+
+// ------------------------------------------------------------------------------------------
+// The host's life
+
+FakeHost* HostNew(void) {
+  FakeHost* host = calloc(1, sizeof *host);
+  host->api.request = EntryRequest;
+  host->api.reserved2 = EntryReserved2;
+  host->api.sendEvent = EntrySendEvent;
+  host->api.subscribe = EntrySubscribe;
+  host->api.unsubscribe = EntryUnsubscribe;
+  host->api.reserved6 = EntryReserved6;
+  host->api.yield = EntryYield;
+  host->api.waitBegin = EntryWaitBegin;
+  host->api.waitEnd = EntryWaitEnd;
+  host->api.log = EntryLog;
+  host->context.api = &host->api;
+  host->context.handle = kHostHandle;
+  host->enabled = 1;
+  host->sessionState = "SUCCEEDED";
+  host->profileId = 7;
+  host->accountId = 9;
+  host->servicePayload = "{\"country\":\"DE\",\"city\":\"Berlin\",\"region\":\"BE\"}";
+  host->answerAfterYields = 1;
+  return host;
+}
+
+char* HostSent(const FakeHost* host, int index) {
+  return CopyText(index < host->sentCount ? host->sent[index] : "(none)");
+}
+
+void HostForgetSent(FakeHost* host) {
+  while (host->sentCount > 0) {
+    free(host->sent[--host->sentCount]);
+  }
+}
+
+void HostFree(FakeHost* host) {
+  HostForgetSent(host);
+  while (host->answerCount > 0) {
+    ValueFree(&host->answers[--host->answerCount].payload);
+  }
+  ValueFree(&host->settings);
+  free(host);
+}
+
+int HostLoad(FakeHost* host, uint32_t major, uint32_t minor, uint32_t patch) {
+  memset(&host->record, 0, sizeof host->record);
+  host->record.apiMajor = major;
+  host->record.apiMinor = minor;
+  host->record.apiPatch = patch;
+  PluginLoad(&host->record);
+  return host->record.callbacks != NULL && host->record.module != NULL;
+}
+
+int HostStart(FakeHost* host) {
+  return host->record.callbacks->start(host->record.module, &host->context);
+}
+
+void HostStop(FakeHost* host) {
+  int index;
+  host->record.callbacks->stop(host->record.module);
+  for (index = 0; index < host->subscriptionCount; ++index) {
+    if (host->subscriptions[index].active) {
+      fprintf(stderr, "host: still subscribed after Stop: %s\n", host->subscriptions[index].name);
+      ++SeamFailures;
+    }
+  }
+  CHECK(unreleasedResponses == 0);
+}
+
+static const HostEndpointRecord* FindEndpoint(const FakeHost* host, const char* name) {
+  const HostEndpointRecord* endpoint = host->record.endpoints->endpoints;
+  for (; endpoint != NULL; endpoint = (const HostEndpointRecord*)endpoint->function.next) {
+    if (strcmp(endpoint->function.name, name) == 0) {
+      return endpoint;
+    }
+  }
+  return NULL;
+}
+
+char* HostCall(FakeHost* host, const char* name, const char* path) {
+  const HostEndpointRecord* endpoint = FindEndpoint(host, name);
+  HostRequest request;
+  HostResponse response;
+  HostText text = {NULL, 0, 0};
+  size_t index;
+  if (endpoint == NULL) {
+    return CopyText("no such endpoint");
+  }
+  memset(&request, 0, sizeof request);
+  request.method = HOST_METHOD_GET;
+  request.path = path;
+  request.userData = host->callWithoutUserData ? NULL : endpoint->function.userData;
+  request.context = kHostHandle;
+  memset(&response, 0, sizeof response);
+  endpoint->handler(&response, &request);
+  TextPut(&text, "%u ", (unsigned)response.status);
+  if (response.result.error != NULL) {
+    TextPut(&text, "error: %s", response.result.error);
+  } else {
+    PutValue(&text, &response.result.value);
+  }
+  CHECK(response.release != NULL);
+  if (response.release != NULL) {
+    response.release(&response);
+  }
+  for (index = 0; index < sizeof response; ++index) {
+    if (((const unsigned char*)&response)[index] != 0) {
+      CHECK(!"a released response is zeroed");
+      break;
+    }
+  }
+  return text.data;
+}
+
+int HostDeliver(FakeHost* host, const char* name, const char* eventName, HostValue payload) {
+  HostSubscription* subscription = FindSubscription(host, name);
+  HostEvent event;
+  if (subscription == NULL || !subscription->active) {
+    return 0;
+  }
+  event.name = eventName != NULL ? eventName : name;
+  event.payload = payload;
+  event.flags = 0;
+  event.context = subscription->context;
+  subscription->callback(&event);
+  return 1;
+}
+
+int HostResourceEvent(FakeHost* host, const char* uri, const char* eventType, HostValue data) {
+  // The event of a resource is named by the first three pieces of its URI, or five for the
+  // configuration's namespaces.
+  char name[96] = "OnJsonApiEvent";
+  const char* piece = uri;
+  int pieces = strncmp(uri, "/kor-platform-config/", 21) == 0 ? 5 : 3;
+  int delivered;
+  HostValue payload;
+  while (pieces-- > 0 && *piece == '/') {
+    const char* end = strchr(piece + 1, '/');
+    size_t length = end != NULL ? (size_t)(end - piece - 1) : strlen(piece + 1);
+    snprintf(name + strlen(name), sizeof name - strlen(name), "_%.*s", (int)length, piece + 1);
+    piece += length + 1;
+  }
+  payload =
+      ValueObject(3, "uri", ValueString(uri), "eventType", ValueString(eventType), "data", data);
+  delivered = HostDeliver(host, name, NULL, payload);
+  ValueFree(&payload);
+  return delivered;
+}
+
+HostValue HostSessionValue(const FakeHost* host) {
+  return ValueObject(3, "state", ValueString(host->sessionState), "profileId",
+                     ValueUnsigned(host->profileId), "accountId", ValueUnsigned(host->accountId));
+}
+
+int HostLogged(const FakeHost* host, int level, const char* message) {
+  char expected[200];
+  int index;
+  snprintf(expected, sizeof expected, "%d %s", level, message);
+  for (index = 0; index < host->logCount && index < kMaxLogs; ++index) {
+    if (strcmp(host->logs[index], expected) == 0) {
+      return 1;
+    }
+  }
+  return 0;
+}
