@@ -279,15 +279,16 @@ class TypedEventHandler final : public EventHandler {
     BindingResult result;
     if (!ToNative(result, record, payload, kResultValueName, module.Registry())) {
       const std::string name(eventName);
+      const std::string message(result.ErrorText());
       Trace(kConvertPayloadTrace, module.FullName().c_str(), TypeName(), name.c_str(),
-            result.ErrorText());
+            message.c_str());
       return;
     }
     Trace(kHandlingEventTrace, module.FullName().c_str(), std::string(eventName).c_str());
     function_(record);
   }
 
-  [[nodiscard]] const char* TypeName() const override { return StaticType::Name<Payload>(); }
+  [[nodiscard]] const char* TypeName() const override { return TypeNameOf<Payload>(); }
   [[nodiscard]] HostEventCallback Callback() const override { return &Deliver; }
 
  private:
@@ -308,7 +309,7 @@ Maybe<R> AppModule::Request(HttpMethod method, std::string_view uri, const Args&
   std::vector<BindingProperty> values;
   values.reserve(sizeof...(Args));
   std::string refusal;
-  const auto add = [&](const auto& argument) {
+  [[maybe_unused]] const auto add = [&](const auto& argument) {
     if (!refusal.empty()) {
       return;
     }
@@ -358,7 +359,7 @@ T AppModule::Await(std::future<T> future) {
     while (future.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
       if (!announced) {
         announced = true;
-        const std::string label = Format(kWaitFutureLabel, StaticType::Name<T>());
+        const std::string label = Format(kWaitFutureLabel, TypeNameOf<T>());
         CallHostWaitBegin(label.c_str(), 0);
       }
       if (!CallHostYield()) {
@@ -390,7 +391,7 @@ void AppModule::ObserveResource(std::string_view uri,
     if (event.eventType != PluginResourceEventType::Delete) {
       BindingResult result;
       if (!ToNative(result, converted.data, event.data, kValueName, registry_)) {
-        Trace(kConvertResourceTrace, FullName().c_str(), StaticType::Name<T>(), event.uri.c_str());
+        Trace(kConvertResourceTrace, FullName().c_str(), TypeNameOf<T>(), event.uri.c_str());
         return;
       }
     }
@@ -411,7 +412,7 @@ template <typename Event>
 Maybe<void> AppModule::SendEvent(std::string_view baseName, const Event& event, uint32_t flags) {
   const BindingResult value = RuntimeDetail::ArgumentValue(event, registry_);
   if (!value) {
-    return Failure(0, value.ErrorText());
+    return Failure(0, std::string(value.ErrorText()));
   }
   return SendEventValue(baseName, event.uri, value.value, flags);
 }
@@ -426,7 +427,7 @@ std::string AppModule::InvokeServiceProxy(std::string_view service, std::string_
   }
   const BindingResult value = RuntimeDetail::ArgumentValue(payload, registry_);
   if (!value) {
-    return Format(kConvertPayloadMessage, StaticType::Name<Payload>());
+    return Format(kConvertPayloadMessage, TypeNameOf<Payload>());
   }
   return serviceProxy_.Invoke(service, method, value.value, replyMethod, replyText,
                               std::move(onComplete));
@@ -441,7 +442,7 @@ Maybe<T> AppModule::ServiceProxyAnswer(const PluginServiceProxyResponse& respons
   T value{};
   BindingResult converted;
   if (!parsed || !ToNative(converted, value, parsed.value, kValueName, registry_)) {
-    return Failure(0, Format(kDeserializeMessage, response.payload, StaticType::Name<T>()));
+    return Failure(0, Format(kDeserializeMessage, response.payload, TypeNameOf<T>()));
   }
   return value;
 }

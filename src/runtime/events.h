@@ -54,6 +54,8 @@ class EventHandler {
   // does not convert is traced and dropped.
   virtual void Handle(AppModule& module, std::string_view eventName,
                       const BindingProperty& payload) = 0;
+  // The payload type's name, as traces quote it.
+  [[nodiscard]] virtual const char* TypeName() const = 0;
   // The C callback that the host is given for events of this handler's payload type.
   [[nodiscard]] virtual HostEventCallback Callback() const = 0;
 };

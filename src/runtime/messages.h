@@ -28,6 +28,7 @@ inline constexpr const char kConvertResponseMessage[] = "Error converting respon
 // A request whose host entry is missing never calls through null.
 inline constexpr const char kMissingHostEntryMessage[] =
     "Request not sent: the host offers no request entry for %1 %2";
+inline constexpr const char kArgumentNotRepresentable[] = "argument %1 has no host form";
 inline constexpr const char kTelemetryUriPrefix[] = "/telemetry/v1/events/";
 
 // Awaiting.
@@ -46,6 +47,8 @@ inline constexpr const char kUnsubscribingTrace[] = "%s: Unsubscribing to event:
 inline constexpr const char kSendingEventTrace[] = "%s: Sending event: %s";
 inline constexpr const char kConvertResourceTrace[] =
     "%s: Couldn't convert resource %s for event uri \"%s\"";
+inline constexpr const char kEventNotSentMessage[] =
+    "Event not sent: %1 has no host form or the host offers no event entry";
 inline constexpr const char kDroppedEventTrace[] = "%s: Dropped event %s: %s";
 
 // Service proxy.

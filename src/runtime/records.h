@@ -95,4 +95,16 @@ struct Text<MaybeType<Failure, void>> {
 
 }  // namespace StaticTypeDetail
 
+// The name messages and wait labels give T: StaticType::Name's form ("const char *__cdecl
+// StaticType::Name<struct X>(void)") for every type with a type text, MaybeType included;
+// "?" for the rest.
+template <typename T>
+[[nodiscard]] constexpr const char* TypeNameOf() {
+  if constexpr (StaticType::kHasText<T>) {
+    return StaticTypeDetail::kNameText<T>.chars;
+  } else {
+    return "?";
+  }
+}
+
 }  // namespace Vexa
