@@ -1,1 +1,142 @@
+#include "runtime/service_proxy.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "codecs/json.h"
+#include "diagnostics/log.h"
 #include "runtime/app_module.h"
+#include "runtime/messages.h"
+
+namespace Vexa {
+
+namespace {
+
+std::string Qualified(std::string_view service, std::string_view method) {
+  std::string key;
+  key.reserve(service.size() + 1 + method.size());
+  key.append(service).append(".").append(method);
+  return key;
+}
+
+}  // namespace
+
+std::string ServiceProxyRequests::Invoke(std::string_view service, std::string_view method,
+                                         const BindingProperty& payload,
+                                         std::string_view replyMethod, std::string_view replyText,
+                                         ServiceProxyHandler onComplete) {
+  if (module_.IsStopping()) {
+    return kFinalizingMessage;
+  }
+  const std::string payloadText = ToJson(payload, &module_.Registry());
+  const std::string serviceMethod = Qualified(service, method);
+  const char* const fullName = module_.FullName().c_str();
+  Log(kLevelAlways, kGroupDebug, kPreparingLine, fullName, serviceMethod.c_str());
+
+  const std::string serviceText(service);
+  const std::string methodText(method);
+  const uint64_t handle = module_.Handle();
+  std::string key;
+  if (replyMethod.empty()) {
+    Maybe<std::string> uuid = module_.Request<std::string>(
+        HttpMethod::Post, kUuidRequestUri, serviceText, methodText, handle, payloadText);
+    if (!uuid) {
+      return uuid.Error().Message();
+    }
+    key = std::move(uuid).Value();
+  } else {
+    key = Qualified(service, replyMethod);
+    {
+      const std::lock_guard lock(mutex_);
+      if (pending_.contains(key)) {
+        Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
+        return kInFlightMessage;
+      }
+    }
+    const Maybe<void> posted =
+        module_.Request(HttpMethod::Post, kMethodRequestUri, serviceText, methodText,
+                        std::string(replyMethod), std::string(replyText), handle, payloadText);
+    if (!posted) {
+      return posted.Error().Message();
+    }
+  }
+  Log(kLevelAlways, kGroupDebug, kStartedLine, fullName, serviceMethod.c_str(), key.c_str());
+
+  const std::lock_guard lock(mutex_);
+  pending_.insert_or_assign(std::move(key), std::move(onComplete));
+  // The answer may have arrived while the POST was out, before its key was known.
+  MatchLocked();
+  return {};
+}
+
+void ServiceProxyRequests::OnUuidResponse(const PluginServiceProxyResponse& response) {
+  StoreResponse(response.uuid, response);
+}
+
+void ServiceProxyRequests::OnMethodResponse(const PluginServiceProxyResponse& response) {
+  StoreResponse(Qualified(response.serviceName, response.methodName), response);
+}
+
+void ServiceProxyRequests::OnAsyncResponse(const PluginServiceProxyResponse& response) {
+  const std::string key = Qualified(response.serviceName, response.methodName);
+  const std::lock_guard lock(mutex_);
+  const auto handler = async_.find(key);
+  if (handler == async_.end()) {
+    Log(kLevelError, kGroupDebug, kNoAsyncHandlerLine, module_.FullName().c_str(), key.c_str());
+    return;
+  }
+  handler->second(response);
+}
+
+void ServiceProxyRequests::SetAsyncHandler(std::string_view service, std::string_view method,
+                                           ServiceProxyHandler handler) {
+  std::string key = Qualified(service, method);
+  const std::lock_guard lock(mutex_);
+  async_.insert_or_assign(std::move(key), std::move(handler));
+}
+
+void ServiceProxyRequests::Clear() {
+  decltype(pending_) pending;
+  decltype(received_) received;
+  decltype(async_) async;
+  {
+    const std::lock_guard lock(mutex_);
+    pending.swap(pending_);
+    received.swap(received_);
+    async.swap(async_);
+  }
+  // The handlers are destroyed here, outside the mutex: what they own (a typed call's promise,
+  // anything a module captured) may run code of its own when destroyed.
+}
+
+std::size_t ServiceProxyRequests::PendingCount() const {
+  const std::lock_guard lock(mutex_);
+  return pending_.size();
+}
+
+void ServiceProxyRequests::StoreResponse(std::string key,
+                                         const PluginServiceProxyResponse& response) {
+  const std::lock_guard lock(mutex_);
+  received_.insert_or_assign(std::move(key), response);
+  MatchLocked();
+}
+
+void ServiceProxyRequests::MatchLocked() {
+  for (auto received = received_.begin(); received != received_.end(); ++received) {
+    const auto pending = pending_.find(received->first);
+    if (pending == pending_.end()) {
+      continue;
+    }
+    // Taken out of the tables before the call, so a handler that throws leaves neither behind.
+    const std::string key = received->first;
+    const ServiceProxyHandler handler = std::move(pending->second);
+    const PluginServiceProxyResponse response = std::move(received->second);
+    pending_.erase(pending);
+    received_.erase(received);
+    handler(response);
+    Log(kLevelAlways, kGroupDebug, kFulfilledLine, module_.FullName().c_str(), key.c_str());
+    return;
+  }
+}
+
+}  // namespace Vexa

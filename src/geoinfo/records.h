@@ -1,0 +1,88 @@
+// The records and the enum that the GeoInfo feature exchanges with the host, the front end and
+// the remote location service, and their registration.
+//
+//   Vexa::Client::Api::RegisterGeoInfoRecords(module.Registry(), module.ApiName(),
+//                                             module.ApiTags());
+//   // registers MdlBeKorGeoinfoGeoInfo, MdlBeKorGeoinfoGeoInfoResponse, ...
+//
+// Each record converts to and from a BindingProperty by its registered descriptor. The saved
+// location kept in the host's settings store is not one of them: the module builds and reads
+// that document by hand (geoinfo_module.h).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "binding/registry.h"
+#include "binding/static_type.h"
+
+namespace Vexa::Client::Api {
+
+// A location; every text empty when unknown.
+struct GeoInfo {
+  std::string country;
+  std::string city;
+  std::string region;
+};
+VEXA_STATIC_TYPE(GeoInfo, "struct Vexa::Client::Api::GeoInfo");
+
+// The answer of the whereami endpoint and the payload of its resource event.
+struct GeoInfoResponse {
+  bool success = false;      // a location is present
+  GeoInfo geoInfo;           // the location
+  std::string errorMessage;  // why there is none
+  // True when the location came from the remote service in this call, false when it is the
+  // last known location read back from the settings store.
+  bool isLatest = false;
+};
+VEXA_STATIC_TYPE(GeoInfoResponse, "struct Vexa::Client::Api::GeoInfoResponse");
+
+// The state of the host's login session. The enumerators are registered under the host's
+// spellings (IN_PROGRESS, SUCCEEDED, LOGGING_OUT, ERROR); the C++ names avoid ERROR, which some
+// platform headers define as a macro.
+enum class LoginSessionState : int32_t {
+  InProgress = 0,
+  Succeeded = 1,
+  LoggingOut = 2,
+  Error = 3,
+};
+VEXA_STATIC_TYPE(LoginSessionState, "enum Vexa::Client::Api::LoginSessionState");
+
+// The part of the host's login session resource that the feature reads.
+struct LoginSession {
+  LoginSessionState state = LoginSessionState::InProgress;
+  uint64_t profileId = 0;
+  uint64_t accountId = 0;
+};
+VEXA_STATIC_TYPE(LoginSession, "struct Vexa::Client::Api::LoginSession");
+
+// The platform configuration namespace "GeoInfo"; the field is spelled as the host spells it.
+struct GeoInfoConfig {
+  bool Enabled = false;  // NOLINT(readability-identifier-naming): the host's spelling
+};
+VEXA_STATIC_TYPE(GeoInfoConfig, "struct Vexa::Client::Api::GeoInfoConfig");
+
+// The payload of the remote call.
+struct WhereAmIRequest {
+  std::string ipAddress;
+};
+VEXA_STATIC_TYPE(WhereAmIRequest, "struct Vexa::Client::Api::WhereAmIRequest");
+
+// The result of the remote call.
+struct WhereAmIResponse {
+  std::string country;
+  std::string city;
+  std::string region;
+};
+VEXA_STATIC_TYPE(WhereAmIResponse, "struct Vexa::Client::Api::WhereAmIResponse");
+
+// Registers the records above in the order in which they are declared here, each under
+// `apiName` followed by its own name ("GeoInfo", "GeoInfoResponse", ...), with `apiTags`, its
+// native size, its fields in order and empty help texts. A name already registered keeps its
+// first registration (the registry's rule).
+void RegisterGeoInfoRecords(BindingRegistry& registry, std::string_view apiName,
+                            std::span<const std::string> apiTags);
+
+}  // namespace Vexa::Client::Api

@@ -1,0 +1,218 @@
+// The plugin library's allocation hooks: every allocation and free made by the library's own
+// code passes through here and is counted (runtime/allocation_counters.h).
+//
+// Compiled only into the plugin's shared library, never into a static library or a test: the
+// library is linked with
+//   -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=free,--wrap=strdup
+// so that every call of those functions from the library's objects (the C++ runtime linked
+// statically into it included) reaches the __wrap_ functions below, which call the C library's
+// through __real_. The replacement operator new and delete below route the library's C++
+// allocations through the same counted functions. The library's version script keeps all of
+// these local: the host's own allocations never reach them, and the host never sees its
+// allocator replaced.
+//
+// Blocks are counted by the allocator's usable size, so the frees balance the allocations
+// exactly. Nothing here may allocate, lock or throw, except operator new's bad_alloc.
+#include <malloc.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+#include "runtime/allocation_counters.h"
+
+extern "C" {
+
+void* __real_malloc(std::size_t size);
+void* __real_calloc(std::size_t count, std::size_t size);
+void* __real_realloc(void* block, std::size_t size);
+void __real_free(void* block);
+char* __real_strdup(const char* text);
+
+void* __wrap_malloc(std::size_t size);
+void* __wrap_calloc(std::size_t count, std::size_t size);
+void* __wrap_realloc(void* block, std::size_t size);
+void __wrap_free(void* block);
+char* __wrap_strdup(const char* text);
+
+void* __wrap_malloc(std::size_t size) {
+  void* block = __real_malloc(size);
+  if (block != nullptr) {
+    Vexa::CountAllocation(malloc_usable_size(block));
+  }
+  return block;
+}
+
+void* __wrap_calloc(std::size_t count, std::size_t size) {
+  void* block = __real_calloc(count, size);
+  if (block != nullptr) {
+    Vexa::CountAllocation(malloc_usable_size(block));
+  }
+  return block;
+}
+
+void __wrap_free(void* block) {
+  if (block == nullptr) {
+    return;
+  }
+  Vexa::CountFree(malloc_usable_size(block));
+  __real_free(block);
+}
+
+// A reallocation is the free of the old block and the allocation of the new one. realloc(null,
+// n) is malloc(n); realloc(p, 0) frees p and answers null (as the C library does, made explicit
+// so that the counts do not depend on it); a failed reallocation leaves the old block, and the
+// counts, as they were.
+void* __wrap_realloc(void* block, std::size_t size) {
+  if (block == nullptr) {
+    return __wrap_malloc(size);
+  }
+  if (size == 0) {
+    __wrap_free(block);
+    return nullptr;
+  }
+  const std::size_t oldSize = malloc_usable_size(block);
+  void* moved = __real_realloc(block, size);
+  if (moved == nullptr) {
+    return nullptr;
+  }
+  Vexa::CountFree(oldSize);
+  Vexa::CountAllocation(malloc_usable_size(moved));
+  return moved;
+}
+
+char* __wrap_strdup(const char* text) {
+  char* copy = __real_strdup(text);
+  if (copy != nullptr) {
+    Vexa::CountAllocation(malloc_usable_size(copy));
+  }
+  return copy;
+}
+
+}  // extern "C"
+
+namespace {
+
+// operator new's contract: never null; on failure run the new handler and try again, or throw
+// std::bad_alloc when there is none. A zero-byte request still gets a unique block.
+void* Allocate(std::size_t size) {
+  if (size == 0) {
+    size = 1;
+  }
+  for (;;) {
+    if (void* block = __wrap_malloc(size)) {
+      return block;
+    }
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) {
+      throw std::bad_alloc();
+    }
+    handler();
+  }
+}
+
+void* AllocateNoThrow(std::size_t size) noexcept {
+  try {
+    return Allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// Over-aligned blocks come from posix_memalign (not wrapped) and are counted here; they are
+// given back with free like any other block, so the counted free path serves them too.
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
+  if (size == 0) {
+    size = 1;
+  }
+  std::size_t align = static_cast<std::size_t>(alignment);
+  if (align < sizeof(void*)) {
+    align = sizeof(void*);  // posix_memalign's minimum
+  }
+  for (;;) {
+    void* block = nullptr;
+    if (posix_memalign(&block, align, size) == 0 && block != nullptr) {
+      Vexa::CountAllocation(malloc_usable_size(block));
+      return block;
+    }
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) {
+      throw std::bad_alloc();
+    }
+    handler();
+  }
+}
+
+void* AllocateAlignedNoThrow(std::size_t size, std::align_val_t alignment) noexcept {
+  try {
+    return AllocateAligned(size, alignment);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+// --- Replacement operator new and delete (local to the library by its version script) ---
+
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocateNoThrow(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return AllocateNoThrow(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  return AllocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return AllocateAligned(size, alignment);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAlignedNoThrow(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAlignedNoThrow(size, alignment);
+}
+
+void operator delete(void* block) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block) noexcept {
+  __wrap_free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  __wrap_free(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  __wrap_free(block);
+}
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+  __wrap_free(block);
+}
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
+  __wrap_free(block);
+}

@@ -1,0 +1,17 @@
+# cmake -DNM=nm -DLIBRARY=libkor_geoinfo.so -P exports_only_the_entry.cmake
+# Fails unless the dynamic symbol table of LIBRARY defines load_kor_geoinfo and nothing else.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}: ${errors}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names "${name}")
+endforeach()
+if(NOT names STREQUAL "load_kor_geoinfo")
+  message(FATAL_ERROR "${LIBRARY} must define load_kor_geoinfo alone; it defines:\n${symbols}")
+endif()
+message(STATUS "${LIBRARY} defines load_kor_geoinfo alone")
