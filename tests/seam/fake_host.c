@@ -42,37 +42,36 @@ static char* CopyText(const char* text) {
 // ------------------------------------------------------------------------------------------
 // Values
 
-HostValue ValueString(const char* text) {
+static HostValue Scalar(HostValueKind kind) {
   HostValue value;
   memset(&value, 0, sizeof value);
-  value.kind = HOST_VALUE_STRING;
+  value.kind = kind;
+  return value;
+}
+
+HostValue ValueString(const char* text) {
+  HostValue value = Scalar(HOST_VALUE_STRING);
   value.payload.string.text = CopyText(text);
   value.payload.string.length = (uint32_t)strlen(text);
   return value;
 }
 
 HostValue ValueBool(int flag) {
-  HostValue value;
-  memset(&value, 0, sizeof value);
-  value.kind = HOST_VALUE_BOOL;
+  HostValue value = Scalar(HOST_VALUE_BOOL);
   value.payload.boolean = (uint8_t)(flag != 0);
   return value;
 }
 
 HostValue ValueUnsigned(uint64_t number) {
-  HostValue value;
-  memset(&value, 0, sizeof value);
-  value.kind = HOST_VALUE_UNSIGNED;
+  HostValue value = Scalar(HOST_VALUE_UNSIGNED);
   value.payload.unsignedValue = number;
   return value;
 }
 
 HostValue ValueObject(int count, ...) {
-  HostValue value;
+  HostValue value = Scalar(HOST_VALUE_STRUCTURE);
   va_list pairs;
   int index;
-  memset(&value, 0, sizeof value);
-  value.kind = HOST_VALUE_STRUCTURE;
   value.payload.structure.count = (uint32_t)count;
   value.payload.structure.members = calloc((size_t)count + 1, sizeof(HostValueMember));
   va_start(pairs, count);
@@ -86,70 +85,44 @@ HostValue ValueObject(int count, ...) {
   return value;
 }
 
+// Copies what the plugin sends the host to keep (the settings document): scalars, texts and
+// structures.
 HostValue ValueCopy(const HostValue* value) {
   HostValue copy = *value;
   uint32_t index;
-  switch (value->kind) {
-    case HOST_VALUE_STRING:
-    case HOST_VALUE_BORROWED_STRING:
-      return ValueString(value->payload.string.text);
-    case HOST_VALUE_BLOB:
-    case HOST_VALUE_BORROWED_BLOB:
-      copy.kind = HOST_VALUE_BLOB;
-      copy.payload.blob.bytes = malloc(value->payload.blob.size + 1);
-      memcpy((void*)copy.payload.blob.bytes, value->payload.blob.bytes, value->payload.blob.size);
-      return copy;
-    case HOST_VALUE_COLLECTION:
-      copy.payload.collection.elements =
-          calloc((size_t)value->payload.collection.count + 1, sizeof(HostValue));
-      for (index = 0; index < value->payload.collection.count; ++index) {
-        copy.payload.collection.elements[index] =
-            ValueCopy(&value->payload.collection.elements[index]);
-      }
-      return copy;
-    case HOST_VALUE_STRUCTURE:
-      copy.payload.structure.members =
-          calloc((size_t)value->payload.structure.count + 1, sizeof(HostValueMember));
-      for (index = 0; index < value->payload.structure.count; ++index) {
-        const HostValueMember* from = &value->payload.structure.members[index];
-        HostValueMember* to = &copy.payload.structure.members[index];
-        to->key = CopyText(from->key);
-        to->ownsKey = 1;
-        to->value = ValueCopy(&from->value);
-      }
-      return copy;
-    default:
-      return copy;
+  if (value->kind == HOST_VALUE_STRING || value->kind == HOST_VALUE_BORROWED_STRING) {
+    return ValueString(value->payload.string.text);
   }
+  if (value->kind != HOST_VALUE_STRUCTURE) {
+    CHECK(value->kind <= HOST_VALUE_FLOAT);
+    return value->kind <= HOST_VALUE_FLOAT ? copy : Scalar(HOST_VALUE_EMPTY);
+  }
+  copy.payload.structure.members =
+      calloc((size_t)value->payload.structure.count + 1, sizeof(HostValueMember));
+  for (index = 0; index < value->payload.structure.count; ++index) {
+    const HostValueMember* from = &value->payload.structure.members[index];
+    HostValueMember* to = &copy.payload.structure.members[index];
+    to->key = CopyText(from->key);
+    to->ownsKey = 1;
+    to->value = ValueCopy(&from->value);
+  }
+  return copy;
 }
 
+// Frees a value the host built (texts and structures only).
 void ValueFree(HostValue* value) {
   uint32_t index;
-  switch (value->kind) {
-    case HOST_VALUE_STRING:
-      free((void*)value->payload.string.text);
-      break;
-    case HOST_VALUE_BLOB:
-      free((void*)value->payload.blob.bytes);
-      break;
-    case HOST_VALUE_COLLECTION:
-      for (index = 0; index < value->payload.collection.count; ++index) {
-        ValueFree(&value->payload.collection.elements[index]);
+  if (value->kind == HOST_VALUE_STRING) {
+    free((void*)value->payload.string.text);
+  } else if (value->kind == HOST_VALUE_STRUCTURE) {
+    for (index = 0; index < value->payload.structure.count; ++index) {
+      HostValueMember* member = &value->payload.structure.members[index];
+      if (member->ownsKey) {
+        free((void*)member->key);
       }
-      free(value->payload.collection.elements);
-      break;
-    case HOST_VALUE_STRUCTURE:
-      for (index = 0; index < value->payload.structure.count; ++index) {
-        HostValueMember* member = &value->payload.structure.members[index];
-        if (member->ownsKey) {
-          free((void*)member->key);
-        }
-        ValueFree(&member->value);
-      }
-      free(value->payload.structure.members);
-      break;
-    default:
-      break;
+      ValueFree(&member->value);
+    }
+    free(value->payload.structure.members);
   }
   memset(value, 0, sizeof *value);
 }
