@@ -23,9 +23,11 @@
 static const char kSession[] = "/kor-login/v1/session";
 static const char kConfig[] = "/kor-platform-config/v1/namespaces/GeoInfo";
 static const char kBerlin[] = "{\"city\":\"Berlin\",\"country\":\"DE\",\"region\":\"BE\"}";
-static const char kBerlinLatest[] =
-    "{\"errorMessage\":\"\",\"geoInfo\":{\"city\":\"Berlin\",\"country\":\"DE\",\"region\":\"BE\"},"
-    "\"isLatest\":true,\"success\":true}";
+#define BERLIN_LATEST                                                                              \
+  "{\"errorMessage\":\"\",\"geoInfo\":{\"city\":\"Berlin\",\"country\":\"DE\",\"region\":\"BE\"}," \
+  "\"isLatest\":true,\"success\":true}"
+static const char kBerlinLatest[] = BERLIN_LATEST;
+static const char kBerlinAnswer[] = "0 " BERLIN_LATEST;
 static const char kNotEnabled[] =
     "0 {\"errorMessage\":\"contenttargeting.geoinfo is not enabled\",\"geoInfo\":{\"city\":\"\","
     "\"country\":\"\",\"region\":\"\"},\"isLatest\":false,\"success\":false}";
@@ -44,13 +46,14 @@ static void Finish(FakeHost* host) {
   HostFree(host);
 }
 
-// "0 <body>" of a whereami answer, and the whereami resource event carrying <body>.
+// "0 <body>": a whereami answer carrying <body>, copied (CHECK_TEXT frees what it compares).
 static char* Answer(const char* body) {
   HostText text = {NULL, 0, 0};
   TextPut(&text, "0 %s", body);
   return text.data;
 }
 
+// The whereami resource event carrying <data>, sent under the resource's name and the base name.
 static void CheckPublished(FakeHost* host, const char* data, const char* eventType) {
   static const char* const kConfigEvents[] = {"OnJsonApiEvent_kor-geoinfo_v1_whereami",
                                               "OnJsonApiEvent"};
@@ -104,7 +107,7 @@ static void PublishOncePerSession(void) {
   CHECK(host->uuidPosts == 2);
   CheckPublished(host, kBerlinLatest, "Create");
 
-  CHECK_TEXT(WHEREAMI(host), Answer(kBerlinLatest));
+  CHECK_TEXT(WHEREAMI(host), kBerlinAnswer);
   host->sessionState = "LOGGING_OUT";
   CHECK(SessionEvent(host, "Update"));
   CHECK(host->uuidPosts == 3);
@@ -147,6 +150,7 @@ static void FallsBackToSavedLocation(void) {
   size_t row;
   for (row = 0; row < sizeof kRows / sizeof kRows[0]; ++row) {
     FakeHost* host = HostNew();
+    char* expected;
     HostValue none;
     memset(&none, 0, sizeof none);
     host->serviceError = kRows[row].serviceError;
@@ -160,7 +164,9 @@ static void FallsBackToSavedLocation(void) {
     }
     CHECK(HostLoad(host, 18, 0, 0) && HostStart(host));
     CheckPublished(host, kRows[row].body, "Create");  // a failed lookup is published too
-    CHECK_TEXT(WHEREAMI(host), Answer(kRows[row].body));
+    expected = Answer(kRows[row].body);
+    CHECK_TEXT(WHEREAMI(host), expected);
+    free(expected);
     CHECK(host->settingsPatches == 0);
     Finish(host);
   }
@@ -489,7 +495,7 @@ static void Robustness(void) {
   CHECK(host->uuidPosts == 0);
   DeliverBroken(host, kConfigEvent, enabling, 1);
   ValueFree(&enabling);
-  CHECK_TEXT(WHEREAMI(host), Answer(kBerlinLatest));
+  CHECK_TEXT(WHEREAMI(host), kBerlinAnswer);
 
   // An endpoint call without its user data fails as an answer.
   host->callWithoutUserData = 1;
@@ -584,6 +590,6 @@ int main(int argc, char** argv) {
              WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
     }
   }
-  dlclose(library);
+  // The library stays loaded: unloading it would orphan its C++ runtime's emergency pool.
   return failed == 0 ? 0 : 1;
 }
