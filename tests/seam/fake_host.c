@@ -14,8 +14,6 @@ int SeamFailures = 0;
 // the release function the host stores in a response is handed the response alone.
 static int unreleasedResponses = 0;
 
-enum { kHostHandle = 0x5EA1 };
-
 void Check(int condition, const char* what, const char* file, int line) {
   if (!condition) {
     fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
@@ -206,7 +204,7 @@ char* ValueJson(const HostValue* value) {
 }
 
 // ------------------------------------------------------------------------------------------
-// Responses the host fills for the plugin's requests
+// The host API table
 
 static void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response) {
   ValueFree(&response->result.value);
@@ -215,27 +213,20 @@ static void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response) {
   --unreleasedResponses;
 }
 
-static void Answer(HostResponse* response, HostValue value) {
+// Fills a response to one of the plugin's requests: `value` (taken), or the error text when
+// `error` is set. The plugin hands it back through the release function stored in it.
+static void Fill(HostResponse* response, uint32_t status, HostValue value, const char* error) {
   memset(response, 0, sizeof *response);
   response->result.value = value;
-  response->status = 200;
-  response->responseText = "";
-  response->release = ReleaseHostResponse;
-  ++unreleasedResponses;
-}
-
-static void Refuse(HostResponse* response, uint32_t status, const char* error) {
-  memset(response, 0, sizeof *response);
-  response->result.error = CopyText(error);
-  response->result.ownsError = 1;
+  if (error != NULL) {
+    response->result.error = CopyText(error);
+    response->result.ownsError = 1;
+  }
   response->status = status;
   response->responseText = "";
   response->release = ReleaseHostResponse;
   ++unreleasedResponses;
 }
-
-// ------------------------------------------------------------------------------------------
-// The host API table
 
 static FakeHost* HostOf(const HostApiTable* api) {
   return (FakeHost*)(uintptr_t)api;
@@ -251,27 +242,17 @@ static HostSubscription* FindSubscription(FakeHost* host, const char* name) {
   return NULL;
 }
 
-static HostValue ServiceAnswer(FakeHost* host, const char* uuid) {
-  return ValueObject(6, "uuid", ValueString(uuid), "serviceName",
-                     ValueString("contenttargeting.geoinfo"), "methodName",
-                     ValueString("getWhereAmI"), "payload",
-                     ValueString(host->servicePayload != NULL ? host->servicePayload : ""),
-                     "status", ValueString(host->serviceError != NULL ? "ERROR" : "OK"), "error",
-                     ValueString(host->serviceError != NULL ? host->serviceError : ""));
-}
-
-// POST of a uuid request: answers the uuid, and the service's answer either at once (before the
-// POST returns) or queued for a later yield.
+// The service proxy's POST: its uuid as the answer; the service's answer event either at once
+// (before the POST returns) or in a later yield.
 static void ServiceProxyRequest(FakeHost* host, HostResponse* response,
                                 const HostRequest* request) {
-  char uuid[32];
+  const char* error = host->serviceError;
   HostText text = {NULL, 0, 0};
+  char uuid[32];
   uint32_t index;
-  // The arguments are records with a name (null: positional) and a value.
-  TextPut(&text, "[");
   for (index = 0; index < request->argumentCount; ++index) {
-    TextPut(&text, index > 0 ? "," : "");
     CHECK(request->arguments[index].name == NULL);
+    TextPut(&text, index > 0 ? "," : "[");
     PutValue(&text, &request->arguments[index].value);
   }
   TextPut(&text, "]");
@@ -279,62 +260,52 @@ static void ServiceProxyRequest(FakeHost* host, HostResponse* response,
   free(text.data);
   ++host->uuidPosts;
   snprintf(uuid, sizeof uuid, "uuid-%d", ++host->nextUuid);
+  CHECK(host->answer.kind == HOST_VALUE_EMPTY);
+  host->answer = ValueObject(
+      6, "uuid", ValueString(uuid), "serviceName", ValueString("contenttargeting.geoinfo"),
+      "methodName", ValueString("getWhereAmI"), "payload", ValueString(host->servicePayload),
+      "status", ValueString(error != NULL ? "ERROR" : "OK"), "error",
+      ValueString(error != NULL ? error : ""));
+  host->answerYields = host->answerAfterYields;
   if (host->answerEarly) {
-    HostValue answer = ServiceAnswer(host, uuid);
-    CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", NULL, answer));
-    ValueFree(&answer);
-  } else if (host->answerAfterYields > 0 && host->answerCount < kMaxAnswers) {
-    host->answers[host->answerCount].payload = ServiceAnswer(host, uuid);
-    host->answers[host->answerCount].yieldsLeft = host->answerAfterYields;
-    ++host->answerCount;
+    CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", host->answer));
+    ValueFree(&host->answer);
   }
-  Answer(response, ValueString(uuid));
+  Fill(response, 200, ValueString(uuid), NULL);
 }
 
 static void VEXA_HOST_CALL EntryRequest(const HostApiTable* api, HostResponse* response,
                                         const HostRequest* request) {
+  static const HostValue kNothing = {HOST_VALUE_EMPTY, {0}};
   FakeHost* host = HostOf(api);
   const char* path = request->path != NULL ? request->path : "";
+  const int get = request->method == HOST_METHOD_GET;
   CHECK(request->context == kHostHandle);
-  if (strcmp(path, "/kor-platform-config/v1/namespaces/GeoInfo") == 0 &&
-      request->method == HOST_METHOD_GET) {
+  if (get && strcmp(path, "/kor-platform-config/v1/namespaces/GeoInfo") == 0) {
     ++host->configGets;
-    Answer(response, ValueObject(1, "Enabled", ValueBool(host->enabled)));
-  } else if (strcmp(path, "/kor-login/v1/session") == 0 && request->method == HOST_METHOD_GET) {
+    Fill(response, 200, ValueObject(1, "Enabled", ValueBool(host->enabled)), NULL);
+  } else if (get && strcmp(path, "/kor-login/v1/session") == 0) {
     ++host->sessionGets;
-    if (host->sessionState == NULL) {
-      Refuse(response, 404, "No session");
-    } else {
-      Answer(response, HostSessionValue(host));
-    }
-  } else if (strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0 &&
-             request->method == HOST_METHOD_GET) {
+    Fill(response, 200, HostSessionValue(host), NULL);
+  } else if (get && strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0) {
+    const int found = host->settings.kind != HOST_VALUE_EMPTY;
     ++host->settingsGets;
-    if (host->settings.kind == HOST_VALUE_EMPTY) {
-      Refuse(response, 404, "No such document");
-    } else {
-      Answer(response, ValueCopy(&host->settings));
-    }
-  } else if (strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0 &&
-             request->method == HOST_METHOD_PATCH) {
+    Fill(response, found ? 200 : 404, ValueCopy(&host->settings),
+         found ? NULL : "No such document");
+  } else if (request->method == HOST_METHOD_PATCH &&
+             strcmp(path, "/kor-settings/v2/local/GeoInfo") == 0 && request->argumentCount == 1) {
+    // The plugin frees its body after the call: the store keeps a copy.
     ++host->settingsPatches;
-    CHECK(request->argumentCount == 1);
-    if (request->argumentCount == 1) {
-      ValueFree(&host->settings);
-      host->settings = ValueCopy(&request->arguments[0].value);
-    }
-    Answer(response, ValueObject(0));
-  } else if (strncmp(path, "/telemetry/v1/events/", 21) == 0 &&
-             request->method == HOST_METHOD_POST) {
-    ++host->telemetryPosts;
-    Answer(response, ValueObject(0));
-  } else if (strcmp(path, "/kor-login/v1/service-proxy-uuid-requests") == 0 &&
-             request->method == HOST_METHOD_POST) {
+    ValueFree(&host->settings);
+    host->settings = ValueCopy(&request->arguments[0].value);
+    Fill(response, 200, kNothing, NULL);
+  } else if (request->method == HOST_METHOD_POST &&
+             strcmp(path, "/kor-login/v1/service-proxy-uuid-requests") == 0) {
     ServiceProxyRequest(host, response, request);
   } else {
     ++host->unknownRequests;
     fprintf(stderr, "host: no resource for %u %s\n", (unsigned)request->method, path);
-    Refuse(response, 404, "No such resource");
+    Fill(response, 404, kNothing, "No such resource");
   }
 }
 
@@ -346,15 +317,9 @@ static void VEXA_HOST_CALL EntryReserved2(const HostApiTable* api, uintptr_t fir
 
 static void VEXA_HOST_CALL EntrySendEvent(const HostApiTable* api, const HostEvent* event) {
   FakeHost* host = HostOf(api);
-  HostText text = {NULL, 0, 0};
-  TextPut(&text, "%s ", event->name);
-  PutValue(&text, &event->payload);
-  if (host->sentCount < kMaxSentEvents) {
-    host->sent[host->sentCount++] = text.data;
-  } else {
-    free(text.data);
-    CHECK(!"more events sent than a scenario expects");
-  }
+  TextPut(&host->sent, "%s ", event->name);
+  PutValue(&host->sent, &event->payload);
+  TextPut(&host->sent, "\n");
 }
 
 static void VEXA_HOST_CALL EntrySubscribe(const HostApiTable* api, const char* eventName,
@@ -368,8 +333,8 @@ static void VEXA_HOST_CALL EntrySubscribe(const HostApiTable* api, const char* e
     subscription = &host->subscriptions[host->subscriptionCount++];
     snprintf(subscription->name, sizeof subscription->name, "%s", eventName);
   }
+  CHECK(subscription != NULL);
   if (subscription != NULL) {
-    subscription->handle = handle;
     subscription->callback = callback;
     subscription->context = context;
     subscription->flags = flags;
@@ -381,8 +346,7 @@ static void VEXA_HOST_CALL EntryUnsubscribe(const HostApiTable* api, const char*
                                             HostHandle handle) {
   FakeHost* host = HostOf(api);
   HostSubscription* subscription = FindSubscription(host, eventName);
-  CHECK(handle == kHostHandle);
-  CHECK(subscription != NULL && subscription->active);
+  CHECK(handle == kHostHandle && subscription != NULL && subscription->active);
   ++host->unsubscribes;
   if (subscription != NULL) {
     subscription->active = 0;
@@ -396,28 +360,18 @@ static void VEXA_HOST_CALL EntryReserved6(const HostApiTable* api, uintptr_t fir
   CHECK(!"host entry 6 is never called");
 }
 
-// One pass of the host: answers whose time has come are delivered.
+// One pass of the host: the service's answer is delivered when its time has come.
 static void VEXA_HOST_CALL EntryYield(const HostApiTable* api) {
   FakeHost* host = HostOf(api);
-  int index = 0;
-  ++host->yields;
-  if (host->answerCount == 0 && host->yields > 100000) {
-    fprintf(stderr, "host: the plugin waits for an answer that will never come\n");
+  if (++host->yields > 100000) {
+    fprintf(stderr, "host: the plugin waits for an answer that never comes\n");
     exit(3);
   }
-  while (index < host->answerCount) {
-    if (--host->answers[index].yieldsLeft > 0) {
-      ++index;
-      continue;
-    }
-    {
-      HostValue answer = host->answers[index].payload;
-      memmove(&host->answers[index], &host->answers[index + 1],
-              (size_t)(host->answerCount - index - 1) * sizeof host->answers[0]);
-      --host->answerCount;
-      CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", NULL, answer));
-      ValueFree(&answer);
-    }
+  if (host->answer.kind != HOST_VALUE_EMPTY && --host->answerYields <= 0) {
+    HostValue answer = host->answer;
+    memset(&host->answer, 0, sizeof host->answer);
+    CHECK(HostDeliver(host, "OnServiceProxyUuidEvent", answer));
+    ValueFree(&answer);
   }
 }
 
@@ -434,11 +388,7 @@ static void VEXA_HOST_CALL EntryWaitEnd(const HostApiTable* api) {
 }
 
 static void VEXA_HOST_CALL EntryLog(const HostApiTable* api, int32_t level, const char* message) {
-  FakeHost* host = HostOf(api);
-  if (host->logCount < kMaxLogs) {
-    snprintf(host->logs[host->logCount], sizeof host->logs[0], "%d %s", (int)level, message);
-  }
-  ++host->logCount;
+  TextPut(&HostOf(api)->log, "\n%d %s", (int)level, message);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -464,24 +414,15 @@ FakeHost* HostNew(void) {
   host->accountId = 9;
   host->servicePayload = "{\"country\":\"DE\",\"city\":\"Berlin\",\"region\":\"BE\"}";
   host->answerAfterYields = 1;
+  TextPut(&host->sent, "");
+  TextPut(&host->log, "");
   return host;
 }
 
-char* HostSent(const FakeHost* host, int index) {
-  return CopyText(index < host->sentCount ? host->sent[index] : "(none)");
-}
-
-void HostForgetSent(FakeHost* host) {
-  while (host->sentCount > 0) {
-    free(host->sent[--host->sentCount]);
-  }
-}
-
 void HostFree(FakeHost* host) {
-  HostForgetSent(host);
-  while (host->answerCount > 0) {
-    ValueFree(&host->answers[--host->answerCount].payload);
-  }
+  free(host->sent.data);
+  free(host->log.data);
+  ValueFree(&host->answer);
   ValueFree(&host->settings);
   free(host);
 }
@@ -508,25 +449,18 @@ void HostStop(FakeHost* host) {
       ++SeamFailures;
     }
   }
-  CHECK(unreleasedResponses == 0);
-}
-
-static const HostEndpointRecord* FindEndpoint(const FakeHost* host, const char* name) {
-  const HostEndpointRecord* endpoint = host->record.endpoints->endpoints;
-  for (; endpoint != NULL; endpoint = (const HostEndpointRecord*)endpoint->function.next) {
-    if (strcmp(endpoint->function.name, name) == 0) {
-      return endpoint;
-    }
-  }
-  return NULL;
+  CHECK(unreleasedResponses == 0 && host->unknownRequests == 0);
 }
 
 char* HostCall(FakeHost* host, const char* name, const char* path) {
-  const HostEndpointRecord* endpoint = FindEndpoint(host, name);
+  const HostEndpointRecord* endpoint = host->record.endpoints->endpoints;
   HostRequest request;
   HostResponse response;
   HostText text = {NULL, 0, 0};
   size_t index;
+  while (endpoint != NULL && strcmp(endpoint->function.name, name) != 0) {
+    endpoint = (const HostEndpointRecord*)endpoint->function.next;
+  }
   if (endpoint == NULL) {
     return CopyText("no such endpoint");
   }
@@ -556,13 +490,13 @@ char* HostCall(FakeHost* host, const char* name, const char* path) {
   return text.data;
 }
 
-int HostDeliver(FakeHost* host, const char* name, const char* eventName, HostValue payload) {
+int HostDeliver(FakeHost* host, const char* name, HostValue payload) {
   HostSubscription* subscription = FindSubscription(host, name);
   HostEvent event;
   if (subscription == NULL || !subscription->active) {
     return 0;
   }
-  event.name = eventName != NULL ? eventName : name;
+  event.name = name;
   event.payload = payload;
   event.flags = 0;
   event.context = subscription->context;
@@ -570,23 +504,11 @@ int HostDeliver(FakeHost* host, const char* name, const char* eventName, HostVal
   return 1;
 }
 
-int HostResourceEvent(FakeHost* host, const char* uri, const char* eventType, HostValue data) {
-  // The event of a resource is named by the first three pieces of its URI, or five for the
-  // configuration's namespaces.
-  char name[96] = "OnJsonApiEvent";
-  const char* piece = uri;
-  int pieces = strncmp(uri, "/kor-platform-config/", 21) == 0 ? 5 : 3;
-  int delivered;
-  HostValue payload;
-  while (pieces-- > 0 && *piece == '/') {
-    const char* end = strchr(piece + 1, '/');
-    size_t length = end != NULL ? (size_t)(end - piece - 1) : strlen(piece + 1);
-    snprintf(name + strlen(name), sizeof name - strlen(name), "_%.*s", (int)length, piece + 1);
-    piece += length + 1;
-  }
-  payload =
+int HostResourceEvent(FakeHost* host, const char* name, const char* uri, const char* eventType,
+                      HostValue data) {
+  HostValue payload =
       ValueObject(3, "uri", ValueString(uri), "eventType", ValueString(eventType), "data", data);
-  delivered = HostDeliver(host, name, NULL, payload);
+  const int delivered = HostDeliver(host, name, payload);
   ValueFree(&payload);
   return delivered;
 }
@@ -597,13 +519,17 @@ HostValue HostSessionValue(const FakeHost* host) {
 }
 
 int HostLogged(const FakeHost* host, int level, const char* message) {
-  char expected[200];
-  int index;
-  snprintf(expected, sizeof expected, "%d %s", level, message);
-  for (index = 0; index < host->logCount && index < kMaxLogs; ++index) {
-    if (strcmp(host->logs[index], expected) == 0) {
-      return 1;
-    }
-  }
-  return 0;
+  HostText line = {NULL, 0, 0};
+  const char* found;
+  TextPut(&line, "\n%d %s", level, message);
+  found = strstr(host->log.data, line.data);
+  free(line.data);
+  return found != NULL && (found[line.length] == '\0' || found[line.length] == '\n');
+}
+
+char* HostTakeSent(FakeHost* host) {
+  char* sent = host->sent.data;
+  memset(&host->sent, 0, sizeof host->sent);
+  TextPut(&host->sent, "");
+  return sent;
 }
