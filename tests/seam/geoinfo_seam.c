@@ -2,7 +2,7 @@
 // through its endpoints and events, the version rule, the API table, Stop, robustness against a
 // careless host, and the allocation statistics.
 //
-//   vexa_seam_geoinfo_tests path/to/libkor_geoinfo.so [scenario]
+//   vexa_seam_geoinfo_tests [path/to/libkor_geoinfo.so [scenario]]
 //
 // Each scenario runs in a child process of its own, so that a crash or an abort in one is
 // reported as that scenario's failure and the others still run.
@@ -524,14 +524,11 @@ int main(int argc, char** argv) {
   void* symbol;
   size_t index;
   int failed = 0;
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s libkor_geoinfo.so [scenario]\n", argv[0]);
-    return 2;
-  }
-  library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  const char* const path = argc > 1 ? argv[1] : VEXA_PLUGIN_PATH;
+  library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   symbol = library != NULL ? dlsym(library, "load_kor_geoinfo") : NULL;
   if (symbol == NULL) {
-    fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
+    fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
     return 2;
   }
   memcpy(&PluginLoad, &symbol, sizeof PluginLoad);
