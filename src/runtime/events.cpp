@@ -84,10 +84,13 @@ void ModuleEvents::Unsubscribe(std::string_view uri) {
 
 void ModuleEvents::AddResourceHandler(std::string_view uri, ResourceEventHandler handler) {
   auto shared = std::make_shared<ResourceEventHandler>(std::move(handler));
-  if (uri.find('*') != std::string_view::npos) {
-    patternHandlers_.emplace_back(std::string(uri), std::move(shared));
+  // Stored the way events are routed, with a leading "/", so that "kor-login/v1/session" and
+  // "/kor-login/v1/session" observe the same resource.
+  std::string key = uri.starts_with('/') ? std::string(uri) : "/" + std::string(uri);
+  if (key.find('*') != std::string::npos) {
+    patternHandlers_.emplace_back(std::move(key), std::move(shared));
   } else {
-    exactHandlers_.insert_or_assign(std::string(uri), std::move(shared));
+    exactHandlers_.insert_or_assign(std::move(key), std::move(shared));
   }
 }
 

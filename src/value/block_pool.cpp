@@ -137,6 +137,9 @@ void* BindingBlockPool::AcquirePage() {
     if (found->second.freeMask == 0) {
       available_.pop_back();  // listed again when one of its pages comes back
     }
+    if (found->first == spare_) {
+      spare_ = 0;
+    }
     --freeCount_;
     ++inUse_;
     return reinterpret_cast<unsigned char*>(found->first) +
@@ -207,7 +210,13 @@ void BindingBlockPool::ReleaseLocked(void* page) noexcept {
     }
     return;
   }
-  // All pages of the reservation are back: give the whole block to the system.
+  // All pages of the reservation are back: keep it as the spare, or give the whole block to
+  // the system when there is one already.
+  if (spare_ == 0) {
+    spare_ = base;
+    ++freeCount_;
+    return;
+  }
   freeCount_ -= kPagesPerReservation - 1;
   reservations_.erase(reservation);
   Platform::ReleasePages(reinterpret_cast<void*>(base), kReservationSize);

@@ -57,20 +57,15 @@ FakeHost::FakeHost() {
 }
 
 bool FakeHost::Deliver(std::string_view name, const BindingProperty& payload) {
-  HostValue value{};
-  const bool delivered = ToHostValue(payload, value) && DeliverHostValue(name, value);
-  ReleaseHostValue(value);
-  return delivered;
-}
-
-bool FakeHost::DeliverHostValue(std::string_view name, const HostValue& payload) {
   const auto found = subscribed_.find(name);
-  if (found == subscribed_.end()) {
+  HostValue value{};
+  if (found == subscribed_.end() || !ToHostValue(payload, value)) {
     return false;
   }
   const std::string text(name);
-  const HostEvent event{text.c_str(), payload, 0, found->second.second};
+  const HostEvent event{text.c_str(), value, 0, found->second.second};
   found->second.first(&event);
+  ReleaseHostValue(value);
   return true;
 }
 
@@ -82,15 +77,6 @@ std::vector<std::string> FakeHost::Journal(std::string_view prefix) const {
     }
   }
   return entries;
-}
-
-void FakeHost::AnswerText(HostResponse& response, std::string_view text) {
-  (void)SetHostString(response.result.value, text);
-}
-
-void FakeHost::AnswerError(HostResponse& response, uint32_t status, std::string_view text) {
-  response.status = status;
-  SetHostError(response.result, text);
 }
 
 bool StartModule(AppModule& module, FakeHost& host) {

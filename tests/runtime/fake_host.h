@@ -35,17 +35,14 @@ class FakeHost {
 
   // Hands the payload to the callback subscribed under `name`; false when none is.
   bool Deliver(std::string_view name, const BindingProperty& payload);
-  bool DeliverHostValue(std::string_view name, const HostValue& payload);
 
   // The journal entries that begin with `prefix`, in order.
   [[nodiscard]] std::vector<std::string> Journal(std::string_view prefix) const;
 
-  // Fills the response of a request (already journalled). Unset: status 200, no value.
+  // Fills the response of a request (already journalled; status 200, no value, a release
+  // function that frees what binding/host_value.h allocated in `result`).
   std::function<void(HostResponse& response, const HostRequest& request)> answer;
   std::vector<std::string> journal;
-
-  static void AnswerText(HostResponse& response, std::string_view text);
-  static void AnswerError(HostResponse& response, uint32_t status, std::string_view text);
 
  private:
   struct Table {
