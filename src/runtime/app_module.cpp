@@ -238,20 +238,15 @@ bool AppModule::Start(const HostContext* context) {
   return OnStart();
 }
 
-// Under a host the log has one destination, the host: the console targets go, everything from
-// level 0 up is handed over, and trace lines stay muted until the host unmutes "XTR".
+// Under a host the log has one destination, the host (see runtime/plugin_log_target.h). A
+// process that already hands its log to a plugin target keeps that one.
 void AppModule::AttachLogTarget() {
   LogManager* manager = LogManager::Obtain();
   if (manager == nullptr || manager->FindTarget(kPluginLogTargetName) != nullptr) {
     return;
   }
-  manager->StdOutTarget().Detach();
-  manager->StdErrTarget().Detach();
-  manager->DebuggerTarget().Detach();
-  manager->SetLevel(kLevelOkay);
-  manager->SetMutedGroups(kGroupExtra);
+  logTarget_.reset();
   logTarget_ = std::make_unique<PluginLogTarget>(*this);
-  logTarget_->Configure(LogTargetConfig{manager->Level(), 0, 0, kDefaultLineTemplate});
 }
 
 void AppModule::BeginStop() {

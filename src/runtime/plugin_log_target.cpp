@@ -1,5 +1,6 @@
 #include "runtime/plugin_log_target.h"
 
+#include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
 #include "runtime/messages.h"
 
@@ -7,10 +8,38 @@ namespace Vexa {
 
 PluginLogTarget::PluginLogTarget(AppModule& module) : module_(module) {
   RouteWriteEntryToWrite();
+  LogManager* manager = LogManager::Obtain();
+  if (manager == nullptr) {
+    return;
+  }
+  previous_ =
+      Previous{manager->StdOutTarget().IsAttached(), manager->StdErrTarget().IsAttached(),
+               manager->DebuggerTarget().IsAttached(), manager->Level(), manager->MutedGroups()};
+  manager->StdOutTarget().Detach();
+  manager->StdErrTarget().Detach();
+  manager->DebuggerTarget().Detach();
+  manager->SetLevel(kLevelOkay);
+  manager->SetMutedGroups(kGroupExtra);
+  Configure(LogTargetConfig{manager->Level(), 0, 0, kDefaultLineTemplate});
 }
 
 PluginLogTarget::~PluginLogTarget() {
   Detach();
+  LogManager* manager = LogManager::Instance();
+  if (manager == nullptr) {
+    return;
+  }
+  manager->SetLevel(previous_.level);
+  manager->SetMutedGroups(previous_.muted);
+  if (previous_.stdOut) {
+    manager->StdOutTarget().Attach();
+  }
+  if (previous_.stdErr) {
+    manager->StdErrTarget().Attach();
+  }
+  if (previous_.debugger) {
+    manager->DebuggerTarget().Attach();
+  }
 }
 
 const char* PluginLogTarget::TypeName() const {

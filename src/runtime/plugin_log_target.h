@@ -1,11 +1,19 @@
 // The log target of a plugin under its host: every record that passes the filters goes to the
 // host's log entry (entry 10) with its level and message; the host renders the line.
 //
-// Ownership: owned by the module that created it at Start; it detaches itself when destroyed.
-// It borrows the module, which outlives it.
+// While it lives the target owns the process's log: creating it detaches the built-in console
+// targets, lowers the global level to 0 and mutes "XTR" (trace lines), so that the host alone
+// decides what is shown; destroying it gives the log back as it found it (the console targets
+// that were attached, the level, the muted groups), so that a report written after the module
+// is gone, such as a fatal one, still reaches standard error.
+//
+// Ownership: owned by the module that created it at Start; it borrows the module, which
+// outlives it. Threading: created and destroyed on the host's thread; Write runs on whichever
+// thread logs, with the log manager's lock held.
 #pragma once
 
 #include "diagnostics/log_target.h"
+#include "diagnostics/log_types.h"
 
 namespace Vexa {
 
@@ -20,7 +28,17 @@ class PluginLogTarget final : public LogTarget {
   bool Write(const LogRecord& record) override;
 
  private:
+  // The log as it was before this target took it over.
+  struct Previous {
+    bool stdOut = false;
+    bool stdErr = false;
+    bool debugger = false;
+    LogLevel level = kLevelWarn;
+    LogGroups muted = kGroupExtra;
+  };
+
   AppModule& module_;
+  Previous previous_;
 };
 
 }  // namespace Vexa
