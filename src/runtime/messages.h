@@ -14,6 +14,7 @@ inline constexpr const char kUnknownPluginTypeMessage[] =
 inline constexpr const char kUserAgentTemplate[] = "VexaClient/%1 (%2)";
 inline constexpr const char kPluginLogTargetName[] = "PluginLogTarget";
 inline constexpr const char kRuntimeTag[] = "vclient";
+inline constexpr const char kPluginTraceVariable[] = "VEXA_PLUGIN_TRACE";
 inline constexpr const char kPluginsTag[] = "Plugins";
 inline constexpr const char kPluginTagPrefix[] = "Plugin ";
 

@@ -1,10 +1,25 @@
 #include "runtime/plugin_log_target.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
 #include "runtime/messages.h"
 
 namespace Vexa {
+
+namespace {
+
+// Trace lines are for the plugin's developers: a host started with VEXA_PLUGIN_TRACE set (to
+// anything but "0") receives them too.
+LogGroups MutedUnderHost() {
+  const char* const wanted = std::getenv(kPluginTraceVariable);
+  const bool traces = wanted != nullptr && *wanted != '\0' && std::strcmp(wanted, "0") != 0;
+  return traces ? 0 : kGroupExtra;
+}
+
+}  // namespace
 
 PluginLogTarget::PluginLogTarget(AppModule& module) : module_(module) {
   RouteWriteEntryToWrite();
@@ -19,7 +34,7 @@ PluginLogTarget::PluginLogTarget(AppModule& module) : module_(module) {
   manager->StdErrTarget().Detach();
   manager->DebuggerTarget().Detach();
   manager->SetLevel(kLevelOkay);
-  manager->SetMutedGroups(kGroupExtra);
+  manager->SetMutedGroups(MutedUnderHost());
   Configure(LogTargetConfig{manager->Level(), 0, 0, kDefaultLineTemplate});
 }
 

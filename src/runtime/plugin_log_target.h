@@ -2,8 +2,9 @@
 // host's log entry (entry 10) with its level and message; the host renders the line.
 //
 // While it lives the target owns the process's log: creating it detaches the built-in console
-// targets, lowers the global level to 0 and mutes "XTR" (trace lines), so that the host alone
-// decides what is shown; destroying it gives the log back as it found it (the console targets
+// targets, lowers the global level to 0 and mutes "XTR" (trace lines; unless the environment
+// variable VEXA_PLUGIN_TRACE is set to anything but "0"), so that the host alone decides what is
+// shown; destroying it gives the log back as it found it (the console targets
 // that were attached, the level, the muted groups), so that a report written after the module
 // is gone, such as a fatal one, still reaches standard error.
 //
