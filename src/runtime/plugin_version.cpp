@@ -35,6 +35,10 @@ std::string IncompatibleVersionText(std::string_view shortName, const PluginApiV
   return Format(kIncompatibleVersionMessage, shortName, numbers(plugin), numbers(core));
 }
 
+std::string FormatText(const PluginIdentity& identity) {
+  return Format("%1 (%2, %3)", identity.fullName, identity.shortName, identity.type);
+}
+
 std::string FullNameFromShortNameAndType(std::string_view shortName, std::string_view type) {
   std::string prefix;
   if (type == "backend") {

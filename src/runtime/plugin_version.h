@@ -48,6 +48,10 @@ struct PluginIdentity {
   std::string typeDetail;
 };
 
+// "mdl-be-kor-geoinfo (kor-geoinfo, backend)": the full name, then the short name and the type.
+// Also the identity's form in Format.
+[[nodiscard]] std::string FormatText(const PluginIdentity& identity);
+
 // "mdl-be-" + shortName for the type "backend", "mdl-fe-" + shortName for "frontend". Any other
 // type gives "mdl-xx-" + shortName and logs an error line saying so (group "DBG").
 [[nodiscard]] std::string FullNameFromShortNameAndType(std::string_view shortName,
