@@ -1,152 +1,163 @@
-// The module's own side of the host: the version rule and names, requests and their failure
-// texts, streamed answers, and awaiting. The host is played by overriding the module's host
-// calls, so no C table is involved.
+// A module and its host: the version rule and names, requests and their failure texts, streamed
+// answers, awaiting, events and the service proxy. The host is played by the module itself,
+// which overrides its host calls (ScriptedModule below), so no C table is involved but the log's.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "binding/host_value.h"
+#include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
+#include "support/values.h"
 
+namespace Vexa {
 namespace {
 
-using Vexa::HttpMethod;
+using Lines = std::vector<std::string>;
+using Testing::Structure;
 
-TEST(PluginVersion, CompatibilityAndText) {
-  const Vexa::PluginApiVersion plugin{18, 1, 2, {}, {}};
-  struct Row {
-    Vexa::PluginApiVersion core;
-    bool compatible;
-  };
-  const Row rows[] = {
+// Registered as "kor-test" (full name "mdl-be-kor-test") and started with host handle 42 and a
+// host table that offers only the log entry; every host call is written to `journal`: "request
+// METHOD PATH [ARGUMENTS as JSON]", "subscribe NAME FLAGS", "unsubscribe NAME", "yield", "begin
+// LABEL", "end", "log LEVEL TEXT". Each request is answered by `answer`, which finds status 200
+// and a release of what binding/host_value.h allocated already set.
+class ScriptedModule : public AppModule {
+ public:
+  ScriptedModule() {
+    HostLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+    Register(record, "kor-test");
+    host_.api.log = [](const HostApiTable* api, int32_t level, const char* message) {
+      reinterpret_cast<const Host*>(api)->self->Note("log " + std::to_string(level) + " " +
+                                                     message);
+    };
+    EXPECT_TRUE(Start(&context_));
+    journal.clear();
+  }
+
+  std::function<void(HostResponse&, const HostRequest&)> answer;
+  std::function<void()> onYield = [] {};
+  Lines journal;
+
+  bool Note(std::string line) {
+    journal.push_back(std::move(line));
+    return true;
+  }
+
+  bool CallHostRequest(HostResponse& response, const HostRequest& request) override {
+    std::string arguments;
+    for (uint32_t index = 0; index < request.argumentCount; ++index) {
+      HostResult result{};
+      BindingProperty value;
+      const bool read = FromHostValue(result, value, request.arguments[index].value, "<journal>");
+      ReleaseHostResult(result);
+      arguments += (index == 0 ? "" : ",") + (read ? ToJson(value) : "?");
+    }
+    Note("request " + std::string(HttpMethodText(static_cast<HttpMethod>(request.method))) + " " +
+         request.path + " [" + arguments + "]");
+    response.status = 200;
+    response.release = [](HostResponse* answered) { ReleaseHostResult(answered->result); };
+    answer(response, request);
+    return true;
+  }
+  bool CallHostSubscribe(const char* name, HostHandle, HostEventCallback, void*,
+                         uint32_t flags) override {
+    return Note(std::string("subscribe ") + name + " " + std::to_string(flags));
+  }
+  bool CallHostUnsubscribe(const char* name, HostHandle) override {
+    return Note(std::string("unsubscribe ") + name);
+  }
+  bool CallHostYield() override {
+    onYield();
+    return Note("yield");
+  }
+  bool CallHostWaitBegin(const char* label, uintptr_t) override {
+    return Note(std::string("begin ") + label);
+  }
+  bool CallHostWaitEnd() override { return Note("end"); }
+
+ private:
+  struct Host {
+    HostApiTable api;
+    ScriptedModule* self;
+  } host_{{}, this};
+  HostContext context_{&host_.api, 42};
+};
+
+TEST(PluginVersion, CompatibilityTextsAndFullNames) {
+  const PluginApiVersion plugin{18, 1, 2, {}, {}};
+  const std::pair<PluginApiVersion, bool> rows[] = {
       {{18, 1, 2, {}, {}}, true},  {{18, 5, 0, {}, {}}, true},  {{18, 1, 3, {}, {}}, true},
       {{18, 1, 1, {}, {}}, false}, {{18, 0, 9, {}, {}}, false}, {{19, 1, 2, {}, {}}, false},
       {{17, 9, 9, {}, {}}, false},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(Vexa::IsCompatible(row.core, plugin), row.compatible) << Vexa::FormatText(row.core);
+  for (const auto& [core, compatible] : rows) {
+    EXPECT_EQ(IsCompatible(core, plugin), compatible) << FormatText(core);
   }
-  EXPECT_EQ(Vexa::FormatText(Vexa::PluginApiVersion{18, 0, 1, "beta", "7"}), "18.0.1-beta+7");
-  EXPECT_EQ(Vexa::Format("v%1", Vexa::PluginApiVersion{1, 2, 3, {}, "b"}), "v1.2.3+b");
-  EXPECT_EQ(Vexa::IncompatibleVersionText("kor-geoinfo", Vexa::kPluginApiVersion,
-                                          Vexa::PluginApiVersion{19, 0, 0, "rc", {}}),
-            "kor-geoinfo which supports plugin API 18.0.0 is not compatible with core's plugin "
-            "API 19.0.0");
+  EXPECT_EQ(FormatText(PluginApiVersion{18, 0, 1, "beta", "7"}), "18.0.1-beta+7");
+  EXPECT_EQ(Format("v%1", PluginApiVersion{1, 2, 3, {}, "b"}), "v1.2.3+b");
+  EXPECT_EQ(FullNameFromShortNameAndType("kor-geoinfo", "backend"), "mdl-be-kor-geoinfo");
+  EXPECT_EQ(FullNameFromShortNameAndType("kor-ui", "frontend"), "mdl-fe-kor-ui");
+  const ScriptedModule module;  // the log goes to its journal
+  EXPECT_EQ(FullNameFromShortNameAndType("kor-x", "backends"), "mdl-xx-kor-x");
+  EXPECT_EQ(module.journal,
+            Lines{"log 2             Plugin Manager| GetFullNameFromShortNameAndType("
+                  "\"kor-x\", \"backends\") called with an unknown type"});
 }
 
-TEST(PluginVersion, FullNames) {
-  EXPECT_EQ(Vexa::FullNameFromShortNameAndType("kor-geoinfo", "backend"), "mdl-be-kor-geoinfo");
-  EXPECT_EQ(Vexa::FullNameFromShortNameAndType("kor-ui", "frontend"), "mdl-fe-kor-ui");
-  EXPECT_EQ(Vexa::FullNameFromShortNameAndType("kor-x", "backends"), "mdl-xx-kor-x");
+// The answer as JSON or text, or "CODE MESSAGE" of the failure.
+template <typename T>
+std::string Outcome(const Maybe<T>& answer) {
+  if (!answer) {
+    return std::to_string(answer.Error().code) + " " + answer.Error().Message();
+  }
+  if constexpr (std::is_same_v<T, BindingProperty>) {
+    return ToJson(answer.Value());
+  } else if constexpr (std::is_same_v<T, std::string>) {
+    return answer.Value();
+  }
+  return "ok";
 }
 
-// A host played in C++: each request is answered by `answer`, and every host call is counted.
-class ScriptedModule : public Vexa::AppModule {
- public:
-  std::function<void(HostResponse&, const HostRequest&)> answer;
-  std::function<void()> onYield;
-  int requests = 0;
-  std::vector<std::string> calls;  // "yield", "begin <label>", "end"
-
-  bool CallHostRequest(HostResponse& response, const HostRequest& request) override {
-    ++requests;
-    if (!answer) {
-      return false;
-    }
-    answer(response, request);
-    return true;
-  }
-  bool CallHostYield() override {
-    calls.push_back("yield");
-    if (onYield) {
-      onYield();
-    }
-    return true;
-  }
-  bool CallHostWaitBegin(const char* label, uintptr_t) override {
-    calls.push_back(std::string("begin ") + label);
-    return true;
-  }
-  bool CallHostWaitEnd() override {
-    calls.push_back("end");
-    return true;
-  }
-};
-
-}  // namespace
-
-namespace RuntimeTest {
-struct Record {
-  std::string text;
-};
-VEXA_STATIC_TYPE(Record, "struct RuntimeTest::Record");
-}  // namespace RuntimeTest
-
-namespace {
-
-using RuntimeTest::Record;
-
-TEST(ModuleRequest, FailureTexts) {
-  ScriptedModule module;
-  EXPECT_EQ(module.Request(HttpMethod::Get, "/x").Error().Message(),
-            std::string("Request not sent: the host offers no request entry for GET /x"));
-
-  module.answer = [](HostResponse& response, const HostRequest& request) {
-    EXPECT_EQ(request.argumentCount, 0u);
-    response.result.error = "busy";
-    response.status = 503;
-  };
-  const Vexa::Maybe<Vexa::BindingProperty> refused =
-      module.Request<Vexa::BindingProperty>(HttpMethod::Get, "/kor-login/v1/session");
-  ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.Error().code, 503);
-  EXPECT_STREQ(refused.Error().Message(), "Error response for GET /kor-login/v1/session: busy");
-
-  // An argument of an unregistered record type does not convert: nothing is sent.
-  const int before = module.requests;
-  const Vexa::Maybe<void> unsent = module.Request(HttpMethod::Patch, "/s", Record{"x"});
-  ASSERT_FALSE(unsent);
-  EXPECT_EQ(unsent.Error().code, 400);
-  EXPECT_EQ(std::string(unsent.Error().Message())
-                .rfind("Request not sent: Error converting parameters for PATCH /s: ", 0),
-            0u)
-      << unsent.Error().Message();
-  EXPECT_EQ(module.requests, before);
-}
-
-TEST(ModuleRequest, ArgumentsAndAnswerConversion) {
+TEST(ModuleRequest, ArgumentsAnswersAndFailureTexts) {
   ScriptedModule module;
   module.answer = [](HostResponse& response, const HostRequest& request) {
-    EXPECT_EQ(request.method, HOST_METHOD_POST);
-    EXPECT_STREQ(request.path, "/echo");
-    ASSERT_EQ(request.argumentCount, 2u);
-    EXPECT_EQ(request.arguments[0].name, nullptr);
-    EXPECT_EQ(request.arguments[1].value.kind, static_cast<HostValueKind>(HOST_VALUE_SIGNED));
-    ASSERT_TRUE(
-        Vexa::SetHostString(response.result.value, request.arguments[0].value.payload.string.text));
-    response.release = [](HostResponse* owned) { Vexa::ReleaseHostResult(owned->result); };
+    if (request.argumentCount == 0) {
+      SetHostError(response.result, "busy");
+      response.status = 503;
+    } else {
+      ASSERT_TRUE(
+          SetHostString(response.result.value, request.arguments[0].value.payload.string.text));
+    }
   };
-  const Vexa::Maybe<std::string> echoed =
-      module.Request<std::string>(HttpMethod::Post, "/echo", std::string("uuid-1"), int32_t{4});
-  ASSERT_TRUE(echoed) << echoed.Error().Message();
-  EXPECT_EQ(echoed.Value(), "uuid-1");
-
-  const Vexa::Maybe<int32_t> number =
-      module.Request<int32_t>(HttpMethod::Post, "/echo", std::string("text"), int32_t{0});
-  ASSERT_FALSE(number);
-  EXPECT_EQ(number.Error().code, 0);
+  EXPECT_EQ(Outcome(module.Request<std::string>(HttpMethod::Post, "/echo", std::string("uuid-1"),
+                                                int32_t{4})),
+            "uuid-1");
+  EXPECT_EQ(module.journal, Lines{R"(request POST /echo ["uuid-1",4])"});
+  EXPECT_EQ(Outcome(module.Request<BindingProperty>(HttpMethod::Get, "/kor-login/v1/session")),
+            "503 Error response for GET /kor-login/v1/session: busy");
   EXPECT_EQ(
-      std::string(number.Error().Message()).rfind("Error converting response for POST /echo: ", 0),
-      0u)
-      << number.Error().Message();
+      Outcome(module.Request<int32_t>(HttpMethod::Post, "/echo", std::string("text"))),
+      "0 Error converting response for POST /echo: Value text for '<result>' of type int32 is "
+      "in an incorrect format");
+  module.journal.clear();
+  EXPECT_EQ(Outcome(module.Request(HttpMethod::Patch, "/s", Failure(1, "x"))),
+            "400 Request not sent: Error converting parameters for PATCH /s: Couldn't convert "
+            "native value because it's an unregistered structure.");
+  EXPECT_EQ(module.journal, Lines{});  // nothing is sent
 }
 
-// A streamed body served in the pieces of `pieces`; "!" fails the read.
+// A streamed body served in `pieces`; "!" fails the read.
 struct Stream {
   std::vector<std::string> pieces;
   std::size_t next = 0;
@@ -166,22 +177,17 @@ uint8_t VEXA_HOST_CALL ReadPiece(void* opaque, void* buffer, uint32_t* size, uin
   return 1;
 }
 
-void VEXA_HOST_CALL ReleaseStream(void* opaque) {
-  ++static_cast<Stream*>(opaque)->released;
-}
-
 TEST(ModuleRequest, StreamedAnswers) {
   struct Row {
     std::vector<std::string> pieces;
     const char* expected;  // the answer as JSON, or the failure text
     int yields;
   };
-  const std::string full(4096, ' ');
   const Row rows[] = {
-      {{"{\"a\":", "1}"}, "{\"a\":1}", 1},  // a short piece with more: one yield
-      {{full + "", "[2]"}, "[2]", 0},       // a full piece: read on at once
-      {{"[1", "!"}, "Error reading streamed response for GET /r: Stream read error", 1},
-      {{"[1"}, "Error reading streamed response for GET /r: ", 0},  // not JSON
+      {{"{\"a\":", "1}"}, "{\"a\":1}", 1},          // a short piece with more: one yield
+      {{std::string(4096, ' '), "[2]"}, "[2]", 0},  // a full piece: read on at once
+      {{"[1", "!"}, "0 Error reading streamed response for GET /r: Stream read error", 1},
+      {{"[1"}, "0 Error reading streamed response for GET /r: ", 0},  // not JSON
   };
   for (const Row& row : rows) {
     ScriptedModule module;
@@ -189,23 +195,21 @@ TEST(ModuleRequest, StreamedAnswers) {
     module.answer = [&](HostResponse& response, const HostRequest&) {
       response.stream = &stream;
       response.streamRead = &ReadPiece;
-      response.streamRelease = &ReleaseStream;
+      response.streamRelease = [](void* opaque) { ++static_cast<Stream*>(opaque)->released; };
     };
-    const Vexa::Maybe<Vexa::BindingProperty> answer =
-        module.Request<Vexa::BindingProperty>(HttpMethod::Get, "/r");
-    const std::string got = answer ? Vexa::ToJson(answer.Value()) : answer.Error().Message();
+    const std::string got = Outcome(module.Request<BindingProperty>(HttpMethod::Get, "/r"));
     EXPECT_EQ(got.substr(0, std::strlen(row.expected)), row.expected) << row.pieces[0];
     EXPECT_EQ(stream.released, 1);
-    EXPECT_EQ(std::count(module.calls.begin(), module.calls.end(), "yield"), row.yields);
+    EXPECT_EQ(std::count(module.journal.begin(), module.journal.end(), "yield"), row.yields);
   }
 }
 
 TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
   ScriptedModule module;
-  std::promise<Vexa::Maybe<Record>> ready;
-  ready.set_value(Record{"now"});
-  EXPECT_EQ(module.Await(ready.get_future()).Value().text, "now");
-  EXPECT_TRUE(module.calls.empty());
+  std::promise<int> ready;
+  ready.set_value(5);
+  EXPECT_EQ(module.Await(ready.get_future()), 5);
+  EXPECT_EQ(module.journal, Lines{});
 
   std::promise<int> later;
   int passes = 0;
@@ -215,28 +219,185 @@ TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
     }
   };
   EXPECT_EQ(module.Await(later.get_future()), 7);
-  const std::vector<std::string> expected = {
-      "begin Wait: future<const char *__cdecl StaticType::Name<int>(void)>", "yield", "yield",
-      "yield", "end"};
-  EXPECT_EQ(module.calls, expected);
-
-  module.calls.clear();
   module.Yield();
-  EXPECT_EQ(module.calls, (std::vector<std::string>{"begin Wait: yield", "yield", "end"}));
+  EXPECT_EQ(module.journal,
+            (Lines{"begin Wait: future<const char *__cdecl StaticType::Name<int>(void)>", "yield",
+                   "yield", "yield", "end", "begin Wait: yield", "yield", "end"}));
 }
 
 TEST(ModuleAwaitDeathTest, BrokenFutureEndsTheProcess) {
   EXPECT_DEATH(
       {
-        ScriptedModule module;
-        std::future<int> broken;
-        {
-          std::promise<int> abandoned;
-          broken = abandoned.get_future();
-        }
+        AppModule module;
+        std::future<int> broken = std::promise<int>().get_future();
         static_cast<void>(module.Await(std::move(broken)));
       },
       "ALE-6D828C10.*Caught std::future_error in AppModule::Await: \\(4\\) Broken promise");
 }
 
+TEST(EventNames, NameTheTopLevelResourceAndPatternsStopAtTheNextSlash) {
+  EXPECT_EQ(EventNameForUri("kor-login//v1/session/extra/"), "OnJsonApiEvent_kor-login_v1_session");
+  EXPECT_EQ(EventNameForUri("/kor-platform-config/v1/namespaces/GeoInfo/Enabled/x"),
+            "OnJsonApiEvent_kor-platform-config_v1_namespaces_GeoInfo_Enabled");
+  EXPECT_EQ(EventNameForUri("/x/kor-platform-config/a/b/c"),
+            "OnJsonApiEvent_x_kor-platform-config_a");
+  const std::tuple<const char*, const char*, bool> rows[] = {
+      {"/a/*", "/a/b", true},    {"/a/*", "/a/", false},   {"/a/*", "/a/b/c", false},
+      {"/a/*/c", "/a//c", true}, {"/a/b", "/a/bc", false}, {"/a/bc", "/a/b", false},
+  };
+  for (const auto& [pattern, uri, matches] : rows) {
+    EXPECT_EQ(UriMatchesPattern(pattern, uri), matches) << pattern << " " << uri;
+  }
+}
+
+// Events and service proxy requests of one module; what its handlers receive is journalled too.
+class ModuleTest : public ::testing::Test {
+ protected:
+  // Delivers the resource event of `uri` under the session's event name, as the host does.
+  void Dispatch(const std::string& uri) {
+    HostEvent event{"OnJsonApiEvent_kor-login_v1_session", {}, 0, &module_};
+    ASSERT_TRUE(ToHostValue(Structure({{"uri", uri}, {"eventType", "Update"}}), event.payload));
+    module_.Events().Deliver(event);
+    ReleaseHostValue(event.payload);
+  }
+  void Observe(const char* uri, std::string label) {
+    module_.Events().AddResourceHandler(uri, [this, label](const PluginResourceEvent& event) {
+      module_.Note(label + " " + event.uri);
+    });
+  }
+
+  // A uuid request, or a method request when `replyMethod` is given; its answer is journalled.
+  std::string Invoke(std::string_view replyMethod = "") {
+    return module_.InvokeServiceProxy("svc", "getX", Structure({{"ip", "1.2.3.4"}}), replyMethod,
+                                      replyMethod.empty() ? "" : "text",
+                                      [this](const PluginServiceProxyResponse& answer) {
+                                        module_.Note("answer " + answer.payload);
+                                      });
+  }
+  static PluginServiceProxyResponse Response(std::string uuid, std::string method,
+                                             std::string payload) {
+    return {std::move(uuid), "svc", std::move(method), std::move(payload), "OK", ""};
+  }
+
+  ScriptedModule module_;
+};
+
+TEST_F(ModuleTest, SubscriptionsAreCountedAndStopReleasesTheRest) {
+  module_.Subscribe("/kor-login/v1/session");
+  module_.Subscribe("/kor-login/v1/session/extra");
+  module_.Subscribe("/kor-geoinfo/v1/whereami");
+  module_.Unsubscribe("/kor-login/v1/session");
+  module_.Unsubscribe("/kor-login/v1/session");
+  module_.Unsubscribe("/kor-login/v1/session");  // one too many: ignored
+  module_.BeginStop();
+  EXPECT_EQ(module_.journal,
+            (Lines{"subscribe OnJsonApiEvent_kor-login_v1_session 0",
+                   "subscribe OnJsonApiEvent_kor-geoinfo_v1_whereami 0",
+                   "unsubscribe OnJsonApiEvent_kor-login_v1_session",
+                   "unsubscribe OnJsonApiEvent_kor-geoinfo_v1_whereami",
+                   "unsubscribe OnServiceProxyAsyncEvent", "unsubscribe OnServiceProxyMethodEvent",
+                   "unsubscribe OnServiceProxyUuidEvent"}));
+  EXPECT_EQ(module_.Events().SubscriptionCount("/kor-geoinfo/v1/whereami"), 0);
+}
+
+TEST_F(ModuleTest, ExactHandlerFirstThenMatchingPatternsInOrder) {
+  Observe("/kor-login/v1/*", "any");
+  Observe("/kor-login/v1/session/*", "below");
+  Observe("/*/v1/session/extra", "extra");
+  Observe("/kor-login/v1/session", "replaced");
+  Observe("kor-login/v1/session", "exact");  // the same URI
+  module_.Subscribe("/kor-login/v1/session");
+  module_.journal.clear();
+  Dispatch("/kor-login/v1/session");
+  Dispatch("kor-login/v1/session/extra");
+  EXPECT_EQ(module_.journal,
+            (Lines{"exact /kor-login/v1/session", "any /kor-login/v1/session",
+                   "below /kor-login/v1/session/extra", "extra /kor-login/v1/session/extra"}));
+}
+
+TEST_F(ModuleTest, UnreadableAndFailingEventsAreDroppedWithATrace) {
+  module_.Events().AddResourceHandler("/kor-login/v1/session", [](const PluginResourceEvent&) {
+    throw std::runtime_error("handler failed");
+  });
+  module_.Subscribe("/kor-login/v1/session");
+  module_.journal.clear();
+  LogManager::Obtain()->SetMutedGroups(0);
+  HostEvent unreadable{"OnJsonApiEvent_kor-login_v1_session", {}, 0, &module_};
+  unreadable.payload.kind = 99;
+  module_.Events().Deliver(unreadable);
+  Dispatch("/kor-login/v1/session");
+  LogManager::Obtain()->SetMutedGroups(kGroupExtra);
+  EXPECT_EQ(module_.journal,
+            (Lines{"log 0 mdl-be-kor-test: Couldn't convert payload const char *__cdecl "
+                   "StaticType::Name<struct Vexa::PluginResourceEvent>(void) for event "
+                   "OnJsonApiEvent_kor-login_v1_session: Couldn't assign value to '<result>' of "
+                   "type object because the input is of an incompatible type ''.",
+                   "log 0 mdl-be-kor-test: Handling event OnJsonApiEvent_kor-login_v1_session",
+                   "log 0 mdl-be-kor-test: Dropped event OnJsonApiEvent_kor-login_v1_session: "
+                   "handler failed"}));
+}
+
+TEST_F(ModuleTest, ProxyAnswerBeforeItsUuidIsMatchedOnceTheRequestIsStored) {
+  module_.answer = [this](HostResponse& response, const HostRequest&) {
+    module_.ServiceProxyTables().OnUuidResponse(Response("u1", "getX", "1"));
+    ASSERT_TRUE(SetHostString(response.result.value, "u1"));
+  };
+  EXPECT_EQ(Invoke(), "");
+  EXPECT_EQ(module_.journal,
+            (Lines{"log 3 mdl-be-kor-test: Preparing service proxy request: svc.getX",
+                   "request POST /kor-login/v1/service-proxy-uuid-requests "
+                   R"(["svc","getX",42,"{\"ip\":\"1.2.3.4\"}"])",
+                   "log 3 mdl-be-kor-test: Started service proxy request: svc.getX (u1)",
+                   "answer 1", "log 3 mdl-be-kor-test: Fulfilled service proxy request: u1"}));
+}
+
+TEST_F(ModuleTest, ProxyMethodRequestIsRefusedWhileItsReplyIsPending) {
+  module_.answer = [](HostResponse&, const HostRequest&) {};
+  EXPECT_EQ(Invoke("reply"), "");
+  EXPECT_EQ(Invoke("reply"), "Request already in flight");
+  module_.ServiceProxyTables().OnMethodResponse(Response("", "reply", "3"));
+  EXPECT_EQ(Invoke("reply"), "");
+  EXPECT_THAT(module_.journal,
+              ::testing::IsSupersetOf(
+                  {"request POST /kor-login/v1/service-proxy-method-requests "
+                   R"(["svc","getX","reply","text",42,"{\"ip\":\"1.2.3.4\"}"])",
+                   "log 2 mdl-be-kor-test: Could not invoke service proxy as request is already "
+                   "in flight",
+                   "answer 3"}));
+}
+
+TEST_F(ModuleTest, ProxyAsyncMessagesReachTheirHandlerOrTheLog) {
+  module_.ServiceProxyTables().SetAsyncHandler("svc", "push",
+                                               [this](const PluginServiceProxyResponse& answer) {
+                                                 module_.Note("async " + answer.payload);
+                                               });
+  module_.ServiceProxyTables().OnAsyncResponse(Response("", "push", "4"));
+  module_.ServiceProxyTables().OnAsyncResponse(Response("", "pull", "5"));
+  EXPECT_EQ(module_.journal, (Lines{"async 4",
+                                    "log 2 mdl-be-kor-test: Could not find registered "
+                                    "handler for async service proxy event svc.pull"}));
+}
+
+TEST_F(ModuleTest, ProxyFailuresAndStopLeaveNothingPending) {
+  module_.answer = [](HostResponse& response, const HostRequest&) {
+    SetHostError(response.result, "down");
+  };
+  EXPECT_EQ(Invoke(), "Error response for POST /kor-login/v1/service-proxy-uuid-requests: down");
+  EXPECT_EQ(Invoke("reply"),
+            "Error response for POST /kor-login/v1/service-proxy-method-requests: down");
+  EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 0u);
+
+  module_.answer = [](HostResponse& response, const HostRequest&) {
+    ASSERT_TRUE(SetHostString(response.result.value, "u1"));
+  };
+  auto future = module_.ServiceProxyCall<PluginManagerResource>("svc", "getX", BindingProperty{});
+  module_.BeginStop();
+  ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+  EXPECT_THROW(future.get(), std::future_error);  // a broken promise
+  module_.journal.clear();
+  EXPECT_EQ(module_.ServiceProxyTables().Invoke("svc", "getX", {}, "", "", {}), "Finalizing");
+  EXPECT_EQ(module_.journal, Lines{});
+}
+
 }  // namespace
+}  // namespace Vexa
