@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -19,6 +20,7 @@
 #include "binding/host_value.h"
 #include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
+#include "runtime/entry.h"
 #include "support/values.h"
 
 namespace Vexa {
@@ -113,6 +115,27 @@ TEST(PluginVersion, CompatibilityTextsAndFullNames) {
   EXPECT_EQ(module.journal,
             Lines{"log 2             Plugin Manager| GetFullNameFromShortNameAndType("
                   "\"kor-x\", \"backends\") called with an unknown type"});
+}
+
+struct UnconstructibleModule : AppModule {
+  UnconstructibleModule() { throw std::bad_alloc(); }
+};
+
+TEST(ModuleEntry, IdentityTracesAndUnconstructibleModules) {
+  HostLoadRecord record{18, 0, 0, &ModuleCallbacks(), &record, "stale", nullptr};
+  LoadModule<UnconstructibleModule>(&record, "kor-test");
+  EXPECT_EQ(std::tie(record.callbacks, record.module, record.fullName, record.endpoints),
+            std::make_tuple(nullptr, nullptr, nullptr, nullptr));  // no callback table to call
+
+  ::setenv(kPluginTraceVariable, "1", 1);  // read when the module takes over the log
+  ScriptedModule module;
+  ::unsetenv(kPluginTraceVariable);
+  EXPECT_EQ(Format("%1", module.Identity()), "mdl-be-kor-test (kor-test, backend)");
+  EXPECT_EQ(module.InvokeServiceProxy("svc", "getX", Failure(1, "x"), "", "", {}),
+            "Failed to convert type \"const char *__cdecl StaticType::Name<class "
+            "Vexa::Failure>(void)\" to BindingProperty for serialization");
+  Trace("traced %d", 1);
+  EXPECT_EQ(module.journal, Lines{"log 0 traced 1"});
 }
 
 // The answer as JSON or text, or "CODE MESSAGE" of the failure.
