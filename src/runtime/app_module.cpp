@@ -31,87 +31,57 @@ void AppModule::OnStop() {
   serviceProxy_.Clear();
 }
 
-bool AppModule::CallHostRequest(HostResponse& response, const HostRequest& request) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->request == nullptr) {
+namespace {
+
+// Calls one entry of the host's table with the table first, unless the host offers no table or
+// no such entry: then nothing is called and the answer is false.
+template <auto Entry, typename... Arguments>
+bool CallEntry(const HostApiTable* api, Arguments... arguments) {
+  if (api == nullptr || api->*Entry == nullptr) {
     return false;
   }
-  api->request(api, &response, &request);
+  (api->*Entry)(api, arguments...);
   return true;
+}
+
+}  // namespace
+
+bool AppModule::CallHostRequest(HostResponse& response, const HostRequest& request) {
+  return CallEntry<&HostApiTable::request>(Api(), &response, &request);
 }
 
 bool AppModule::CallHostReserved2(uintptr_t first, uintptr_t second) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->reserved2 == nullptr) {
-    return false;
-  }
-  api->reserved2(api, first, second);
-  return true;
+  return CallEntry<&HostApiTable::reserved2>(Api(), first, second);
 }
 
 bool AppModule::CallHostSendEvent(const HostEvent& event) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->sendEvent == nullptr) {
-    return false;
-  }
-  api->sendEvent(api, &event);
-  return true;
+  return CallEntry<&HostApiTable::sendEvent>(Api(), &event);
 }
 
 bool AppModule::CallHostSubscribe(const char* eventName, HostHandle handle,
                                   HostEventCallback callback, void* context, uint32_t flags) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->subscribe == nullptr) {
-    return false;
-  }
-  api->subscribe(api, eventName, handle, callback, context, flags);
-  return true;
+  return CallEntry<&HostApiTable::subscribe>(Api(), eventName, handle, callback, context, flags);
 }
 
 bool AppModule::CallHostUnsubscribe(const char* eventName, HostHandle handle) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->unsubscribe == nullptr) {
-    return false;
-  }
-  api->unsubscribe(api, eventName, handle);
-  return true;
+  return CallEntry<&HostApiTable::unsubscribe>(Api(), eventName, handle);
 }
 
 bool AppModule::CallHostReserved6(uintptr_t first, uintptr_t second, uintptr_t third, double value,
                                   uintptr_t fourth) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->reserved6 == nullptr) {
-    return false;
-  }
-  api->reserved6(api, first, second, third, value, fourth);
-  return true;
+  return CallEntry<&HostApiTable::reserved6>(Api(), first, second, third, value, fourth);
 }
 
 bool AppModule::CallHostYield() {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->yield == nullptr) {
-    return false;
-  }
-  api->yield(api);
-  return true;
+  return CallEntry<&HostApiTable::yield>(Api());
 }
 
 bool AppModule::CallHostWaitBegin(const char* label, uintptr_t reserved) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->waitBegin == nullptr) {
-    return false;
-  }
-  api->waitBegin(api, label, reserved);
-  return true;
+  return CallEntry<&HostApiTable::waitBegin>(Api(), label, reserved);
 }
 
 bool AppModule::CallHostWaitEnd() {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->waitEnd == nullptr) {
-    return false;
-  }
-  api->waitEnd(api);
-  return true;
+  return CallEntry<&HostApiTable::waitEnd>(Api());
 }
 
 void AppModule::OnDeclare() {}
@@ -121,12 +91,7 @@ bool AppModule::OnStart() {
 }
 
 bool AppModule::CallHostLog(int32_t level, const char* message) {
-  const HostApiTable* api = Api();
-  if (api == nullptr || api->log == nullptr) {
-    return false;
-  }
-  api->log(api, level, message);
-  return true;
+  return CallEntry<&HostApiTable::log>(Api(), level, message);
 }
 
 // --- Lifecycle ---
