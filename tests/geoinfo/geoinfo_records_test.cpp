@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -20,29 +21,39 @@ namespace {
 using Testing::Structure;
 
 // Each record under the API name with the API tags and no help text, its fields in order; the
-// enum with its values (in name order).
+// enum with its values (in name order). The runtime's own, under their plain names with the
+// one tag "vclient", beside them.
 TEST(GeoInfoRecords, UnderTheApiNameWithTheApiTags) {
   HostLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
   GeoInfoModule module;
   module.Register(record, kGeoInfoShortName);
-  const std::vector<std::string> tags = {"Plugins", "Plugin mdl-be-kor-geoinfo"};
-  for (const std::string row :
-       {"GeoInfo country city region", "GeoInfoResponse success geoInfo errorMessage isLatest",
-        "LoginSessionState ERROR=3 IN_PROGRESS=0 LOGGING_OUT=2 SUCCEEDED=1",
-        "LoginSession state profileId accountId", "GeoInfoConfig Enabled",
-        "WhereAmIRequest ipAddress", "WhereAmIResponse country city region"}) {
-    const std::string name = row.substr(0, row.find(' '));
-    const BindingTypeDescriptor* type = module.Registry().FindType("MdlBeKorGeoinfo" + name);
-    ASSERT_NE(type, nullptr) << name;
-    std::string described = name;
-    for (const BindingFieldDescriptor& field : type->fields) {
-      described += " " + field.name;
+  const auto check = [&](const std::string& prefix, const std::vector<std::string>& tags,
+                         std::initializer_list<std::string> rows) {
+    for (const std::string& row : rows) {
+      const std::string name = row.substr(0, row.find(' '));
+      const BindingTypeDescriptor* type = module.Registry().FindType(prefix + name);
+      ASSERT_NE(type, nullptr) << name;
+      std::string described = name;
+      for (const BindingFieldDescriptor& field : type->fields) {
+        described += " " + field.name;
+      }
+      for (const auto& [key, enumerator] : type->enumerators) {
+        described += " " + key + "=" + std::to_string(enumerator.value);
+      }
+      EXPECT_EQ(std::tie(described, type->tags, type->description), std::tie(row, tags, ""));
     }
-    for (const auto& [key, enumerator] : type->enumerators) {
-      described += " " + key + "=" + std::to_string(enumerator.value);
-    }
-    EXPECT_EQ(std::tie(described, type->tags, type->description), std::tie(row, tags, ""));
-  }
+  };
+  check("MdlBeKorGeoinfo", {"Plugins", "Plugin mdl-be-kor-geoinfo"},
+        {"GeoInfo country city region", "GeoInfoResponse success geoInfo errorMessage isLatest",
+         "LoginSessionState ERROR=3 IN_PROGRESS=0 LOGGING_OUT=2 SUCCEEDED=1",
+         "LoginSession state profileId accountId", "GeoInfoConfig Enabled",
+         "WhereAmIRequest ipAddress", "WhereAmIResponse country city region"});
+  check("", {"vclient"},
+        {"PluginManagerState NotReady=0 PluginsInitialized=1", "PluginManagerResource state",
+         "PluginResourceEventType Create=0 Delete=2 Update=1",
+         "PluginResourceEvent uri eventType data",
+         "PluginLcdsEvent clientId subtopic typeName body", "PluginLcdsResponse typeName body",
+         "PluginServiceProxyResponse uuid serviceName methodName payload status error"});
   // Every member lands in its own field; a nested enum converts, as it was registered first.
   EXPECT_EQ(ToValue(GeoInfo{"DE", "Berlin", "BE"}, module.Registry()).value,
             Structure({{"country", "DE"}, {"city", "Berlin"}, {"region", "BE"}}));

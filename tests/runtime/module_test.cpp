@@ -348,6 +348,8 @@ TEST_F(ModuleTest, UnreadableAndFailingEventsAreDroppedWithATrace) {
   HostEvent unreadable{"OnJsonApiEvent_kor-login_v1_session", {}, 0, &module_};
   unreadable.payload.kind = 99;
   module_.Events().Deliver(unreadable);
+  unreadable.name = "OnJsonApiEvent_kor-other_v1_x";  // not subscribed: ignored
+  module_.Events().Deliver(unreadable);
   Dispatch("/kor-login/v1/session");
   LogManager::Obtain()->SetMutedGroups(kGroupExtra);
   EXPECT_EQ(module_.journal,
