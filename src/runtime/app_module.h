@@ -38,6 +38,7 @@
 // that thread instead of blocking it. The service proxy tables have a mutex of their own.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -161,7 +162,8 @@ class AppModule {
   // The untyped core of Request: `arguments` are already values. With `readAnswer` false the
   // answer is not read (success carries an empty value).
   Maybe<BindingProperty> RequestValue(HttpMethod method, std::string_view uri,
-                                      std::span<const BindingProperty> arguments, bool readAnswer);
+                                      std::span<const BindingProperty* const> arguments,
+                                      bool readAnswer);
 
   // --- Waiting ---
 
@@ -254,15 +256,15 @@ class AppModule {
 
 namespace RuntimeDetail {
 
-// A value for a request argument or payload: values pass as they are, anything else converts.
+// A request argument or payload as a value: a BindingProperty is used where it stands, anything
+// else is converted into `converted`. Null when the conversion failed (`converted` says why).
 template <typename T>
-[[nodiscard]] BindingResult ArgumentValue(const T& argument, const BindingRegistry& registry) {
+[[nodiscard]] const BindingProperty* ValueOf(const T& native, BindingResult& converted,
+                                             const BindingRegistry& registry) {
   if constexpr (std::is_same_v<T, BindingProperty>) {
-    BindingResult result;
-    result.value = argument;
-    return result;
+    return &native;
   } else {
-    return ToValue(argument, registry);
+    return ToValue(converted, native, registry) ? &converted.value : nullptr;
   }
 }
 
@@ -306,22 +308,19 @@ class TypedEventHandler final : public EventHandler {
 
 template <typename R, typename... Args>
 Maybe<R> AppModule::Request(HttpMethod method, std::string_view uri, const Args&... arguments) {
-  std::vector<BindingProperty> values;
-  values.reserve(sizeof...(Args));
+  std::array<BindingResult, sizeof...(Args)> converted;
+  std::array<const BindingProperty*, sizeof...(Args)> values{};
+  std::size_t index = 0;
   std::string refusal;
   [[maybe_unused]] const auto add = [&](const auto& argument) {
-    if (!refusal.empty()) {
-      return;
-    }
-    BindingResult value = RuntimeDetail::ArgumentValue(argument, registry_);
-    if (!value) {
-      refusal = value.ErrorText();
-      if (refusal.empty()) {
-        refusal = "?";
+    if (refusal.empty()) {
+      values[index] = RuntimeDetail::ValueOf(argument, converted[index], registry_);
+      if (values[index] == nullptr) {
+        refusal = converted[index].ErrorText();
+        refusal = refusal.empty() ? "?" : refusal;
       }
-      return;
     }
-    values.push_back(std::move(value.value));
+    ++index;
   };
   (add(arguments), ...);
   if (!refusal.empty()) {
@@ -410,11 +409,12 @@ void AppModule::ObserveResource(std::string_view uri,
 
 template <typename Event>
 Maybe<void> AppModule::SendEvent(std::string_view baseName, const Event& event, uint32_t flags) {
-  const BindingResult value = RuntimeDetail::ArgumentValue(event, registry_);
-  if (!value) {
-    return Failure(0, std::string(value.ErrorText()));
+  BindingResult converted;
+  const BindingProperty* value = RuntimeDetail::ValueOf(event, converted, registry_);
+  if (value == nullptr) {
+    return Failure(0, std::string(converted.ErrorText()));
   }
-  return SendEventValue(baseName, event.uri, value.value, flags);
+  return SendEventValue(baseName, event.uri, *value, flags);
 }
 
 template <typename Payload>
@@ -425,11 +425,12 @@ std::string AppModule::InvokeServiceProxy(std::string_view service, std::string_
   if (stopping_) {
     return kFinalizingMessage;
   }
-  const BindingResult value = RuntimeDetail::ArgumentValue(payload, registry_);
-  if (!value) {
+  BindingResult converted;
+  const BindingProperty* value = RuntimeDetail::ValueOf(payload, converted, registry_);
+  if (value == nullptr) {
     return Format(kConvertPayloadMessage, TypeNameOf<Payload>());
   }
-  return serviceProxy_.Invoke(service, method, value.value, replyMethod, replyText,
+  return serviceProxy_.Invoke(service, method, *value, replyMethod, replyText,
                               std::move(onComplete));
 }
 

@@ -61,12 +61,12 @@ constexpr uint32_t kStreamChunk = 4096;
 }  // namespace
 
 Maybe<BindingProperty> AppModule::RequestValue(HttpMethod method, std::string_view uri,
-                                               std::span<const BindingProperty> arguments,
+                                               std::span<const BindingProperty* const> arguments,
                                                bool readAnswer) {
   const std::string_view methodText = HttpMethodText(method);
   HostArguments entries(arguments.size());
   for (std::size_t index = 0; index < arguments.size(); ++index) {
-    if (!ToHostValue(arguments[index], entries[index].value, &registry_)) {
+    if (!ToHostValue(*arguments[index], entries[index].value, &registry_)) {
       return Failure(400, Format(kRequestNotSentMessage, methodText, uri,
                                  Format(kArgumentNotRepresentable, index + 1)));
     }
