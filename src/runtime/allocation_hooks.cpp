@@ -15,6 +15,7 @@
 // exactly. Nothing here may allocate, lock or throw, except operator new's bad_alloc.
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -94,13 +95,11 @@ char* __wrap_strdup(const char* text) {
 namespace {
 
 // operator new's contract: never null; on failure run the new handler and try again, or throw
-// std::bad_alloc when there is none. A zero-byte request still gets a unique block.
-void* Allocate(std::size_t size) {
-  if (size == 0) {
-    size = 1;
-  }
+// std::bad_alloc when there is none.
+template <typename Attempt>
+void* RetryUntilAllocated(Attempt attempt) {
   for (;;) {
-    if (void* block = __wrap_malloc(size)) {
+    if (void* block = attempt()) {
       return block;
     }
     const std::new_handler handler = std::get_new_handler();
@@ -111,44 +110,41 @@ void* Allocate(std::size_t size) {
   }
 }
 
-void* AllocateNoThrow(std::size_t size) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
+// A zero-byte request still gets a unique block.
+void* Allocate(std::size_t size) {
+  return RetryUntilAllocated([size = size == 0 ? 1 : size] { return __wrap_malloc(size); });
 }
 
 // Over-aligned blocks come from posix_memalign (not wrapped) and are counted here; they are
 // given back with free like any other block, so the counted free path serves them too.
 void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
-  if (size == 0) {
-    size = 1;
-  }
-  std::size_t align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) {
-    align = sizeof(void*);  // posix_memalign's minimum
-  }
-  for (;;) {
+  // posix_memalign's minimum alignment is a pointer's.
+  const std::size_t align = std::max(static_cast<std::size_t>(alignment), sizeof(void*));
+  return RetryUntilAllocated([size = size == 0 ? 1 : size, align]() -> void* {
     void* block = nullptr;
-    if (posix_memalign(&block, align, size) == 0 && block != nullptr) {
-      Vexa::CountAllocation(malloc_usable_size(block));
-      return block;
+    if (posix_memalign(&block, align, size) != 0 || block == nullptr) {
+      return nullptr;
     }
-    const std::new_handler handler = std::get_new_handler();
-    if (handler == nullptr) {
-      throw std::bad_alloc();
-    }
-    handler();
-  }
+    Vexa::CountAllocation(malloc_usable_size(block));
+    return block;
+  });
 }
 
-void* AllocateAlignedNoThrow(std::size_t size, std::align_val_t alignment) noexcept {
+template <typename Allocation>
+void* WithoutThrowing(Allocation allocation) noexcept {
   try {
-    return AllocateAligned(size, alignment);
+    return allocation();
   } catch (...) {
     return nullptr;
   }
+}
+
+void* AllocateNoThrow(std::size_t size) noexcept {
+  return WithoutThrowing([size] { return Allocate(size); });
+}
+
+void* AllocateAlignedNoThrow(std::size_t size, std::align_val_t alignment) noexcept {
+  return WithoutThrowing([size, alignment] { return AllocateAligned(size, alignment); });
 }
 
 }  // namespace
