@@ -1,14 +1,16 @@
 # Debian packages each build variant needs, installed on demand. Sourced by the scripts.
 
-# The plugin's own dependencies, then the test and benchmark tools and the benchmarks' anchors.
+# The plugin's own dependencies, then the substitute host's (HTTP, GeoIP libraries and data),
+# then the test and benchmark tools and the benchmarks' anchors.
+host_packages=(libcpp-httplib-dev libgeoip-dev geoip-database libmaxminddb-dev)
 native_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev libmsgpack-dev libyaml-cpp-dev)
+  "${host_packages[@]}" libgtest-dev libgmock-dev googletest libbenchmark-dev
+  nlohmann-json3-dev libmsgpack-dev libyaml-cpp-dev wrk)
 # The i386 build compiles GoogleTest from Debian's sources and builds no benchmarks.
 i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libyaml-dev:i386
   googletest)
 sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
-  libgtest-dev libgmock-dev googletest)
+  "${host_packages[@]}" libgtest-dev libgmock-dev googletest)
 
 missing_packages() {
   local package

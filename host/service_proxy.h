@@ -1,0 +1,88 @@
+// The platform's service proxy as the plugin reaches it: a POST names a remote service, a
+// method and a JSON payload; the POST answers at once with a key (a fresh uuid, or for a method
+// request the service and reply method), and the service's answer comes later as an event
+// whose payload is a PluginServiceProxyResponse:
+//
+//   {"uuid":"…","serviceName":"contenttargeting.geoinfo","methodName":"getWhereAmI",
+//    "payload":"{\"country\":\"DE\",\"city\":\"\",\"region\":\"\"}","status":"200","error":""}
+//
+// The one service behind it is "contenttargeting.geoinfo" with the method "getWhereAmI": its
+// payload {"ipAddress": "…"} is looked up in the GeoIP data; an empty address means the
+// caller's public address. Unknown services and methods, payloads that are not such a record
+// and addresses without a location answer with `error` set. Every request is answered: a
+// silent or slow service turns into an `error` answer once the deadline has passed.
+//
+// Faults, settable at any time: a share of requests answered with an error, latency added to
+// every answer, a share of requests the service never answers (so the deadline answers them).
+//
+// Threading: Submit runs on the plugin thread; SetFaults and Faults may be called from any
+// thread. Answers go to the `Schedule` function given at construction, on the submitting
+// thread, with the time they are due.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+
+#include "geo_locator.h"
+
+namespace VexaHost {
+
+using Clock = std::chrono::steady_clock;
+
+struct ServiceFaults {
+  double errorRate = 0;                  // 0..1: the share of requests answered with an error
+  std::chrono::milliseconds latency{0};  // added before every answer
+  double silenceRate = 0;  // 0..1: the share of requests the service leaves unanswered
+};
+
+// One request, as the plugin's POST carries it.
+struct ServiceProxyCall {
+  std::string service;
+  std::string method;
+  std::string payload;      // JSON text
+  std::string replyMethod;  // empty for a uuid request
+  std::string replyText;    // passed on, unused
+};
+
+// An answer to deliver to the plugin at `due`.
+struct ServiceProxyAnswer {
+  std::string eventName;  // "OnServiceProxyUuidEvent" or "OnServiceProxyMethodEvent"
+  std::string response;   // the PluginServiceProxyResponse as JSON text
+  Clock::time_point due;
+};
+
+class ServiceProxy {
+ public:
+  using Schedule = std::function<void(ServiceProxyAnswer)>;
+
+  // `publicAddress` answers for an empty ipAddress; `deadline` bounds every answer's delay.
+  ServiceProxy(std::unique_ptr<GeoLocator> locator, std::string publicAddress,
+               std::chrono::milliseconds deadline, ServiceFaults faults, Schedule schedule);
+
+  // Schedules the answer of `call` and returns the key that the POST answers: a new uuid for a
+  // uuid request, service + "." + reply method for a method request.
+  std::string Submit(const ServiceProxyCall& call);
+
+  void SetFaults(const ServiceFaults& faults);
+  ServiceFaults Faults() const;
+
+  const GeoLocator& Locator() const { return *locator_; }
+  const std::string& PublicAddress() const { return publicAddress_; }
+  std::chrono::milliseconds Deadline() const { return deadline_; }
+
+ private:
+  std::unique_ptr<GeoLocator> locator_;
+  std::string publicAddress_;
+  std::chrono::milliseconds deadline_;
+  Schedule schedule_;
+  mutable std::mutex mutex_;  // guards faults_ and random_
+  ServiceFaults faults_;
+  std::mt19937_64 random_;
+};
+
+}  // namespace VexaHost
