@@ -1,0 +1,461 @@
+#include "http_front.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "api_description.h"
+#include "event_stream.h"
+#include "host_value.h"
+#include "json.h"
+#include "platform.h"
+#include "plugin.h"
+#include "plugin_thread.h"
+#include "service_proxy.h"
+#include "settings_store.h"
+
+namespace VexaHost {
+namespace {
+
+constexpr char kJson[] = "application/json";
+constexpr uint32_t kStreamChunk = 64 * 1024;
+
+// The status as an error code: "NOT_FOUND" for 404.
+std::string ErrorCode(int status) {
+  static const std::pair<int, const char*> kCodes[] = {{400, "BAD_REQUEST"},
+                                                       {404, "NOT_FOUND"},
+                                                       {405, "METHOD_NOT_ALLOWED"},
+                                                       {408, "REQUEST_TIMEOUT"},
+                                                       {413, "PAYLOAD_TOO_LARGE"},
+                                                       {414, "URI_TOO_LONG"},
+                                                       {415, "UNSUPPORTED_MEDIA_TYPE"},
+                                                       {431, "REQUEST_HEADER_FIELDS_TOO_LARGE"},
+                                                       {500, "INTERNAL_SERVER_ERROR"},
+                                                       {502, "BAD_GATEWAY"},
+                                                       {503, "SERVICE_UNAVAILABLE"},
+                                                       {504, "GATEWAY_TIMEOUT"}};
+  for (const auto& [known, code] : kCodes) {
+    if (known == status) {
+      return code;
+    }
+  }
+  return "HTTP_" + std::to_string(status);
+}
+
+HostMethod MethodNumber(const std::string& method) {
+  static const std::pair<const char*, HostMethod> kMethods[] = {
+      {"DELETE", HOST_METHOD_DELETE},   {"GET", HOST_METHOD_GET},     {"HEAD", HOST_METHOD_HEAD},
+      {"OPTIONS", HOST_METHOD_OPTIONS}, {"PATCH", HOST_METHOD_PATCH}, {"POST", HOST_METHOD_POST},
+      {"PUT", HOST_METHOD_PUT}};
+  for (const auto& [name, number] : kMethods) {
+    if (method == name) {
+      return number;
+    }
+  }
+  return HOST_METHOD_OTHER;
+}
+
+// The media type of a Content-Type header, lower case and without parameters.
+std::string MediaType(const httplib::Request& request) {
+  std::string type = request.get_header_value("Content-Type");
+  type.resize(std::min(type.find(';'), type.size()));
+  while (!type.empty() && std::isspace(static_cast<unsigned char>(type.back()))) {
+    type.pop_back();
+  }
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char letter) { return static_cast<char>(std::tolower(letter)); });
+  return type;
+}
+
+// A request body that must be a JSON object; the decoder's message otherwise.
+std::optional<Json> ObjectBody(const httplib::Request& request, httplib::Response& response) {
+  ParsedJson body = ParseJson(request.body);
+  if (!body.Ok()) {
+    SetErrorResponse(response, 400, "The body is not JSON: " + body.error);
+    return std::nullopt;
+  }
+  if (!body.document.IsObject()) {
+    SetErrorResponse(response, 400, "The body must be a JSON object");
+    return std::nullopt;
+  }
+  return std::move(body.document);
+}
+
+void SetJson(httplib::Response& response, std::string json, int status = 200) {
+  response.status = status;
+  response.set_content(std::move(json), kJson);
+}
+
+// The login session as the admin API accepts it: a state the platform knows and unsigned ids.
+std::string CheckSession(const Json& session) {
+  static const char* const kStates[] = {"IN_PROGRESS", "SUCCEEDED", "LOGGING_OUT", "ERROR"};
+  const auto state = session.FindMember("state");
+  if (state == session.MemberEnd() || !state->value.IsString() ||
+      std::none_of(std::begin(kStates), std::end(kStates),
+                   [&](const char* known) { return state->value == known; })) {
+    return "\"state\" must be one of IN_PROGRESS, SUCCEEDED, LOGGING_OUT, ERROR";
+  }
+  for (const char* id : {"profileId", "accountId"}) {
+    const auto found = session.FindMember(id);
+    if (found != session.MemberEnd() && !found->value.IsUint64()) {
+      return std::string("\"") + id + "\" must be an unsigned integer";
+    }
+  }
+  return "";
+}
+
+std::string FaultsJson(const ServiceFaults& faults) {
+  return "{\"errorRate\":" + std::to_string(faults.errorRate) +
+         ",\"latencyMs\":" + std::to_string(faults.latency.count()) +
+         ",\"silenceRate\":" + std::to_string(faults.silenceRate) + "}";
+}
+
+// Applies the members of `body` to `faults`; the reason when one is unknown or out of range.
+std::string ApplyFaults(const Json& body, ServiceFaults& faults) {
+  for (const auto& member : body.GetObject()) {
+    const std::string name = member.name.GetString();
+    const bool number = member.value.IsNumber();
+    const double value = number ? member.value.GetDouble() : -1;
+    if (name == "errorRate" || name == "silenceRate") {
+      if (!number || value < 0 || value > 1) {
+        return "\"" + name + "\" must be a number from 0 to 1";
+      }
+      (name == "errorRate" ? faults.errorRate : faults.silenceRate) = value;
+    } else if (name == "latencyMs") {
+      if (!number || value < 0 || value > 3600 * 1000) {
+        return "\"latencyMs\" must be a number of milliseconds from 0 to 3600000";
+      }
+      faults.latency = std::chrono::milliseconds(static_cast<int64_t>(value));
+    } else {
+      return "unknown fault \"" + name + "\" (errorRate, latencyMs, silenceRate)";
+    }
+  }
+  return "";
+}
+
+// A response the plugin filled, kept until its body has been sent: its stream is read and it is
+// released on the plugin thread.
+struct PluginAnswer {
+  explicit PluginAnswer(PluginThread& thread) : thread(thread) {}
+  PluginAnswer(const PluginAnswer&) = delete;
+  PluginAnswer& operator=(const PluginAnswer&) = delete;
+  ~PluginAnswer() {
+    if (response.release != nullptr || response.stream != nullptr) {
+      thread.Run([this] { Release(); });
+    }
+  }
+  // On the plugin thread.
+  void Release() {
+    if (response.stream != nullptr && response.streamRelease != nullptr) {
+      response.streamRelease(response.stream);
+    }
+    response.stream = nullptr;
+    if (response.release != nullptr) {
+      response.release(&response);
+    }
+    response = HostResponse{};
+  }
+
+  PluginThread& thread;
+  HostResponse response{};
+};
+
+}  // namespace
+
+void SetErrorResponse(httplib::Response& response, int status, const std::string& message) {
+  response.status = status;
+  response.set_content("{\"errorCode\":" + JsonQuoted(ErrorCode(status)) +
+                           ",\"message\":" + JsonQuoted(message) + "}",
+                       kJson);
+}
+
+HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::steady_clock::now()) {
+  AddPluginEndpoints();
+  AddPlatformRoutes();
+  AddHostRoutes();
+  server_.new_task_queue = [] { return new httplib::ThreadPool(kHttpWorkers); };
+  server_.set_tcp_nodelay(true);  // without it, keep-alive answers wait 40 ms for a delayed ACK
+  server_.set_keep_alive_max_count(100000);
+  server_.set_payload_max_length(parts_.maxBody);
+  const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
+    Dispatch(request, response);
+  };
+  server_.Get(".*", dispatch);
+  server_.Post(".*", dispatch);
+  server_.Put(".*", dispatch);
+  server_.Patch(".*", dispatch);
+  server_.Delete(".*", dispatch);
+  server_.Options(".*", dispatch);
+  server_.set_error_handler([this](const httplib::Request&, httplib::Response& response) {
+    if (response.body.empty()) {
+      SetErrorResponse(response, response.status,
+                       response.status == 413 ? "The body is larger than the limit of " +
+                                                    std::to_string(parts_.maxBody) + " bytes"
+                                              : "The request cannot be served");
+    }
+  });
+  server_.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
+        std::string what = "unknown failure";
+        try {
+          std::rethrow_exception(failure);
+        } catch (const std::exception& exception) {
+          what = exception.what();
+        } catch (...) {
+        }
+        SetErrorResponse(response, 500, "The host failed: " + what);
+      });
+}
+
+int HttpFront::Bind(int port) {
+  if (port == 0) {
+    return server_.bind_to_any_port("127.0.0.1");
+  }
+  return server_.bind_to_port("127.0.0.1", port) ? port : -1;
+}
+
+void HttpFront::Serve() {
+  server_.listen_after_bind();
+}
+
+void HttpFront::Stop() {
+  server_.stop();
+}
+
+void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
+  const std::string path = request.target.substr(0, request.target.find('?'));
+  const RouteLookup found = router_.Find(request.method, path);
+  if (found.handler != nullptr) {
+    (*found.handler)(request, response, found.arguments);
+  } else if (!found.allowed.empty()) {
+    SetErrorResponse(
+        response, 405,
+        request.method + " is not allowed on " + path + " (allowed: " + found.allowed + ")");
+    response.set_header("Allow", found.allowed);
+  } else {
+    SetErrorResponse(response, 404, "Nothing is served at " + path);
+  }
+}
+
+void HttpFront::AddPluginEndpoints() {
+  const HostEndpointTable& table = parts_.plugin.Endpoints();
+  const HostEndpointRecord* endpoint = table.endpoints;
+  for (uint32_t index = 0; endpoint != nullptr && index < table.endpointCount; ++index) {
+    if (endpoint->uriTemplate != nullptr && endpoint->handler != nullptr) {
+      router_.Add(
+          HttpMethodOf(*endpoint), endpoint->uriTemplate,
+          [this, endpoint](const httplib::Request& request, httplib::Response& response,
+                           const RouteArguments&) { CallEndpoint(*endpoint, request, response); });
+    }
+    endpoint = reinterpret_cast<const HostEndpointRecord*>(endpoint->function.next);
+  }
+}
+
+void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
+                             httplib::Response& response) {
+  // The request record points into `request` and these, which outlive the call.
+  std::vector<std::string> names;
+  std::vector<HostHeader> headers;
+  names.reserve(request.headers.size());
+  for (const auto& [name, value] : request.headers) {
+    names.push_back(name);
+    std::transform(names.back().begin(), names.back().end(), names.back().begin(),
+                   [](unsigned char letter) { return static_cast<char>(std::tolower(letter)); });
+    headers.push_back(HostHeader{names.back().c_str(), value.c_str()});
+  }
+  const std::string contentType = MediaType(request);
+  HostRequest call{};
+  call.method = MethodNumber(request.method);
+  call.methodName = call.method == HOST_METHOD_OTHER ? request.method.c_str() : nullptr;
+  call.path = request.target.c_str();
+  call.userData = endpoint.function.userData;
+  call.headers = headers.data();
+  call.headerCount = static_cast<uint32_t>(headers.size());
+  call.contentType = contentType.empty() ? nullptr : contentType.c_str();
+  call.body =
+      request.body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(request.body.data());
+  call.bodyLength = static_cast<uint32_t>(request.body.size());
+  call.context = parts_.platform.Context().handle;
+
+  auto answer = std::make_shared<PluginAnswer>(parts_.thread);
+  int status = 500;
+  std::string body, error;
+  bool streamed = false;
+  const bool ran = parts_.thread.Run([&] {
+    HostResponse& filled = answer->response;
+    endpoint.handler(&filled, &call);
+    for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
+      const HostHeader& header = filled.headers[index];
+      if (header.name != nullptr && header.value != nullptr) {
+        response.set_header(header.name, header.value);
+      }
+    }
+    if (filled.result.error != nullptr) {
+      status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
+      error = filled.result.error;
+    } else if (filled.stream != nullptr && filled.streamRead != nullptr) {
+      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+      streamed = true;
+    } else if (WriteHostValueJson(filled.result.value, body, error)) {
+      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+    } else {
+      status = 502;
+      error = "The plugin answered a malformed value: " + error;
+    }
+    if (!streamed) {
+      answer->Release();  // here, rather than in another trip to this thread
+    }
+  });
+  if (!ran) {
+    SetErrorResponse(response, 503, "The host is stopping");
+  } else if (!error.empty()) {
+    SetErrorResponse(response, status, error);
+  } else if (!streamed) {
+    SetJson(response, std::move(body), status);
+  } else {
+    response.status = status;
+    response.set_chunked_content_provider(kJson, [this, answer](size_t, httplib::DataSink& sink) {
+      std::string chunk(kStreamChunk, '\0');
+      uint32_t size = kStreamChunk;
+      uint8_t more = 0, read = 0;
+      parts_.thread.Run([&] {
+        HostResponse& filled = answer->response;
+        read = filled.streamRead(filled.stream, chunk.data(), &size, &more);
+      });
+      if (read == 0 || size > kStreamChunk || !sink.write(chunk.data(), size)) {
+        return false;
+      }
+      if (more == 0) {
+        sink.done();
+      }
+      return true;
+    });
+    return;  // `answer` lives on in the provider and is released with it
+  }
+}
+
+void HttpFront::AddPlatformRoutes() {
+  router_.Add("GET", kConfigUri, [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, parts_.platform.Config());
+  });
+  router_.Add("GET", kSessionUri, [this](auto&, httplib::Response& response, auto&) {
+    const std::string session = parts_.platform.Session();
+    session == "null" ? SetErrorResponse(response, 404, "No one is signed in")
+                      : SetJson(response, session);
+  });
+  const std::string settings = std::string(kSettingsPrefix) + "{key}";
+  router_.Add("GET", settings,
+              [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
+                const std::string& key = arguments.find("key")->second;
+                if (!SettingsStore::IsValidKey(key)) {
+                  return SetErrorResponse(response, 400, "Not a settings key: \"" + key + "\"");
+                }
+                const std::optional<std::string> document = parts_.settings.Get(key);
+                document ? SetJson(response, *document)
+                         : SetErrorResponse(response, 404, "No settings under " + key);
+              });
+  router_.Add("PATCH", settings,
+              [this](const httplib::Request& request, httplib::Response& response,
+                     const RouteArguments& arguments) {
+                std::optional<Json> patch = ObjectBody(request, response);
+                if (!patch) {
+                  return;
+                }
+                const SettingsPatchResult result =
+                    parts_.settings.Patch(arguments.find("key")->second, *patch);
+                using Outcome = SettingsPatchResult::Outcome;
+                if (result.outcome == Outcome::Written || result.outcome == Outcome::Unchanged) {
+                  return SetJson(response, result.document);
+                }
+                SetErrorResponse(response, result.outcome == Outcome::WriteFailed ? 500 : 400,
+                                 result.error);
+              });
+}
+
+void HttpFront::AddHostRoutes() {
+  router_.Add("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
+    if (!parts_.events.Attach(response)) {
+      SetErrorResponse(response, 503, "Too many event stream clients; try again later");
+    }
+  });
+  router_.Add("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, parts_.platform.Session());
+  });
+  router_.Add("PUT", "/host/v1/session",
+              [this](const httplib::Request& request, httplib::Response& response, auto&) {
+                std::optional<Json> session = ObjectBody(request, response);
+                if (!session) {
+                  return;
+                }
+                if (const std::string problem = CheckSession(*session); !problem.empty()) {
+                  return SetErrorResponse(response, 400, problem);
+                }
+                parts_.platform.SetSession(JsonText(*session), true);
+                SetJson(response, parts_.platform.Session());
+              });
+  router_.Add("DELETE", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+    parts_.platform.SetSession(std::nullopt, true);
+    SetJson(response, "null");
+  });
+  router_.Add("GET", "/host/v1/config", [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, parts_.platform.Config());
+  });
+  router_.Add("PUT", "/host/v1/config",
+              [this](const httplib::Request& request, httplib::Response& response, auto&) {
+                std::optional<Json> config = ObjectBody(request, response);
+                if (!config) {
+                  return;
+                }
+                const auto enabled = config->FindMember("Enabled");
+                if (enabled == config->MemberEnd() || !enabled->value.IsBool()) {
+                  return SetErrorResponse(response, 400, "\"Enabled\" must be true or false");
+                }
+                parts_.platform.SetConfig(JsonText(*config), true);
+                SetJson(response, parts_.platform.Config());
+              });
+  router_.Add("GET", "/host/v1/faults", [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, FaultsJson(parts_.serviceProxy.Faults()));
+  });
+  router_.Add("PUT", "/host/v1/faults",
+              [this](const httplib::Request& request, httplib::Response& response, auto&) {
+                std::optional<Json> body = ObjectBody(request, response);
+                if (!body) {
+                  return;
+                }
+                ServiceFaults faults = parts_.serviceProxy.Faults();
+                if (const std::string problem = ApplyFaults(*body, faults); !problem.empty()) {
+                  return SetErrorResponse(response, 400, problem);
+                }
+                parts_.serviceProxy.SetFaults(faults);
+                SetJson(response, FaultsJson(faults));
+              });
+  router_.Add("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, DescribeApiTable(parts_.plugin.Endpoints()));
+  });
+  router_.Add("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
+    PluginStatistics counters{};
+    if (!parts_.thread.Run([&] { counters = parts_.plugin.Statistics(); })) {
+      return SetErrorResponse(response, 503, "The host is stopping");
+    }
+    SetJson(response, "{\"peakBytes\":" + std::to_string(counters.peakBytes) +
+                          ",\"peakAllocations\":" + std::to_string(counters.peakAllocations) +
+                          ",\"bytesAllocated\":" + std::to_string(counters.bytesAllocated) +
+                          ",\"allocations\":" + std::to_string(counters.allocations) +
+                          ",\"bytesFreed\":" + std::to_string(counters.bytesFreed) +
+                          ",\"frees\":" + std::to_string(counters.frees) + "}");
+  });
+  router_.Add("GET", "/host/v1/health", [this](auto&, httplib::Response& response, auto&) {
+    const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - started_);
+    SetJson(response,
+            "{\"status\":\"ok\",\"plugin\":" + JsonQuoted(parts_.plugin.FullName()) +
+                ",\"pluginApi\":\"" + parts_.plugin.Version().Text() +
+                "\",\"uptimeSeconds\":" + std::to_string(uptime.count()) +
+                ",\"subscriptions\":" + std::to_string(parts_.platform.SubscriptionCount()) +
+                ",\"eventClients\":" + std::to_string(parts_.events.ClientCount()) + "}");
+  });
+}
+
+}  // namespace VexaHost

@@ -1,0 +1,81 @@
+// The host's HTTP front on 127.0.0.1: the plugin's endpoints at their URIs, its events as a
+// Server-Sent Events stream, the platform's resources, and the host's own API under /host/v1/.
+//
+//   GET  /kor-geoinfo/v1/...              the plugin's endpoints, found in its API table
+//   GET  /events                          the plugin's events (text/event-stream)
+//   GET  /kor-platform-config/v1/namespaces/GeoInfo, /kor-login/v1/session
+//   GET, PATCH /kor-settings/v2/local/{key}
+//   GET, PUT, DELETE /host/v1/session     GET, PUT /host/v1/config     GET, PUT /host/v1/faults
+//   GET  /host/v1/api, /host/v1/statistics, /host/v1/health
+//
+// Every error is a JSON body {"errorCode": "NOT_FOUND", "message": "..."} with its status: 404
+// for an unknown path, 405 (with Allow) for a wrong method, 413 for a body over the limit, 400
+// for a body that does not decode, with the decoder's message. Bad input changes nothing.
+//
+// Threading: requests are served by a pool of worker threads; every call into the plugin is
+// handed to the plugin thread and waited for.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "router.h"
+#include "vexa/host_contract.h"
+
+namespace VexaHost {
+
+class EventStream;
+class LoadedPlugin;
+class Platform;
+class PluginThread;
+class ServiceProxy;
+class SettingsStore;
+
+struct FrontParts {
+  LoadedPlugin& plugin;
+  PluginThread& thread;
+  Platform& platform;
+  ServiceProxy& serviceProxy;
+  SettingsStore& settings;
+  EventStream& events;
+  std::size_t maxBody;
+};
+
+// Worker threads serving requests; event-stream clients hold one each, so they are limited
+// to fewer than this.
+inline constexpr std::size_t kHttpWorkers = 32;
+inline constexpr std::size_t kMaxEventClients = 24;
+
+class HttpFront {
+ public:
+  // Reads the plugin's API table for its routes; the module must be started.
+  explicit HttpFront(FrontParts parts);
+
+  // Binds 127.0.0.1:`port` (0: a free one) and answers the port, or -1 when it cannot.
+  int Bind(int port);
+  // Serves until Stop; returns once the requests in flight are answered.
+  void Serve();
+  void Stop();
+
+ private:
+  void AddPluginEndpoints();
+  void AddPlatformRoutes();
+  void AddHostRoutes();
+  void Dispatch(const httplib::Request& request, httplib::Response& response);
+  void CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
+                    httplib::Response& response);
+
+  FrontParts parts_;
+  std::chrono::steady_clock::time_point started_;
+  Router router_;
+  httplib::Server server_;
+};
+
+// {"errorCode": ..., "message": ...} with `status`; the code names the status
+// ("NOT_FOUND", "SERVICE_UNAVAILABLE").
+void SetErrorResponse(httplib::Response& response, int status, const std::string& message);
+
+}  // namespace VexaHost

@@ -1,0 +1,160 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace VexaHost {
+namespace {
+
+bool ParseNumber(const std::string& text, double& number) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) {
+    return false;
+  }
+  char* end = nullptr;
+  number = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(number);
+}
+
+bool ParseRate(const std::string& text, double& rate) {
+  return ParseNumber(text, rate) && rate >= 0 && rate <= 1;
+}
+
+bool ParseSize(const std::string& text, std::size_t& size) {
+  std::string_view digits = text;
+  std::size_t unit = 1;
+  for (const auto& [suffix, factor] : {std::pair{"KiB", 1u << 10}, std::pair{"MiB", 1u << 20}}) {
+    if (digits.size() > 3 && digits.substr(digits.size() - 3) == suffix) {
+      digits.remove_suffix(3);
+      unit = factor;
+    }
+  }
+  double number = 0;
+  if (!ParseNumber(std::string(digits), number) || number < 1 || number * unit > 1u << 30) {
+    return false;
+  }
+  size = static_cast<std::size_t>(number * static_cast<double>(unit));
+  return true;
+}
+
+}  // namespace
+
+bool ParseDuration(const std::string& text, std::chrono::milliseconds& duration) {
+  std::string number = text;
+  double scale = 1000;
+  if (number.size() > 2 && number.compare(number.size() - 2, 2, "ms") == 0) {
+    number.resize(number.size() - 2);
+    scale = 1;
+  } else if (number.size() > 1 && number.back() == 's') {
+    number.pop_back();
+  }
+  double value = 0;
+  if (!ParseNumber(number, value) || value * scale > 24.0 * 3600 * 1000) {
+    return false;
+  }
+  duration = std::chrono::milliseconds(std::llround(value * scale));
+  return true;
+}
+
+const char* Usage() {
+  return R"(usage: vexa-host [options]
+
+Loads the GeoInfo plugin as the platform's core does, serves its endpoints and events over
+HTTP on 127.0.0.1 and stands in for the platform behind it.
+
+  --plugin PATH          the plugin library (default: libkor_geoinfo.so built beside the host)
+  --entry NAME           its entry (default: load_kor_geoinfo)
+  --core-version X.Y.Z   the core's plugin API version handed to the plugin (default: 18.0.0)
+  --port N               the port on 127.0.0.1 (default: 8470; 0 picks a free one)
+  --data-dir DIR         settings and telemetry (default: $XDG_STATE_HOME/vexa-host, else
+                         ~/.local/state/vexa-host)
+  --geoip-db FILE.mmdb   look addresses up in a MaxMind DB (country, region, city) instead of
+                         Debian's GeoIP country data
+  --public-ip ADDRESS    the address an empty ipAddress stands for (default: 193.99.144.80)
+  --service-deadline T   the longest a service proxy answer takes (default: 5s)
+  --error-rate R         share of service requests answered with an error (0..1, default 0)
+  --latency T            delay added to every service answer (default: 0ms)
+  --silence-rate R       share of service requests left unanswered until the deadline (0..1)
+  --max-body SIZE        the largest request body (default: 1MiB; bytes, KiB or MiB)
+  --disabled             start with the GeoInfo feature disabled
+  --signed-out           start with no one signed in
+  --trace                show the plugin's trace lines
+  --help                 this text
+
+Durations are "250ms", "5s" or seconds. SIGINT or SIGTERM stops the host once the requests in
+flight are answered.
+)";
+}
+
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error) {
+  static constexpr std::string_view kValued[] = {
+      "--plugin",     "--entry",    "--core-version", "--port",
+      "--data-dir",   "--geoip-db", "--public-ip",    "--service-deadline",
+      "--error-rate", "--latency",  "--silence-rate", "--max-body"};
+  Options options;
+  for (int index = 0; index < argc; ++index) {
+    const std::string flag = argv[index];
+    if (flag == "--help" || flag == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (flag == "--disabled" || flag == "--signed-out" || flag == "--trace") {
+      (flag == "--disabled" ? options.enabled
+       : flag == "--trace"  ? options.trace
+                            : options.signedIn) = flag == "--trace";
+      continue;
+    }
+    if (std::find(std::begin(kValued), std::end(kValued), flag) == std::end(kValued)) {
+      error = "unknown option " + flag + " (see --help)";
+      return std::nullopt;
+    }
+    if (index + 1 >= argc) {
+      error = flag + " needs a value";
+      return std::nullopt;
+    }
+    const std::string text = argv[++index];
+    const auto invalid = [&](const char* what) {
+      error = flag + ": \"" + text + "\" is not " + what;
+      return std::nullopt;
+    };
+    bool valid = true;
+    if (flag == "--plugin" || flag == "--entry" || flag == "--data-dir" || flag == "--geoip-db") {
+      (flag == "--plugin"     ? options.plugin
+       : flag == "--entry"    ? options.entry
+       : flag == "--data-dir" ? options.dataDirectory
+                              : options.geoIpDatabase) = text;
+      valid = !text.empty();
+    } else if (flag == "--public-ip") {
+      options.publicAddress = text;
+    } else if (flag == "--core-version") {
+      valid = ApiVersion::Parse(text, options.coreVersion);
+    } else if (flag == "--port") {
+      double port = 0;
+      valid = ParseNumber(text, port) && port == std::floor(port) && port <= 65535;
+      options.port = static_cast<int>(port);
+    } else if (flag == "--service-deadline") {
+      valid = ParseDuration(text, options.serviceDeadline) && options.serviceDeadline.count() > 0;
+    } else if (flag == "--latency") {
+      valid = ParseDuration(text, options.faults.latency);
+    } else if (flag == "--error-rate") {
+      valid = ParseRate(text, options.faults.errorRate);
+    } else if (flag == "--silence-rate") {
+      valid = ParseRate(text, options.faults.silenceRate);
+    } else {
+      valid = ParseSize(text, options.maxBody);
+    }
+    if (!valid) {
+      return invalid(flag == "--core-version" ? "a version X.Y.Z"
+                     : flag == "--port"       ? "a port number (0 to 65535)"
+                     : flag == "--max-body"   ? "a size such as 65536, 512KiB or 1MiB"
+                     : flag.find("rate") != std::string::npos ? "a rate from 0 to 1"
+                     : flag == "--latency" || flag == "--service-deadline"
+                         ? "a duration such as 250ms or 5s"
+                         : "a name");
+    }
+  }
+  return options;
+}
+
+}  // namespace VexaHost

@@ -1,0 +1,340 @@
+#include "platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <string_view>
+#include <vector>
+
+#include "event_stream.h"
+#include "host_value.h"
+#include "json.h"
+#include "log.h"
+#include "service_proxy.h"
+#include "settings_store.h"
+#include "telemetry_log.h"
+
+namespace VexaHost {
+namespace {
+
+// The event a resource's changes are announced under: "OnJsonApiEvent" and the URI's first
+// three pieces joined by "_" (five for the configuration namespaces, which share a prefix).
+std::string ResourceEventName(std::string_view uri) {
+  std::vector<std::string_view> pieces{"OnJsonApiEvent"};
+  for (std::size_t at = 0; at < uri.size();) {
+    const std::size_t end = std::min(uri.find('/', at), uri.size());
+    if (end > at) {
+      pieces.push_back(uri.substr(at, end - at));
+    }
+    at = end + 1;
+  }
+  const std::size_t keep = pieces.size() >= 2 && pieces[1] == "kor-platform-config" ? 6 : 4;
+  std::string name;
+  for (std::size_t index = 0; index < pieces.size() && index < keep; ++index) {
+    name.append(index > 0 ? "_" : "").append(pieces[index]);
+  }
+  return name;
+}
+
+const char* MethodName(HostMethod method) {
+  static const char* const kNames[] = {"NONE",  "DELETE", "GET", "HEAD", "OPTIONS",
+                                       "PATCH", "POST",   "PUT", "OTHER"};
+  return method < sizeof kNames / sizeof kNames[0] ? kNames[method] : "OTHER";
+}
+
+char* CopyText(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy != nullptr) {
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+  }
+  return copy;
+}
+
+void VEXA_HOST_CALL ReleaseResponse(HostResponse* response) {
+  if (response == nullptr) {
+    return;
+  }
+  FreeHostValue(response->result.value);
+  if (response->result.ownsError != 0) {
+    std::free(const_cast<char*>(response->result.error));
+  }
+  *response = HostResponse{};
+}
+
+// The text of positional argument `index`, if it is one.
+std::optional<std::string> TextArgument(const HostRequest& request, uint32_t index) {
+  if (index >= request.argumentCount) {
+    return std::nullopt;
+  }
+  const HostValue& value = request.arguments[index].value;
+  if ((value.kind != HOST_VALUE_STRING && value.kind != HOST_VALUE_BORROWED_STRING) ||
+      (value.payload.string.text == nullptr && value.payload.string.length != 0)) {
+    return std::nullopt;
+  }
+  return std::string(value.payload.string.text != nullptr ? value.payload.string.text : "",
+                     value.payload.string.length);
+}
+
+}  // namespace
+
+Platform::Platform(PlatformParts parts, std::string config, std::optional<std::string> session)
+    : parts_(parts), config_(std::move(config)), session_(std::move(session)) {
+  context_.api = HostApiTable{Request, nullptr, SendEvent, Subscribe, Unsubscribe,
+                              nullptr, Yield,   WaitBegin, WaitEnd,   Log};
+  context_.api.reserved2 = [](const HostApiTable*, uintptr_t, uintptr_t) {};
+  context_.api.reserved6 = [](const HostApiTable*, uintptr_t, uintptr_t, uintptr_t, double,
+                              uintptr_t) {};
+  context_.platform = this;
+  context_.context = HostContext{&context_.api, reinterpret_cast<HostHandle>(this)};
+}
+
+Platform& Platform::Of(const HostApiTable* api) {
+  return *reinterpret_cast<const Table*>(api)->platform;
+}
+
+std::string Platform::Config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+std::string Platform::Session() const {
+  std::lock_guard lock(mutex_);
+  return session_.value_or("null");
+}
+
+std::size_t Platform::SubscriptionCount() const {
+  std::lock_guard lock(mutex_);
+  return subscriptionCount_;
+}
+
+void Platform::SetConfig(std::string config, bool wait) {
+  {
+    std::lock_guard lock(mutex_);
+    config_ = config;
+  }
+  QueueResourceEvent(kConfigUri, "Update", config, wait);
+}
+
+void Platform::SetSession(std::optional<std::string> session, bool wait) {
+  bool hadSession;
+  {
+    std::lock_guard lock(mutex_);
+    hadSession = session_.has_value();
+    session_ = session;
+  }
+  const char* eventType = !session ? "Delete" : hadSession ? "Update" : "Create";
+  QueueResourceEvent(kSessionUri, eventType, session.value_or("null"), wait);
+}
+
+void Platform::QueueResourceEvent(const char* uri, const char* eventType, const std::string& data,
+                                  bool wait) {
+  std::string payload =
+      "{\"uri\":" + JsonQuoted(uri) + ",\"eventType\":\"" + eventType + "\",\"data\":" + data + "}";
+  auto delivered = std::make_shared<std::promise<void>>();
+  std::future<void> done = delivered->get_future();
+  parts_.thread.Deliver(
+      [this, name = ResourceEventName(uri), payload = std::move(payload), delivered] {
+        DeliverEvent(name, payload);
+        delivered->set_value();
+      });
+  if (wait) {
+    done.wait();
+  }
+}
+
+void Platform::QueueEvent(std::string name, std::string payload,
+                          PluginThread::Clock::time_point due) {
+  parts_.thread.Deliver(
+      [this, name = std::move(name), payload = std::move(payload)] { DeliverEvent(name, payload); },
+      due);
+}
+
+void Platform::DeliverEvent(const std::string& name, const std::string& payload) {
+  const auto found = subscriptions_.find(name);
+  if (found == subscriptions_.end()) {
+    return;  // the plugin does not listen (any more)
+  }
+  const Subscription subscription = found->second;
+  ParsedJson json = ParseJson(payload);
+  HostValue value = MakeHostValue(json.document);
+  const HostEvent event{name.c_str(), value, 0, subscription.context};
+  subscription.callback(&event);
+  FreeHostValue(value);
+}
+
+// ------------------------------------------------------------------------------------------
+// The entries
+
+void Platform::Request(const HostApiTable* api, HostResponse* response,
+                       const HostRequest* request) {
+  if (response == nullptr || request == nullptr) {
+    HostLog(LogLevel::Error, "refused a request of the plugin without its records");
+    return;
+  }
+  Answer answer{400, "", "Malformed request: no path"};
+  if (request->path != nullptr && (request->argumentCount == 0 || request->arguments != nullptr)) {
+    try {
+      answer = Of(api).Serve(*request);
+    } catch (const std::exception& failure) {
+      answer = {500, "", std::string("The host failed to serve the request: ") + failure.what()};
+    }
+  } else {
+    HostLog(LogLevel::Error, "refused a malformed request of the plugin");
+  }
+  HostResponse filled{};
+  filled.status = answer.status;
+  filled.responseText = "";
+  filled.release = ReleaseResponse;
+  if (!answer.error.empty()) {
+    filled.result.error = CopyText(answer.error);
+    filled.result.ownsError = 1;
+  } else {
+    filled.result.value = MakeHostValue(ParseJson(answer.json).document);
+  }
+  *response = filled;
+}
+
+Platform::Answer Platform::Serve(const HostRequest& request) {
+  const std::string_view target = request.path;
+  const std::string path(target.substr(0, target.find('?')));
+  const bool get = request.method == HOST_METHOD_GET;
+  if (get && path == kConfigUri) {
+    return {200, Config(), ""};
+  }
+  if (get && path == kSessionUri) {
+    std::lock_guard lock(mutex_);
+    return session_ ? Answer{200, *session_, ""} : Answer{404, "", "No one is signed in"};
+  }
+  if (path.rfind(kSettingsPrefix, 0) == 0) {
+    return ServeSettings(request, path.substr(std::strlen(kSettingsPrefix)));
+  }
+  if (request.method == HOST_METHOD_POST && path.rfind(kTelemetryPrefix, 0) == 0) {
+    return ServeTelemetry(request, path.substr(std::strlen(kTelemetryPrefix)));
+  }
+  if (request.method == HOST_METHOD_POST &&
+      (path == kUuidRequestsUri || path == kMethodRequestsUri)) {
+    return ServeServiceProxy(request, path == kMethodRequestsUri);
+  }
+  return {404, "", std::string("No resource at ") + MethodName(request.method) + " " + path};
+}
+
+Platform::Answer Platform::ServeSettings(const HostRequest& request, const std::string& key) {
+  if (!SettingsStore::IsValidKey(key)) {
+    return {400, "", "Not a settings key: \"" + key + "\""};
+  }
+  if (request.method == HOST_METHOD_GET) {
+    std::optional<std::string> document = parts_.settings.Get(key);
+    return document ? Answer{200, *document, ""} : Answer{404, "", "No settings under " + key};
+  }
+  if (request.method != HOST_METHOD_PATCH) {
+    return {405, "",
+            std::string("Settings are read with GET and changed with PATCH, not ") +
+                MethodName(request.method)};
+  }
+  std::string patch, error;
+  if (request.argumentCount != 1 || !WriteHostValueJson(request.arguments[0].value, patch, error)) {
+    return {400, "",
+            "A settings PATCH carries one JSON object" +
+                (error.empty() ? std::string() : ": " + error)};
+  }
+  const SettingsPatchResult result = parts_.settings.Patch(key, ParseJson(patch).document);
+  using Outcome = SettingsPatchResult::Outcome;
+  if (result.outcome == Outcome::Written || result.outcome == Outcome::Unchanged) {
+    return {200, result.document, ""};
+  }
+  return {result.outcome == Outcome::WriteFailed ? 500u : 400u, "", result.error};
+}
+
+Platform::Answer Platform::ServeTelemetry(const HostRequest& request, const std::string& name) {
+  std::string data = "null", error;
+  if (name.empty()) {
+    return {400, "", "A telemetry event needs a name"};
+  }
+  if (request.argumentCount > 0 && !WriteHostValueJson(request.arguments[0].value, data, error)) {
+    return {400, "", "Malformed telemetry data: " + error};
+  }
+  if (!parts_.telemetry.Append(name, ParseJson(data).document, error)) {
+    return {500, "", "Telemetry not written: " + error};
+  }
+  return {200, "null", ""};
+}
+
+Platform::Answer Platform::ServeServiceProxy(const HostRequest& request, bool methodRequest) {
+  // Positional: service, method, [reply method, reply text,] host handle, payload.
+  const uint32_t expected = methodRequest ? 6 : 4;
+  ServiceProxyCall call;
+  std::optional<std::string> service = TextArgument(request, 0), method = TextArgument(request, 1),
+                             payload = TextArgument(request, expected - 1);
+  std::optional<std::string> replyMethod = methodRequest ? TextArgument(request, 2) : "",
+                             replyText = methodRequest ? TextArgument(request, 3) : "";
+  if (request.argumentCount != expected || !service || !method || !payload || !replyMethod ||
+      !replyText || (methodRequest && replyMethod->empty())) {
+    return {400, "",
+            methodRequest ? "A service proxy method request carries the service, method, reply "
+                            "method, reply text, handle and payload text"
+                          : "A service proxy request carries the service, method, handle and "
+                            "payload text"};
+  }
+  call.service = std::move(*service);
+  call.method = std::move(*method);
+  call.payload = std::move(*payload);
+  call.replyMethod = std::move(*replyMethod);
+  call.replyText = std::move(*replyText);
+  return {200, JsonQuoted(parts_.serviceProxy.Submit(call)), ""};
+}
+
+void Platform::SendEvent(const HostApiTable* api, const HostEvent* event) {
+  std::string json, error;
+  if (event == nullptr || event->name == nullptr) {
+    HostLog(LogLevel::Error, "refused an event of the plugin without a name");
+  } else if (!WriteHostValueJson(event->payload, json, error)) {
+    HostLog(LogLevel::Error,
+            std::string("refused the plugin's event ") + event->name + ": " + error);
+  } else {
+    Of(api).parts_.events.Publish(event->name, json);
+  }
+}
+
+void Platform::Subscribe(const HostApiTable* api, const char* name, HostHandle,
+                         HostEventCallback callback, void* context, uint32_t flags) {
+  if (name == nullptr || callback == nullptr) {
+    HostLog(LogLevel::Error, "refused a subscription of the plugin without a name or callback");
+    return;
+  }
+  Platform& platform = Of(api);
+  platform.subscriptions_[name] = Subscription{callback, context, flags};
+  std::lock_guard lock(platform.mutex_);
+  platform.subscriptionCount_ = platform.subscriptions_.size();
+}
+
+void Platform::Unsubscribe(const HostApiTable* api, const char* name, HostHandle) {
+  if (name == nullptr) {
+    HostLog(LogLevel::Error, "refused an unsubscription of the plugin without a name");
+    return;
+  }
+  Platform& platform = Of(api);
+  if (const auto found = platform.subscriptions_.find(std::string_view(name));
+      found != platform.subscriptions_.end()) {
+    platform.subscriptions_.erase(found);
+  }
+  std::lock_guard lock(platform.mutex_);
+  platform.subscriptionCount_ = platform.subscriptions_.size();
+}
+
+void Platform::Yield(const HostApiTable* api) {
+  Of(api).parts_.thread.YieldOnce();
+}
+
+void Platform::WaitBegin(const HostApiTable*, const char*, uintptr_t) {}
+
+void Platform::WaitEnd(const HostApiTable*) {}
+
+void Platform::Log(const HostApiTable*, int32_t level, const char* message) {
+  if (message == nullptr) {
+    HostLog(LogLevel::Error, "refused a log record of the plugin without a text");
+    return;
+  }
+  VexaHost::Log(level, "plugin", message);
+}
+
+}  // namespace VexaHost

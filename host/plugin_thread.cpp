@@ -1,0 +1,119 @@
+#include "plugin_thread.h"
+
+namespace VexaHost {
+
+// A task lives on the stack of the thread that waits for it.
+struct PluginThread::Task {
+  explicit Task(const std::function<void()>& work) : work(work) {}
+  const std::function<void()>& work;
+  std::condition_variable done;
+  bool finished = false;
+};
+
+PluginThread::PluginThread() : thread_([this] { Loop(); }) {}
+
+PluginThread::~PluginThread() {
+  Finish();
+}
+
+bool PluginThread::Run(const std::function<void()>& work) {
+  Task task(work);
+  std::unique_lock lock(mutex_);
+  if (finishing_) {
+    return false;
+  }
+  tasks_.push_back(&task);
+  wake_.notify_all();
+  task.done.wait(lock, [&] { return task.finished; });
+  return true;
+}
+
+void PluginThread::Deliver(std::function<void()> delivery, Clock::time_point due) {
+  std::lock_guard lock(mutex_);
+  if (!finished_) {
+    deliveries_.emplace(DeliveryKey{due, deliveryCount_++}, std::move(delivery));
+    wake_.notify_all();
+  }
+}
+
+std::deque<std::function<void()>> PluginThread::TakeDue(Clock::time_point now) {
+  std::deque<std::function<void()>> due;
+  while (!deliveries_.empty() && deliveries_.begin()->first.first <= now) {
+    due.push_back(std::move(deliveries_.begin()->second));
+    deliveries_.erase(deliveries_.begin());
+  }
+  return due;
+}
+
+void PluginThread::YieldOnce(std::chrono::milliseconds slice) {
+  std::deque<std::function<void()>> due;
+  {
+    std::unique_lock lock(mutex_);
+    const Clock::time_point until = Clock::now() + slice;
+    while ((due = TakeDue(Clock::now())).empty() && Clock::now() < until && !finished_) {
+      const Clock::time_point next =
+          deliveries_.empty() ? until : std::min(until, deliveries_.begin()->first.first);
+      wake_.wait_until(lock, next);
+    }
+  }
+  for (auto& delivery : due) {
+    delivery();
+  }
+}
+
+void PluginThread::Loop() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    std::deque<std::function<void()>> due = TakeDue(Clock::now());
+    if (!due.empty()) {
+      lock.unlock();
+      for (auto& delivery : due) {
+        delivery();
+      }
+      lock.lock();
+      continue;
+    }
+    if (!tasks_.empty()) {
+      Task* task = tasks_.front();
+      tasks_.pop_front();
+      lock.unlock();
+      task->work();
+      lock.lock();
+      task->finished = true;
+      task->done.notify_one();
+      continue;
+    }
+    if (finishing_) {
+      break;
+    }
+    if (deliveries_.empty()) {
+      wake_.wait(lock);
+    } else {
+      wake_.wait_until(lock, deliveries_.begin()->first.first);
+    }
+  }
+  finished_ = true;
+  deliveries_.clear();
+}
+
+void PluginThread::Finish(const std::function<void()>& last) {
+  if (!thread_.joinable() || IsPluginThread()) {
+    return;
+  }
+  static const std::function<void()> kNothing = [] {};
+  Task task(last ? last : kNothing);
+  {
+    // Refusing new tasks and queueing the last one under one lock: nothing can slip in
+    // behind it, while the tasks already queued (requests in flight) still run before it.
+    std::unique_lock lock(mutex_);
+    if (!finishing_) {
+      finishing_ = true;
+      tasks_.push_back(&task);
+      wake_.notify_all();
+      task.done.wait(lock, [&] { return task.finished; });
+    }
+  }
+  thread_.join();
+}
+
+}  // namespace VexaHost

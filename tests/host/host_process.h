@@ -1,0 +1,38 @@
+// A vexa-host process started by a test: on a free port, with a data directory of its own (or
+// a given one), its standard error kept in a file beside it.
+//
+//   HostProcess host({"--disabled"});
+//   httplib::Client client = host.Client();
+//   int status = host.Stop();   // SIGTERM, then the exit status as waitpid tells it
+#pragma once
+
+#include <httplib.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class HostProcess {
+ public:
+  // Starts the host with `arguments` and waits for its "listening on" line. An empty
+  // `dataDirectory` makes a fresh one, removed with the process object.
+  explicit HostProcess(std::vector<std::string> arguments = {}, std::string dataDirectory = "");
+  ~HostProcess();
+
+  httplib::Client Client() const;
+  int Port() const { return port_; }
+  const std::string& DataDirectory() const { return dataDirectory_; }
+  std::string StandardError() const;  // what it wrote so far
+  // Sends `signal` and answers the raw wait status.
+  int Stop(int signal = 15);
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  bool ownsData_ = false;
+  std::string dataDirectory_;
+  std::string errorFile_;
+};
+
+// The raw wait status of `arguments` run to its end, and what it wrote to standard error.
+int RunHostToEnd(const std::vector<std::string>& arguments, std::string& standardError);

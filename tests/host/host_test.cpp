@@ -1,0 +1,242 @@
+// vexa-host end to end: the host program started on a free port, the built plugin in it, and
+// the feature driven over HTTP as a developer drives it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "host_process.h"
+
+namespace {
+
+constexpr char kWhereAmI[] = "/kor-geoinfo/v1/whereami";
+constexpr char kSession[] = R"({"state":"SUCCEEDED","profileId":7,"accountId":9})";
+
+std::string Location(const char* country, bool isLatest, const char* errorMessage = "") {
+  return std::string("{\"errorMessage\":\"") + errorMessage + "\",\"geoInfo\":{\"city\":\"\"," +
+         "\"country\":\"" + country +
+         "\",\"region\":\"\"},\"isLatest\":" + (isLatest ? "true" : "false") +
+         ",\"success\":" + (*country != 0 ? "true" : "false") + "}";
+}
+
+// "<status> <body>" of a request.
+std::string Call(const HostProcess& host, const std::string& method, const std::string& path,
+                 const std::string& body = "") {
+  httplib::Client client = host.Client();
+  httplib::Result result =
+      method == "GET"      ? client.Get(path.c_str())
+      : method == "PUT"    ? client.Put(path.c_str(), body, "application/json")
+      : method == "PATCH"  ? client.Patch(path.c_str(), body, "application/json")
+      : method == "DELETE" ? client.Delete(path.c_str())
+                           : client.Post(path.c_str(), body, "application/json");
+  return result ? std::to_string(result->status) + " " + result->body : "no answer";
+}
+
+// The events of GET /events as "name data" lines, collected until the host stops.
+class EventLog {
+ public:
+  explicit EventLog(const HostProcess& host)
+      : reader_([this, client = host.Client()]() mutable {
+          client.Get("/events", [this](const char* data, size_t size) {
+            std::lock_guard lock(mutex_);
+            text_.append(data, size);
+            connected_ = true;
+            return true;
+          });
+        }) {
+    // The stream's first line comes at once; events published before it would be missed.
+    for (bool connected = false; !connected;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::lock_guard lock(mutex_);
+      connected = connected_;
+    }
+  }
+  // The events so far, "event: NAME\ndata: JSON" lines without the comments.
+  std::string Take() {
+    std::lock_guard lock(mutex_);
+    std::string events;
+    for (std::size_t at = 0; at < text_.size();) {
+      const std::size_t end = text_.find('\n', at);
+      if (text_[at] != ':' && end != at) {
+        events += text_.substr(at, end - at) + "\n";
+      }
+      at = end + 1;
+    }
+    text_.clear();
+    return events;
+  }
+  ~EventLog() { reader_.join(); }  // the host's stop ends the stream
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+  bool connected_ = false;
+  std::thread reader_;
+};
+
+std::string WhereAmIEvent(const char* eventType, const std::string& data) {
+  const std::string payload = "{\"data\":" + data + ",\"eventType\":\"" + eventType +
+                              "\",\"uri\":\"/kor-geoinfo/v1/whereami\"}";
+  return "event: OnJsonApiEvent_kor-geoinfo_v1_whereami\ndata: " + payload +
+         "\nevent: OnJsonApiEvent\ndata: " + payload + "\n";
+}
+
+TEST(Host, AnswersWhereAmIAndGetLocationFromGeoIpData) {
+  HostProcess host;
+  EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", true));
+  const std::pair<const char*, const char*> kRows[] = {
+      {"8.8.8.8", "200 {\"city\":\"\",\"country\":\"US\",\"region\":\"\"}"},
+      {"81.2.69.160", "200 {\"city\":\"\",\"country\":\"GB\",\"region\":\"\"}"},
+      {"10.0.0.1",
+       "404 {\"errorCode\":\"NOT_FOUND\",\"message\":\"contenttargeting.geoinfo."
+       "getWhereAmI: no location known for 10.0.0.1\"}"},
+  };
+  for (const auto& [address, expected] : kRows) {
+    EXPECT_EQ(Call(host, "GET", std::string("/kor-geoinfo/v1/getlocation?ip_address=") + address),
+              expected);
+  }
+  EXPECT_EQ(Call(host, "GET", "/kor-settings/v2/local/GeoInfo"),
+            R"(200 {"data":{"city":"","country":"DE","region":""},"schemaVersion":1})");
+  EXPECT_EQ(host.Stop(SIGTERM), 0);  // exit status 0
+}
+
+// Published once per session: signing in publishes, leaving and coming back does not, Delete
+// clears and tells the clients.
+TEST(Host, PublishesTheLocationOncePerSession) {
+  HostProcess host({"--signed-out"});
+  EventLog events(host);
+  const std::string published = WhereAmIEvent("Create", Location("DE", true));
+  EXPECT_EQ(Call(host, "PUT", "/host/v1/session", kSession), std::string("200 ") + kSession);
+  EXPECT_EQ(events.Take(), published);
+  Call(host, "PUT", "/host/v1/session", R"({"state":"LOGGING_OUT","profileId":7,"accountId":9})");
+  Call(host, "PUT", "/host/v1/session", kSession);
+  EXPECT_EQ(events.Take(), "");
+  EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
+  EXPECT_EQ(events.Take(), WhereAmIEvent("Delete", "null"));
+  Call(host, "PUT", "/host/v1/session", kSession);
+  EXPECT_EQ(events.Take(), published);
+  host.Stop();
+}
+
+TEST(Host, DisabledFeatureIsEnabledAtRunTime) {
+  HostProcess host({"--disabled"});
+  const char* kNotEnabled = "contenttargeting.geoinfo is not enabled";
+  EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("", false, kNotEnabled));
+  EXPECT_EQ(Call(host, "GET", "/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8"),
+            std::string("503 {\"errorCode\":\"SERVICE_UNAVAILABLE\",\"message\":\"") + kNotEnabled +
+                "\"}");
+  EXPECT_EQ(Call(host, "PUT", "/host/v1/config", R"({"Enabled":true})"), R"(200 {"Enabled":true})");
+  EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", true));
+}
+
+// Every injected fault still gets an answer: the service's error, or the deadline's.
+TEST(Host, AnswersEveryRequestUnderInjectedFaults) {
+  HostProcess host({"--service-deadline", "300ms"});
+  const std::pair<const char*, const char*> kRows[] = {
+      {R"({"errorRate":1})", "injected error"},
+      {R"({"errorRate":0,"latencyMs":1000})", "no answer within 300 ms"},
+      {R"({"latencyMs":0,"silenceRate":1})", "no answer within 300 ms"},
+  };
+  for (const auto& [faults, message] : kRows) {
+    ASSERT_EQ(Call(host, "PUT", "/host/v1/faults", faults).substr(0, 3), "200");
+    EXPECT_EQ(Call(host, "GET", "/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8"),
+              std::string("404 {\"errorCode\":\"NOT_FOUND\",\"message\":\"contenttargeting.geoinfo."
+                          "getWhereAmI: ") +
+                  message + "\"}")
+        << faults;
+  }
+  // whereami falls back to the location saved at start-up.
+  EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", false));
+}
+
+TEST(Host, RefusesBadHttpInputAndChangesNothing) {
+  HostProcess host({"--max-body", "1KiB"});
+  const struct {
+    const char *method, *path, *body, *expected;
+  } kRows[] = {
+      {"GET", "/nothing/here", "",
+       "404 {\"errorCode\":\"NOT_FOUND\",\"message\":\"Nothing is "
+       "served at /nothing/here\"}"},
+      {"POST", kWhereAmI, "",
+       "405 {\"errorCode\":\"METHOD_NOT_ALLOWED\",\"message\":\"POST is not "
+       "allowed on /kor-geoinfo/v1/whereami (allowed: GET)\"}"},
+      {"PUT", "/host/v1/session", "{\"state\":",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":"
+       "\"The body is not JSON: Missing a value. (at "
+       "offset 9)\"}"},
+      {"PUT", "/host/v1/session", R"({"state":"GONE"})",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"\\\"state\\\" must be one of IN_PROGRESS, "
+       "SUCCEEDED, LOGGING_OUT, ERROR\"}"},
+      {"PUT", "/host/v1/faults", R"({"errorRate":2})",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"\\\"errorRate\\\" must be a number from 0 "
+       "to 1\"}"},
+      {"PATCH", "/kor-settings/v2/local/..", "{}",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"Not a settings key: \\\"..\\\"\"}"},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(Call(host, row.method, row.path, row.body), row.expected) << row.path;
+  }
+  EXPECT_EQ(Call(host, "PUT", "/host/v1/config", std::string(2000, ' ') + "{}").substr(0, 60),
+            "413 {\"errorCode\":\"PAYLOAD_TOO_LARGE\",\"message\":\"The body is larg");
+  EXPECT_EQ(Call(host, "GET", "/host/v1/session"), std::string("200 ") + kSession);
+  EXPECT_EQ(Call(host, "GET", "/host/v1/faults"),
+            R"(200 {"errorRate":0.000000,"latencyMs":0,"silenceRate":0.000000})");
+}
+
+// The saved location survives a restart; a host killed in the middle of a stream of PATCHes
+// leaves a document that parses.
+TEST(Host, KeepsSettingsAcrossRestartsAndKills) {
+  char folder[] = "/tmp/vexa-host-data-XXXXXX";
+  const std::string data = mkdtemp(folder);
+  {
+    HostProcess host({}, data);
+    Call(host, "GET", kWhereAmI);
+    EXPECT_EQ(host.Stop(SIGTERM), 0);
+  }
+  {
+    HostProcess host({"--error-rate", "1"}, data);
+    EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", false));
+    std::atomic<int> patches = 0;
+    std::thread writer([&] {
+      httplib::Client client = host.Client();
+      for (int index = 0; client.Patch("/kor-settings/v2/local/Stream",
+                                       "{\"n\":" + std::to_string(index) + ",\"pad\":\"" +
+                                           std::string(4096 + index % 4096, 'x') + "\"}",
+                                       "application/json");
+           ++index) {
+        ++patches;
+      }
+    });
+    while (patches < 20) {
+      std::this_thread::yield();
+    }
+    host.Stop(SIGKILL);
+    writer.join();
+  }
+  HostProcess host({}, data);
+  const std::string answer = Call(host, "GET", "/kor-settings/v2/local/Stream");
+  EXPECT_EQ(answer.substr(0, 10), "200 {\"n\":");
+  EXPECT_EQ(host.StandardError().find("moved aside"), std::string::npos);
+  std::filesystem::remove_all(data);
+}
+
+// A core version the plugin refuses ends the host with the plugin's report, announced first.
+TEST(Host, EndsWithThePluginsReportOnAnIncompatibleCore) {
+  char folder[] = "/tmp/vexa-host-data-XXXXXX";
+  const std::string data = mkdtemp(folder);
+  std::string standardError;
+  const int status =
+      RunHostToEnd({"--core-version", "19.0.0", "--port", "0", "--data-dir", data}, standardError);
+  std::filesystem::remove_all(data);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT);
+  EXPECT_NE(standardError.find("for core plugin API 19.0.0"), std::string::npos);
+  EXPECT_NE(standardError.find("ALE-EECF0606"), std::string::npos);
+  EXPECT_NE(standardError.find("does not support the core version"), std::string::npos);
+}
+
+}  // namespace
