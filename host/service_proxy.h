@@ -60,12 +60,17 @@ class ServiceProxy {
  public:
   using Schedule = std::function<void(ServiceProxyAnswer)>;
 
-  // `publicAddress` answers for an empty ipAddress; `deadline` bounds every answer's delay.
+  // `locator` (not null) answers getWhereAmI; `publicAddress` stands for an empty ipAddress;
+  // `deadline` (positive) bounds every answer's delay.
   ServiceProxy(std::unique_ptr<GeoLocator> locator, std::string publicAddress,
                std::chrono::milliseconds deadline, ServiceFaults faults, Schedule schedule);
 
   // Schedules the answer of `call` and returns the key that the POST answers: a new uuid for a
-  // uuid request, service + "." + reply method for a method request.
+  // uuid request, service + "." + reply method for a method request. The answer's status is
+  // "200", or with `error` set "400" (bad payload), "404" (unknown service or method, address
+  // without a location), "500" (injected error) or "504" (a silenced request, or a latency
+  // not below the deadline: answered at the deadline). Never throws; whatever fails inside
+  // still schedules an error answer.
   std::string Submit(const ServiceProxyCall& call);
 
   void SetFaults(const ServiceFaults& faults);
