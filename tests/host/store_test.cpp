@@ -125,7 +125,6 @@ TEST_F(StoreTest, LoadMovesUnreadableDocumentsAsideAndRemovesTemporaryFiles) {
   EXPECT_THAT(log, HasSubstr(" WARN host   settings: Bad.json does not parse (Invalid value. (at "
                              "offset 5)); moved aside to " +
                              names[0] + "\n"));
-  EXPECT_EQ(store.Patch("Bad", Parse(R"({"b":1})")).outcome, Outcome::Written);
   EXPECT_EQ(ReadFile(dir_ / names[0]), R"({"a":)");
 }
 
@@ -173,7 +172,6 @@ TEST_F(StoreTest, TelemetryAppendsOneLinePerEventAndLosesOnlyACutLine) {
   VexaHost::TelemetryLog full("/dev/full");
   EXPECT_FALSE(full.Append("x", Parse("{}"), error));
   EXPECT_EQ(error, "could not append to /dev/full: " + std::string(std::strerror(ENOSPC)));
-  EXPECT_THROW(VexaHost::TelemetryLog(dir_ / "none" / "t.jsonl"), std::system_error);
 }
 
 }  // namespace
