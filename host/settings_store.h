@@ -10,9 +10,10 @@
 // old document or the new one, never a torn or empty file. A PATCH that changes nothing
 // writes nothing.
 //
-// At start-up every `<key>.json` is read once; a file that does not parse is renamed to
-// `<key>.json.corrupt-<UTC time stamp>` with a log line and its key reads as missing, so it is
-// never silently overwritten. Leftover temporary files of an interrupted write are removed.
+// At start-up every `<key>.json` is read once; a file that does not parse, or holds no JSON
+// object, is renamed to `<key>.json.corrupt-<UTC time stamp>` with a log line and its key reads
+// as missing, so it is never silently overwritten. Leftover temporary files of an interrupted
+// write (`.<key>.json.tmp-*`) are removed. Documents are written with mode 0600.
 //
 // Keys are 1 to 128 characters of letters, digits, '-', '_' and '.', not starting with '.'.
 //

@@ -4,11 +4,14 @@
 //   {"time":"2026-12-07T12:04:31.250Z","name":"geoinfo_lookup","data":{...}}
 //
 // Each line is written with one write(2) on a file opened for appending, so lines of
-// concurrent writers never interleave and a crash loses at most the line being written.
+// concurrent writers never interleave and a crash loses at most the line being written: a line
+// left without its end (by a crash, or a short write on a full disk) is ended before the next
+// one, so only that line is lost.
 //
 // Threading: any thread.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -33,6 +36,7 @@ class TelemetryLog {
  private:
   std::filesystem::path file_;
   int descriptor_ = -1;
+  std::atomic<bool> torn_{false};  // the file ends inside a line
 };
 
 }  // namespace VexaHost
