@@ -350,7 +350,7 @@ void HttpFront::AddPlatformRoutes() {
               [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 const std::string& key = arguments.find("key")->second;
                 if (!SettingsStore::IsValidKey(key)) {
-                  return SetErrorResponse(response, 400, "Not a settings key: \"" + key + "\"");
+                  return SetErrorResponse(response, 400, SettingsStore::BadKeyMessage(key));
                 }
                 const std::optional<std::string> document = parts_.settings.Get(key);
                 document ? SetJson(response, *document)

@@ -220,7 +220,7 @@ Platform::Answer Platform::Serve(const HostRequest& request) {
 
 Platform::Answer Platform::ServeSettings(const HostRequest& request, const std::string& key) {
   if (!SettingsStore::IsValidKey(key)) {
-    return {400, "", "Not a settings key: \"" + key + "\""};
+    return {400, "", SettingsStore::BadKeyMessage(key)};
   }
   if (request.method == HOST_METHOD_GET) {
     std::optional<std::string> document = parts_.settings.Get(key);

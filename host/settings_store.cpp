@@ -79,6 +79,10 @@ SettingsStore::SettingsStore(std::filesystem::path folder) : folder_(std::move(f
   LoadAll();
 }
 
+std::string SettingsStore::BadKeyMessage(std::string_view key) {
+  return JsonQuoted(key) + " " + std::string(kBadKey);
+}
+
 bool SettingsStore::IsValidKey(std::string_view key) {
   if (key.empty() || key.size() > kMaxKeyLength || key.front() == '.') {
     return false;
@@ -140,7 +144,7 @@ std::optional<std::string> SettingsStore::Get(std::string_view key) const {
 SettingsPatchResult SettingsStore::Patch(std::string_view key, const rapidjson::Value& patch) {
   using Outcome = SettingsPatchResult::Outcome;
   if (!IsValidKey(key)) {
-    return {Outcome::BadKey, {}, JsonQuoted(key) + " " + std::string(kBadKey)};
+    return {Outcome::BadKey, {}, BadKeyMessage(key)};
   }
   if (!patch.IsObject()) {
     return {Outcome::NotAnObject,

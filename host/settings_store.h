@@ -46,6 +46,8 @@ class SettingsStore {
   explicit SettingsStore(std::filesystem::path folder);
 
   static bool IsValidKey(std::string_view key);
+  // Why `key` is refused, for people.
+  static std::string BadKeyMessage(std::string_view key);
 
   // The document of `key` as compact JSON, or nothing when there is none (or the key is bad).
   std::optional<std::string> Get(std::string_view key) const;
