@@ -3,10 +3,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace VexaHost {
 
@@ -18,8 +21,94 @@ std::string_view LogLevelName(int32_t level) {
   return "LEVEL?";
 }
 
+namespace {
+
+void WriteAll(const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t count = write(STDERR_FILENO, text.data() + written, text.size() - written);
+    if (count <= 0) {
+      return;
+    }
+    written += static_cast<std::size_t>(count);
+  }
+}
+
+// Lines are gathered and written by a thread of their own, a batch every few milliseconds: the
+// plugin logs several lines per request, and a write(2) each on the plugin thread would be a
+// good part of its time. The host's own lines are written at once (after what is pending), so
+// nothing said before a crash or an abort is lost.
+class LogWriter {
+ public:
+  ~LogWriter() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      wake_.notify_one();
+    }
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    WriteAll(Take());
+  }
+
+  void Append(std::string&& line, bool now) {
+    std::unique_lock lock(mutex_);
+    if (now) {
+      std::string text = Take() + line;
+      WriteAll(text);  // under the lock, so that nothing overtakes it
+      return;
+    }
+    if (pending_.size() > kMaxPending) {
+      ++dropped_;  // standard error is not being read; the plugin must not wait for it
+      return;
+    }
+    pending_ += line;
+    if (!thread_.joinable()) {
+      thread_ = std::thread([this] { Run(); });
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxPending = 4 << 20;
+
+  // Under the lock: the pending text, with a note of the lines dropped.
+  std::string Take() {
+    std::string text;
+    text.swap(pending_);
+    if (dropped_ > 0) {
+      text += "(" + std::to_string(dropped_) + " log lines dropped: standard error was full)\n";
+      dropped_ = 0;
+    }
+    return text;
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(5));
+      std::string text = Take();
+      lock.unlock();
+      WriteAll(text);
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::string pending_;
+  std::size_t dropped_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+LogWriter& Writer() {
+  static LogWriter writer;
+  return writer;
+}
+
+}  // namespace
+
 void Log(int32_t level, std::string_view source, std::string_view text) {
-  static std::mutex mutex;
   timeval now{};
   gettimeofday(&now, nullptr);
   tm local{};
@@ -35,15 +124,7 @@ void Log(int32_t level, std::string_view source, std::string_view text) {
   if (line.back() != '\n') {
     line.push_back('\n');
   }
-  std::lock_guard lock(mutex);
-  // One write per line, so lines of other processes sharing the stream stay whole too.
-  for (std::size_t written = 0; written < line.size();) {
-    const ssize_t count = write(STDERR_FILENO, line.data() + written, line.size() - written);
-    if (count <= 0) {
-      break;
-    }
-    written += static_cast<std::size_t>(count);
-  }
+  Writer().Append(std::move(line), source != "plugin");
 }
 
 }  // namespace VexaHost

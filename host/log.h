@@ -1,8 +1,11 @@
 // The host's log: one line per record on standard error, with a time stamp and a level name,
 // for the host's own lines and for the records the plugin hands over.
 //
-//   12:04:31.250  ALWAYS plugin  mdl-be-kor-geoinfo: Started service proxy request: ...
-//   12:04:31.251    WARN host    settings: GeoInfo.json does not parse; moved aside to ...
+//   12:04:31.250 ALWAYS plugin mdl-be-kor-geoinfo: Started service proxy request: ...
+//   12:04:31.251   WARN host   settings: GeoInfo.json does not parse; moved aside to ...
+//
+// The plugin's lines are written in batches by a thread of the log's own, a few milliseconds
+// late; the host's own lines at once.
 //
 // Threading: any thread; lines never interleave.
 #pragma once
@@ -15,7 +18,7 @@ namespace VexaHost {
 // The plugin's own levels, whose names the lines carry.
 enum class LogLevel : int32_t { Okay = 0, Warn = 1, Error = 2, Always = 3 };
 
-// "  OKAY", "  WARN", " ERROR", "ALWAYS"; levels outside the four print as "LEVEL<n>".
+// "  OKAY", "  WARN", " ERROR", "ALWAYS"; levels outside the four print as "LEVEL?".
 std::string_view LogLevelName(int32_t level);
 
 // Writes one line from `source` ("host" or "plugin").

@@ -1,5 +1,6 @@
 // vexa-host: loads the GeoInfo plugin as the platform's core does and serves it over HTTP on
 // 127.0.0.1. See `vexa-host --help` and docs/host.md.
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -90,6 +91,10 @@ int Run(const Options& options) {
   sigaddset(&stopping, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Memory freed at the top of a thread's heap is kept for the next request rather than handed
+  // back with madvise after each one: every such call stops all cores for a TLB shootdown, which
+  // cost the plugin thread a quarter of its time.
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
 
   const std::filesystem::path data = DataDirectory(options);
   std::optional<SettingsStore> settings;
