@@ -1,0 +1,61 @@
+// vexa-bare-server: cpp-httplib with nothing behind it, answering every GET with one fixed JSON
+// body. It is the floor that scripts/bench-host measures vexa-host's endpoints against: the same
+// library, the same socket options, the same body size, no plugin.
+//
+//   vexa-bare-server --port 0 --body '{"country":"DE"}'
+//   listening on http://127.0.0.1:41234
+#include <httplib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "usage: vexa-bare-server [--port N] [--body TEXT]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long port = 0;
+  std::string body = "{}";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view flag = argv[i];
+    if (i + 1 == argc) {
+      return Usage();
+    }
+    if (flag == "--port") {
+      char* end = nullptr;
+      port = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || port < 0 || port > 65535) {
+        return Usage();
+      }
+    } else if (flag == "--body") {
+      body = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+
+  httplib::Server server;
+  // Without it, keep-alive answers wait for the delayed ACK (40 ms); vexa-host sets it too.
+  server.set_tcp_nodelay(true);
+  server.Get(".*", [&body](const httplib::Request&, httplib::Response& response) {
+    response.set_content(body, "application/json");
+  });
+  const int bound =
+      port == 0 ? server.bind_to_any_port("127.0.0.1")
+                : (server.bind_to_port("127.0.0.1", static_cast<int>(port)) ? static_cast<int>(port)
+                                                                            : -1);
+  if (bound < 0) {
+    std::fprintf(stderr, "vexa-bare-server: cannot listen on 127.0.0.1:%ld\n", port);
+    return 1;
+  }
+  std::printf("listening on http://127.0.0.1:%d\n", bound);
+  std::fflush(stdout);
+  return server.listen_after_bind() ? 0 : 1;
+}
