@@ -164,6 +164,12 @@ struct PluginAnswer {
 
 }  // namespace
 
+void ApplyServerSettings(httplib::Server& server) {
+  server.new_task_queue = [] { return new httplib::ThreadPool(kHttpWorkers); };
+  server.set_tcp_nodelay(true);  // without it, keep-alive answers wait 40 ms for a delayed ACK
+  server.set_keep_alive_max_count(100000);
+}
+
 void SetErrorResponse(httplib::Response& response, int status, const std::string& message) {
   response.status = status;
   response.set_content("{\"errorCode\":" + JsonQuoted(ErrorCode(status)) +
@@ -175,9 +181,7 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   AddPluginEndpoints();
   AddPlatformRoutes();
   AddHostRoutes();
-  server_.new_task_queue = [] { return new httplib::ThreadPool(kHttpWorkers); };
-  server_.set_tcp_nodelay(true);  // without it, keep-alive answers wait 40 ms for a delayed ACK
-  server_.set_keep_alive_max_count(100000);
+  ApplyServerSettings(server_);
   server_.set_payload_max_length(parts_.maxBody);
   const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
     Dispatch(request, response);

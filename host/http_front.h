@@ -74,6 +74,10 @@ class HttpFront {
   httplib::Server server_;
 };
 
+// What every server of the host is set up with: kHttpWorkers workers, no delayed ACKs, long
+// keep-alive. The benchmark's bare server takes the same, so that it measures the host alone.
+void ApplyServerSettings(httplib::Server& server);
+
 // {"errorCode": ..., "message": ...} with `status`; the code names the status
 // ("NOT_FOUND", "SERVICE_UNAVAILABLE").
 void SetErrorResponse(httplib::Response& response, int status, const std::string& message);

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "http_front.h"
+
 namespace {
 
 int Usage() {
@@ -42,8 +44,7 @@ int main(int argc, char** argv) {
   }
 
   httplib::Server server;
-  // Without it, keep-alive answers wait for the delayed ACK (40 ms); vexa-host sets it too.
-  server.set_tcp_nodelay(true);
+  VexaHost::ApplyServerSettings(server);  // the host's own workers, socket options, keep-alive
   server.Get(".*", [&body](const httplib::Request&, httplib::Response& response) {
     response.set_content(body, "application/json");
   });
