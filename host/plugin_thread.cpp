@@ -1,13 +1,16 @@
 #include "plugin_thread.h"
 
+#include <future>
+
 namespace VexaHost {
 
-// A task lives on the stack of the thread that waits for it.
+// A task lives on the stack of the thread that waits for it. Its completion is a promise: the
+// plugin thread fulfils it without holding the queue's lock, so the woken thread does not wake
+// only to wait for that lock, and the promise's shared state outlives the waiter's return.
 struct PluginThread::Task {
   explicit Task(const std::function<void()>& work) : work(work) {}
   const std::function<void()>& work;
-  std::condition_variable done;
-  bool finished = false;
+  std::promise<void> done;
 };
 
 PluginThread::PluginThread() : thread_([this] { Loop(); }) {}
@@ -18,22 +21,28 @@ PluginThread::~PluginThread() {
 
 bool PluginThread::Run(const std::function<void()>& work) {
   Task task(work);
-  std::unique_lock lock(mutex_);
-  if (finishing_) {
-    return false;
+  std::future<void> finished = task.done.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    if (finishing_) {
+      return false;
+    }
+    tasks_.push_back(&task);
   }
-  tasks_.push_back(&task);
-  wake_.notify_all();
-  task.done.wait(lock, [&] { return task.finished; });
+  wake_.notify_one();  // outside the lock: the plugin thread can take it at once
+  finished.wait();
   return true;
 }
 
 void PluginThread::Deliver(std::function<void()> delivery, Clock::time_point due) {
-  std::lock_guard lock(mutex_);
-  if (!finished_) {
+  {
+    std::lock_guard lock(mutex_);
+    if (finished_) {
+      return;
+    }
     deliveries_.emplace(DeliveryKey{due, deliveryCount_++}, std::move(delivery));
-    wake_.notify_all();
   }
+  wake_.notify_one();
 }
 
 std::deque<std::function<void()>> PluginThread::TakeDue(Clock::time_point now) {
@@ -78,9 +87,8 @@ void PluginThread::Loop() {
       tasks_.pop_front();
       lock.unlock();
       task->work();
+      task->done.set_value();
       lock.lock();
-      task->finished = true;
-      task->done.notify_one();
       continue;
     }
     if (finishing_) {
@@ -105,14 +113,13 @@ void PluginThread::Finish(const std::function<void()>& last) {
   {
     // Refusing new tasks and queueing the last one under one lock: nothing can slip in
     // behind it, while the tasks already queued (requests in flight) still run before it.
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (!finishing_) {
       finishing_ = true;
       tasks_.push_back(&task);
-      wake_.notify_all();
-      task.done.wait(lock, [&] { return task.finished; });
     }
   }
+  wake_.notify_one();
   thread_.join();
 }
 
