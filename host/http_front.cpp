@@ -192,6 +192,16 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   server_.Patch(".*", dispatch);
   server_.Delete(".*", dispatch);
   server_.Options(".*", dispatch);
+  // Unknown paths and methods are answered before any body is read: the answer does not
+  // depend on it, and the server would otherwise first refuse a body it cannot read (a POST
+  // without a length, say) with a less helpful 400.
+  server_.set_pre_routing_handler([this](const httplib::Request& request,
+                                         httplib::Response& response) {
+    const RouteLookup found =
+        router_.Find(request.method, request.target.substr(0, request.target.find('?')));
+    return RefuseUnrouted(request, response, found) ? httplib::Server::HandlerResponse::Handled
+                                                    : httplib::Server::HandlerResponse::Unhandled;
+  });
   server_.set_error_handler([this](const httplib::Request&, httplib::Response& response) {
     if (response.body.empty()) {
       SetErrorResponse(response, response.status,
@@ -228,18 +238,28 @@ void HttpFront::Stop() {
   server_.stop();
 }
 
-void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
+bool HttpFront::RefuseUnrouted(const httplib::Request& request, httplib::Response& response,
+                               const RouteLookup& found) {
   const std::string path = request.target.substr(0, request.target.find('?'));
-  const RouteLookup found = router_.Find(request.method, path);
   if (found.handler != nullptr) {
-    (*found.handler)(request, response, found.arguments);
-  } else if (!found.allowed.empty()) {
+    return false;
+  }
+  if (!found.allowed.empty()) {
     SetErrorResponse(
         response, 405,
         request.method + " is not allowed on " + path + " (allowed: " + found.allowed + ")");
     response.set_header("Allow", found.allowed);
   } else {
     SetErrorResponse(response, 404, "Nothing is served at " + path);
+  }
+  return true;
+}
+
+void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
+  const RouteLookup found =
+      router_.Find(request.method, request.target.substr(0, request.target.find('?')));
+  if (!RefuseUnrouted(request, response, found)) {
+    (*found.handler)(request, response, found.arguments);
   }
 }
 

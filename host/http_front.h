@@ -65,6 +65,9 @@ class HttpFront {
   void AddPlatformRoutes();
   void AddHostRoutes();
   void Dispatch(const httplib::Request& request, httplib::Response& response);
+  // Answers 404 or 405 when `found` has no handler; false when it has one.
+  static bool RefuseUnrouted(const httplib::Request& request, httplib::Response& response,
+                             const RouteLookup& found);
   void CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
                     httplib::Response& response);
 
