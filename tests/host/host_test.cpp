@@ -245,6 +245,34 @@ TEST(Host, KeepsSettingsAcrossRestartsAndKills) {
   std::filesystem::remove_all(data);
 }
 
+// The admin API reads the plugin's records: its API table, its counters, its health.
+TEST(Host, DescribesThePluginFromItsRecords) {
+  HostProcess host;
+  const std::string api = Call(host, "GET", "/host/v1/api");
+  for (const char* part :
+       {R"({"name":"GetKorGeoinfoV1Getlocation","method":"GET","uri":"/kor-geoinfo/v1/)"
+        R"(getlocation","description":"","arguments":[{"name":"ip_address","type":{"kind":)"
+        R"("string"},"in":"query","optional":false}],"result":{"type":{"kind":"struct",)"
+        R"("name":"MdlBeKorGeoinfoGeoInfo"}},"tags":["Plugins","Plugin mdl-be-kor-geoinfo"]})",
+        R"("fields":[{"name":"state","type":{"kind":"enum","name":)"
+        R"("MdlBeKorGeoinfoLoginSessionState"},"optional":false},{"name":"profileId",)",
+        R"({"name":"SUCCEEDED","value":1})",
+        R"({"name":"OnJsonApiEvent","namespace":"","dataType":"PluginResourceEvent",)"}) {
+    EXPECT_NE(api.find(part), std::string::npos) << part;
+  }
+  unsigned long long counters[6] = {};
+  EXPECT_EQ(std::sscanf(Call(host, "GET", "/host/v1/statistics").c_str(),
+                        "200 {\"peakBytes\":%llu,\"peakAllocations\":%llu,\"bytesAllocated\":%llu,"
+                        "\"allocations\":%llu,\"bytesFreed\":%llu,\"frees\":%llu}",
+                        &counters[0], &counters[1], &counters[2], &counters[3], &counters[4],
+                        &counters[5]),
+            6);
+  EXPECT_TRUE(counters[3] > counters[5] && counters[2] > counters[4] &&
+              counters[0] >= counters[2] - counters[4]);
+  EXPECT_EQ(Call(host, "GET", "/host/v1/health").substr(0, 77),
+            R"(200 {"status":"ok","plugin":"mdl-be-kor-geoinfo","pluginApi":"18.0.0","uptime)");
+}
+
 // A core version the plugin refuses ends the host with the plugin's report, announced first.
 TEST(Host, EndsWithThePluginsReportOnAnIncompatibleCore) {
   char folder[] = "/tmp/vexa-host-data-XXXXXX";
