@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& errorF
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies takes its host with it
     const int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(error, 2);
     if (output != nullptr) {
