@@ -123,6 +123,28 @@ void Write(const HostValue& value, Writer& writer, int depth, std::string& error
   }
 }
 
+// The elements or members of `json` into `value`, which counts each one as it is made.
+void AddChildren(HostValue& value, const rapidjson::Value& json) {
+  if (json.IsArray()) {
+    value.kind = HOST_VALUE_COLLECTION;
+    value.payload.collection.elements = AllocateArray<HostValue>(json.Size());
+    for (const auto& element : json.GetArray()) {
+      value.payload.collection.elements[value.payload.collection.count] = MakeHostValue(element);
+      ++value.payload.collection.count;
+    }
+    return;
+  }
+  value.kind = HOST_VALUE_STRUCTURE;
+  value.payload.structure.members = AllocateArray<HostValueMember>(json.MemberCount());
+  for (const auto& member : json.GetObject()) {
+    HostValueMember& made = value.payload.structure.members[value.payload.structure.count];
+    made.key = CopyText(member.name.GetString(), member.name.GetStringLength());
+    made.ownsKey = 1;
+    ++value.payload.structure.count;
+    made.value = MakeHostValue(member.value);
+  }
+}
+
 }  // namespace
 
 HostValue MakeHostValue(const rapidjson::Value& json) {
@@ -143,24 +165,13 @@ HostValue MakeHostValue(const rapidjson::Value& json) {
     value.kind = HOST_VALUE_STRING;
     value.payload.string.text = CopyText(json.GetString(), json.GetStringLength());
     value.payload.string.length = json.GetStringLength();
-  } else if (json.IsArray()) {
-    const rapidjson::SizeType count = json.Size();
-    value.kind = HOST_VALUE_COLLECTION;
-    value.payload.collection.elements = AllocateArray<HostValue>(count);
-    for (rapidjson::SizeType index = 0; index < count; ++index) {
-      // Counted as it grows, so that a failed allocation frees what was made.
-      value.payload.collection.elements[index] = MakeHostValue(json[index]);
-      value.payload.collection.count = index + 1;
-    }
-  } else if (json.IsObject()) {
-    value.kind = HOST_VALUE_STRUCTURE;
-    value.payload.structure.members = AllocateArray<HostValueMember>(json.MemberCount());
-    for (const auto& member : json.GetObject()) {
-      HostValueMember& made = value.payload.structure.members[value.payload.structure.count];
-      made.key = CopyText(member.name.GetString(), member.name.GetStringLength());
-      made.ownsKey = 1;
-      ++value.payload.structure.count;
-      made.value = MakeHostValue(member.value);
+  } else if (json.IsArray() || json.IsObject()) {
+    // Counted as it grows, so that a failed allocation frees exactly what was made.
+    try {
+      AddChildren(value, json);
+    } catch (...) {
+      FreeHostValue(value);
+      throw;
     }
   }
   return value;

@@ -135,6 +135,40 @@ std::string ApplyFaults(const Json& body, ServiceFaults& faults) {
   return "";
 }
 
+// An HTTP request as the record an endpoint handler reads: it points into the request and into
+// the lower-case header names kept here, all of which outlive the call.
+struct PluginRequest {
+  PluginRequest(const httplib::Request& request, const HostEndpointRecord& endpoint,
+                HostHandle handle)
+      : contentType(MediaType(request)) {
+    for (const auto& [name, value] : request.headers) {
+      std::string& lower = names.emplace_back(name);
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char letter) { return static_cast<char>(std::tolower(letter)); });
+    }
+    auto name = names.begin();  // names no longer moves: its texts can be pointed at
+    for (const auto& header : request.headers) {
+      headers.push_back(HostHeader{(name++)->c_str(), header.second.c_str()});
+    }
+    record.method = MethodNumber(request.method);
+    record.methodName = record.method == HOST_METHOD_OTHER ? request.method.c_str() : nullptr;
+    record.path = request.target.c_str();
+    record.userData = endpoint.function.userData;
+    record.headers = headers.data();
+    record.headerCount = static_cast<uint32_t>(headers.size());
+    record.contentType = contentType.empty() ? nullptr : contentType.c_str();
+    record.body =
+        request.body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(request.body.data());
+    record.bodyLength = static_cast<uint32_t>(request.body.size());
+    record.context = handle;
+  }
+
+  std::vector<std::string> names;
+  std::vector<HostHeader> headers;
+  std::string contentType;
+  HostRequest record{};
+};
+
 // A response the plugin filled, kept until its body has been sent: its stream is read and it is
 // released on the plugin thread.
 struct PluginAnswer {
@@ -279,37 +313,14 @@ void HttpFront::AddPluginEndpoints() {
 
 void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
                              httplib::Response& response) {
-  // The request record points into `request` and these, which outlive the call.
-  std::vector<std::string> names;
-  std::vector<HostHeader> headers;
-  names.reserve(request.headers.size());
-  for (const auto& [name, value] : request.headers) {
-    names.push_back(name);
-    std::transform(names.back().begin(), names.back().end(), names.back().begin(),
-                   [](unsigned char letter) { return static_cast<char>(std::tolower(letter)); });
-    headers.push_back(HostHeader{names.back().c_str(), value.c_str()});
-  }
-  const std::string contentType = MediaType(request);
-  HostRequest call{};
-  call.method = MethodNumber(request.method);
-  call.methodName = call.method == HOST_METHOD_OTHER ? request.method.c_str() : nullptr;
-  call.path = request.target.c_str();
-  call.userData = endpoint.function.userData;
-  call.headers = headers.data();
-  call.headerCount = static_cast<uint32_t>(headers.size());
-  call.contentType = contentType.empty() ? nullptr : contentType.c_str();
-  call.body =
-      request.body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(request.body.data());
-  call.bodyLength = static_cast<uint32_t>(request.body.size());
-  call.context = parts_.platform.Context().handle;
-
+  const PluginRequest call(request, endpoint, parts_.platform.Context().handle);
   auto answer = std::make_shared<PluginAnswer>(parts_.thread);
   int status = 500;
   std::string body, error;
   bool streamed = false;
   const bool ran = parts_.thread.Run([&] {
     HostResponse& filled = answer->response;
-    endpoint.handler(&filled, &call);
+    endpoint.handler(&filled, &call.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
       const HostHeader& header = filled.headers[index];
       if (header.name != nullptr && header.value != nullptr) {
