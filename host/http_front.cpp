@@ -236,13 +236,20 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
     return RefuseUnrouted(request, response, found) ? httplib::Server::HandlerResponse::Handled
                                                     : httplib::Server::HandlerResponse::Unhandled;
   });
-  server_.set_error_handler([this](const httplib::Request&, httplib::Response& response) {
-    if (response.body.empty()) {
-      SetErrorResponse(response, response.status,
-                       response.status == 413 ? "The body is larger than the limit of " +
-                                                    std::to_string(parts_.maxBody) + " bytes"
-                                              : "The request cannot be served");
+  server_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
+    if (!response.body.empty()) {
+      return;
     }
+    std::string message = "The request cannot be served";
+    if (response.status == 413) {
+      // The server reads form-encoded bodies itself, with a limit of its own.
+      message =
+          MediaType(request) == "application/x-www-form-urlencoded"
+              ? "A form-encoded body is limited to 8192 bytes; send JSON as "
+                "application/json"
+              : "The body is larger than the limit of " + std::to_string(parts_.maxBody) + " bytes";
+    }
+    SetErrorResponse(response, response.status, message);
   });
   server_.set_exception_handler(
       [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {

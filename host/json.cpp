@@ -6,11 +6,45 @@
 #include <rapidjson/writer.h>
 
 namespace VexaHost {
+namespace {
+
+// The offset where `text` opens its (kMaxJsonDepth + 1)th nested array or object, or npos.
+// Checked before parsing: the parser, the document's destructor and every writer recurse once
+// per level, and a body of a few hundred kilobytes of "[" would overflow a thread's stack.
+std::size_t TooDeepAt(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inString) {
+      at += c == '\\';  // an escaped character is never the closing quote
+      inString = c != '"';
+    } else if (c == '"') {
+      inString = true;
+    } else if ((c == '[' || c == '{') && ++depth > kMaxJsonDepth) {
+      return at;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
 
 ParsedJson ParseJson(std::string_view text) {
   ParsedJson parsed;
+  if (const std::size_t at = TooDeepAt(text); at != std::string_view::npos) {
+    parsed.document.SetNull();
+    parsed.error = "The document nests deeper than " + std::to_string(kMaxJsonDepth) +
+                   " levels. (at offset " + std::to_string(at) + ")";
+    return parsed;
+  }
   rapidjson::MemoryStream stream(text.data(), text.size());
-  parsed.document.ParseStream<rapidjson::kParseStopWhenDoneFlag>(stream);
+  // Texts must be UTF-8: what is read here is written back out as JSON.
+  parsed.document
+      .ParseStream<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseValidateEncodingFlag>(
+          stream);
   if (parsed.document.HasParseError()) {
     parsed.error = rapidjson::GetParseError_En(parsed.document.GetParseError());
     parsed.error += " (at offset " + std::to_string(parsed.document.GetErrorOffset()) + ")";
@@ -19,6 +53,7 @@ ParsedJson ParseJson(std::string_view text) {
   // kParseStopWhenDoneFlag reads one value; anything but white space after it is an error.
   const std::size_t end = stream.Tell();
   if (text.find_first_not_of(" \t\r\n", end) != std::string_view::npos) {
+    parsed.document.SetNull();
     parsed.error = "The document root must not be followed by other values. (at offset " +
                    std::to_string(end) + ")";
   }

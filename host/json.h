@@ -17,8 +17,12 @@ struct ParsedJson {
   bool Ok() const { return error.empty(); }
 };
 
-// Parses `text`, which need not be NUL-terminated. On failure `error` reads
-// "<RapidJSON's English message> (at offset <n>)".
+// The deepest nesting of arrays and objects that ParseJson reads.
+inline constexpr int kMaxJsonDepth = 64;
+
+// Parses `text`, which need not be NUL-terminated, as one UTF-8 JSON document nested at most
+// kMaxJsonDepth deep. On failure `error` reads "<RapidJSON's English message> (at offset <n>)"
+// and the document is null.
 ParsedJson ParseJson(std::string_view text);
 
 // Compact JSON text of `value`.

@@ -174,6 +174,8 @@ TEST(Host, AnswersEveryRequestUnderInjectedFaults) {
 
 TEST(Host, RefusesBadHttpInputAndChangesNothing) {
   HostProcess host({"--max-body", "1KiB"});
+  const std::string deep = std::string(100, '[') + std::string(100, ']');  // past the limit
+  const char* kDeep = deep.c_str();
   const struct {
     const char *method, *path, *body, *expected;
   } kRows[] = {
@@ -193,6 +195,12 @@ TEST(Host, RefusesBadHttpInputAndChangesNothing) {
       {"PUT", "/host/v1/faults", R"({"errorRate":2})",
        "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"\\\"errorRate\\\" must be a number from 0 "
        "to 1\"}"},
+      {"PATCH", "/kor-settings/v2/local/Key", "{\"a\":\"\xff\"}",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"The body is not JSON: Invalid encoding "
+       "in string. (at offset 6)\"}"},
+      {"PATCH", "/kor-settings/v2/local/Key", kDeep,
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"The body is not JSON: The document "
+       "nests deeper than 64 levels. (at offset 64)\"}"},
       {"PATCH", "/kor-settings/v2/local/..", "{}",
        "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"\\\"..\\\" is not a settings key: use 1 "
        "to 128 letters, digits, '-', '_' or '.', not starting with '.'\"}"},
