@@ -1,7 +1,8 @@
 // The JSON codec against RapidJSON (its DOM, built by the same reader in the same default mode,
 // and its writer over that DOM) and nlohmann::json, on the three usual documents, in one run:
 //
-//   BM_JsonParse/<doc>        ParseJson to a BindingProperty, value dropped each iteration
+//   BM_JsonParse/<doc>        ParseJson to a BindingProperty, value dropped each iteration; also
+//                             on the small payloads the plugin sees (small27, record120, list2k)
 //   BM_RapidJsonParse/<doc>   rapidjson::Document::Parse, document dropped each iteration
 //   BM_NlohmannParse/<doc>    nlohmann::json::parse
 //   BM_JsonWrite/<doc>        ToJson of the parsed value
@@ -39,8 +40,27 @@ namespace {
 using Vexa::BindingProperty;
 using Vexa::BindingResult;
 
+// The payloads the plugin really sees: an argument of one member, a nested record, a list of
+// records, by size (27 bytes, 120 bytes, 2 KB).
+std::map<std::string, std::string> SmallPayloads() {
+  std::string list = "{\"records\":[";
+  for (int index = 0; index < 12; ++index) {
+    list += std::string(index > 0 ? "," : "") + "{\"id\":" + std::to_string(index) +
+            ",\"name\":\"record number " + std::to_string(index) +
+            "\",\"country\":\"DE\",\"city\":\"Berlin-Charlottenburg-Wilmersdorf\",\"enabled\":" +
+            (index % 2 == 0 ? "true" : "false") + ",\"score\":" + std::to_string(index) +
+            ".25,\"note\":\"a note of some sixty bytes, as texts in such lists go\"}";
+  }
+  list += "]}";
+  return {{"small27", R"({"ipAddress":"81.2.69.160"})"},
+          {"record120",
+           R"({"uuid":"7b3ee3b9","geoInfo":{"country":"DE","city":"Berlin","region":"BE"},)"
+           R"("isLatest":true,"success":true})"},
+          {"list2k", list}};
+}
+
 const std::string& Document(const char* name) {
-  static std::map<std::string, std::string> documents;
+  static std::map<std::string, std::string> documents = SmallPayloads();
   auto found = documents.find(name);
   if (found == documents.end()) {
     std::ifstream file(std::string(VEXA_BENCH_DATA_DIR) + "/" + name, std::ios::binary);
@@ -201,6 +221,12 @@ BENCHMARK_CAPTURE(BM_RapidJsonParse, canada, "canada.json");
 BENCHMARK_CAPTURE(BM_NlohmannParse, twitter, "twitter.json");
 BENCHMARK_CAPTURE(BM_NlohmannParse, citm_catalog, "citm_catalog.json");
 BENCHMARK_CAPTURE(BM_NlohmannParse, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_JsonParse, small27, "small27");
+BENCHMARK_CAPTURE(BM_JsonParse, record120, "record120");
+BENCHMARK_CAPTURE(BM_JsonParse, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, small27, "small27");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, record120, "record120");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, list2k, "list2k");
 VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_RapidJsonParse);
 VEXA_BENCHMARK_RATIO(BM_JsonParseView, BM_RapidJsonParse);
 VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_NlohmannParse);
