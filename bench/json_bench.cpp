@@ -32,6 +32,7 @@
 
 #include "codecs/json.h"
 #include "malloc_counter.h"
+#include "payloads.h"
 #include "ratio.h"
 #include "value/block_pool.h"
 
@@ -40,27 +41,8 @@ namespace {
 using Vexa::BindingProperty;
 using Vexa::BindingResult;
 
-// The payloads the plugin really sees: an argument of one member, a nested record, a list of
-// records, by size (27 bytes, 120 bytes, 2 KB).
-std::map<std::string, std::string> SmallPayloads() {
-  std::string list = "{\"records\":[";
-  for (int index = 0; index < 12; ++index) {
-    list += std::string(index > 0 ? "," : "") + "{\"id\":" + std::to_string(index) +
-            ",\"name\":\"record number " + std::to_string(index) +
-            "\",\"country\":\"DE\",\"city\":\"Berlin-Charlottenburg-Wilmersdorf\",\"enabled\":" +
-            (index % 2 == 0 ? "true" : "false") + ",\"score\":" + std::to_string(index) +
-            ".25,\"note\":\"a note of some sixty bytes, as texts in such lists go\"}";
-  }
-  list += "]}";
-  return {{"small27", R"({"ipAddress":"81.2.69.160"})"},
-          {"record120",
-           R"({"uuid":"7b3ee3b9","geoInfo":{"country":"DE","city":"Berlin","region":"BE"},)"
-           R"("isLatest":true,"success":true})"},
-          {"list2k", list}};
-}
-
 const std::string& Document(const char* name) {
-  static std::map<std::string, std::string> documents = SmallPayloads();
+  static std::map<std::string, std::string> documents = Vexa::Bench::SmallPayloads();
   auto found = documents.find(name);
   if (found == documents.end()) {
     std::ifstream file(std::string(VEXA_BENCH_DATA_DIR) + "/" + name, std::ios::binary);

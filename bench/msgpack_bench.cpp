@@ -1,5 +1,5 @@
 // The MessagePack decoder against msgpack-c's unpack, on the MessagePack encodings of the three
-// usual JSON documents, in one run:
+// usual JSON documents and of the small payloads the plugin sees (payloads.h), in one run:
 //
 //   BM_MessagePackDecode/<doc>   DecodeMessagePack to a BindingProperty, value dropped each time
 //   BM_MsgpackUnpack/<doc>       msgpack::unpack to an object handle (its zone dropped each time)
@@ -27,6 +27,7 @@
 
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_reader.h"
+#include "payloads.h"
 #include "ratio.h"
 #include "value/builder.h"
 
@@ -87,14 +88,19 @@ const std::string& Encoded(const std::string& name) {
   static std::map<std::string, std::string> encoded;
   auto found = encoded.find(name);
   if (found == encoded.end()) {
-    const std::string path = std::string(VEXA_BENCH_DATA_DIR) + "/" + name + ".json";
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "cannot read %s\n", path.c_str());
-      std::exit(1);
-    }
+    static const std::map<std::string, std::string> small = Vexa::Bench::SmallPayloads();
     std::stringstream text;
-    text << file.rdbuf();
+    if (const auto payload = small.find(name); payload != small.end()) {
+      text << payload->second;
+    } else {
+      const std::string path = std::string(VEXA_BENCH_DATA_DIR) + "/" + name + ".json";
+      std::ifstream file(path, std::ios::binary);
+      if (!file) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(1);
+      }
+      text << file.rdbuf();
+    }
     msgpack::sbuffer buffer;
     msgpack::packer<msgpack::sbuffer> packer(buffer);
     Pack(packer, Json::parse(text.str()));
@@ -173,6 +179,12 @@ BENCHMARK_CAPTURE(BM_MessagePackScan, canada, "canada");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, twitter, "twitter");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, citm_catalog, "citm_catalog");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, canada, "canada");
+BENCHMARK_CAPTURE(BM_MessagePackDecode, small27, "small27");
+BENCHMARK_CAPTURE(BM_MessagePackDecode, record120, "record120");
+BENCHMARK_CAPTURE(BM_MessagePackDecode, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_MsgpackUnpack, small27, "small27");
+BENCHMARK_CAPTURE(BM_MsgpackUnpack, record120, "record120");
+BENCHMARK_CAPTURE(BM_MsgpackUnpack, list2k, "list2k");
 VEXA_BENCHMARK_RATIO(BM_MessagePackDecode, BM_MsgpackUnpack);
 VEXA_BENCHMARK_RATIO(BM_MessagePackScan, BM_MsgpackUnpack);
 
