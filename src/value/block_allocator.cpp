@@ -56,17 +56,14 @@ void BindingBlockAllocator::Format(PageHeader* page, std::size_t pageSize,
   static_assert(kPoolPageSize / kGranule <= UINT16_MAX, "slot indices are 16 bits");
   const std::size_t headerSlots = (sizeof(PageHeader) + slotSize - 1) / slotSize;
   const std::size_t slots = pageSize / slotSize;
-  auto* bytes = reinterpret_cast<unsigned char*>(page);
-  for (std::size_t slot = headerSlots; slot < slots; ++slot) {
-    const auto next = static_cast<uint16_t>(slot + 1 < slots ? slot + 1 : 0);
-    std::memcpy(bytes + slot * slotSize, &next, sizeof next);
-  }
   page->next = nullptr;
   page->prev = nullptr;
   page->pageSize = static_cast<uint16_t>(pageSize);
   page->used = 0;
-  page->firstFree = static_cast<uint16_t>(headerSlots);
-  VEXA_POISON(bytes + headerSlots * slotSize, (slots - headerSlots) * slotSize);
+  page->firstFree = 0;
+  page->untouched = static_cast<uint16_t>(headerSlots);
+  VEXA_POISON(reinterpret_cast<unsigned char*>(page) + headerSlots * slotSize,
+              (slots - headerSlots) * slotSize);
 }
 
 void BindingBlockAllocator::MarkFull(SizeClass& sizeClass, PageHeader* page) noexcept {

@@ -12,10 +12,12 @@
 // freed.
 //
 // A page begins with a header (links to the neighbouring pages with free slots, page size,
-// used-slot count, first free slot) that covers as many leading slots as it needs; the free
-// slots form a list threaded through the slots themselves as 16-bit slot indices, ended by index
-// 0, which the header always covers. Freeing finds a slot's page by masking its address to
-// 4096, which is why pool pages are aligned to their size.
+// used-slot count, first freed slot, first untouched slot) that covers as many leading slots as
+// it needs. Slots are handed out from the freed ones first, a list threaded through the slots
+// themselves as 16-bit slot indices, ended by index 0, which the header always covers; then from
+// the untouched rest of the page in order, so that a page costs nothing until its slots are
+// used (a small value takes a few slots of a 4096-byte page). Freeing finds a slot's page by
+// masking its address to 4096, which is why pool pages are aligned to their size.
 //
 // Threading: none; an allocator belongs to one value tree, used by one thread at a time. Only
 // the pool behind it is locked.
@@ -59,13 +61,18 @@ class BindingBlockAllocator {
       page = AddPage(index);
     }
     const std::size_t slotSize = (index + 1) * kGranule;
-    unsigned char* slot = reinterpret_cast<unsigned char*>(page) + page->firstFree * slotSize;
-    VEXA_UNPOISON(slot, slotSize);
-    uint16_t next;
-    std::memcpy(&next, slot, sizeof next);
-    page->firstFree = next;
+    unsigned char* slot;
+    if (page->firstFree != 0) {  // a freed slot first, then the untouched rest of the page
+      slot = reinterpret_cast<unsigned char*>(page) + page->firstFree * slotSize;
+      VEXA_UNPOISON(slot, slotSize);
+      std::memcpy(&page->firstFree, slot, sizeof page->firstFree);
+    } else {
+      slot = reinterpret_cast<unsigned char*>(page) + page->untouched * slotSize;
+      VEXA_UNPOISON(slot, slotSize);
+      ++page->untouched;
+    }
     ++page->used;
-    if (next == 0) {
+    if (IsFull(page, slotSize)) {
       MarkFull(sizeClass, page);
     }
     return slot;
@@ -82,7 +89,7 @@ class BindingBlockAllocator {
     PageHeader* page = PageOf(sizeClass, slot);
     const auto slotIndex = static_cast<uint16_t>(
         static_cast<std::size_t>(slot - reinterpret_cast<unsigned char*>(page)) / slotSize);
-    const bool wasFull = page->firstFree == 0;
+    const bool wasFull = IsFull(page, slotSize);
     std::memcpy(slot, &page->firstFree, sizeof page->firstFree);
     page->firstFree = slotIndex;
     VEXA_POISON(slot, slotSize);
@@ -108,8 +115,16 @@ class BindingBlockAllocator {
     PageHeader* prev;
     uint16_t pageSize;
     uint16_t used;
-    uint16_t firstFree;  // 0: none
+    uint16_t firstFree;  // the first freed slot, 0: none
+    uint16_t untouched;  // the first slot never handed out; the page's end: none
   };
+  // `untouched` took the padding: the header covers as many slots as before.
+  static_assert(sizeof(PageHeader) == 2 * sizeof(void*) + 8);
+
+  // No freed slot and no untouched one left.
+  static bool IsFull(const PageHeader* page, std::size_t slotSize) noexcept {
+    return page->firstFree == 0 && (page->untouched + 1u) * slotSize > page->pageSize;
+  }
 
   struct SizeClass {
     PageHeader* available = nullptr;  // pages with a free slot; allocation takes the first
