@@ -1,11 +1,12 @@
 // Reading JSON: RapidJSON's SAX reader in its default mode, over a length-bounded stream,
 // driving a handler that feeds the value builder.
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "codecs/json.h"
 #include "util/format.h"
@@ -121,12 +122,15 @@ bool IsEmptyDocument(Stream stream) noexcept {
   return stream.Peek() == '\0';
 }
 
-// Parses from `stream`, whose Peek answers '\0' at the end of the text; the reader treats that
-// as the end, so it never looks further. The stream starts at the first byte of the text, so
-// the reader's offsets count from there.
-template <typename Stream>
-BindingResult Parse(Stream& stream) {
+// Parses `text`, which ends at its first NUL or its end. The reader works in place on a copy
+// of it (RapidJSON's in-situ mode): a string is decoded where it stands and handed over as it
+// is, instead of being pushed into the reader's own stack a character at a time first; the
+// builder interns every text anyway, so the copy is only scratch. Offsets count from the
+// text's first byte, as in the reader's copying mode, and the messages are the same.
+BindingResult Parse(std::string_view text) {
   BindingResult result;
+  std::string scratch(text);
+  rapidjson::InsituStringStream stream(scratch.data());
   // An empty or white-space-only document is an empty value, not the reader's code 1.
   if (IsEmptyDocument(stream)) {
     return result;
@@ -134,8 +138,7 @@ BindingResult Parse(Stream& stream) {
   BindingValueBuilder builder(result.value);
   JsonSaxHandler handler(builder);
   rapidjson::Reader reader;
-  const rapidjson::ParseResult parsed =
-      reader.Parse<rapidjson::kParseDefaultFlags>(stream, handler);
+  const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
   if (parsed.IsError()) {
     result.Fail(Format(kJsonParseErrorMessage, JsonParseErrorText(parsed.Code()), parsed.Offset()));
   }
@@ -149,29 +152,23 @@ const char* JsonParseErrorText(unsigned code) noexcept {
                                                 : kJsonUnknownErrorText;
 }
 
-// A NUL-terminated text is read through RapidJSON's string stream, which stops at the first
-// NUL: exactly the text's end, with no length to find first and no bound to check per byte.
 BindingResult ParseJson(const char* text) {
-  rapidjson::StringStream stream(text != nullptr ? text : "");
-  return Parse(stream);
+  return Parse(text != nullptr ? std::string_view(text) : std::string_view());
 }
 
-// A std::string always has a NUL after its last character, so the same holds; an embedded NUL
-// ends the text early, as documented.
+// A std::string always has a NUL after its last character; an embedded NUL ends the text
+// early, as documented.
 BindingResult ParseJson(const std::string& text) {
-  rapidjson::StringStream stream(text.c_str());
-  return Parse(stream);
+  return Parse(std::string_view(text.c_str()));
 }
 
-// A view may end anywhere, before bytes it does not own: a length-bounded stream, which answers
-// '\0' at the end, after cutting the view at its first NUL.
+// A view may end anywhere, before bytes it does not own: it is cut at its first NUL.
 BindingResult ParseJson(std::string_view text) {
   if (const void* nul = text.empty() ? nullptr : std::memchr(text.data(), 0, text.size());
       nul != nullptr) {
     text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
   }
-  rapidjson::MemoryStream stream(text.data(), text.size());
-  return Parse(stream);
+  return Parse(text);
 }
 
 }  // namespace Vexa
