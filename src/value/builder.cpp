@@ -152,8 +152,8 @@ BindingValueBuilder::BindingValueBuilder(BindingProperty& root) noexcept : root_
 }
 
 void BindingValueBuilder::ForgetTexts() noexcept {
-  std::memset(keyCache_, 0, sizeof keyCache_);
-  std::memset(valueCache_, 0, sizeof valueCache_);
+  std::memset(keyCache_.filled, 0, sizeof keyCache_.filled);
+  std::memset(valueCache_.filled, 0, sizeof valueCache_.filled);
 }
 
 // --- Targets ---
@@ -221,21 +221,25 @@ void BindingValueBuilder::EmptyTarget(BindingProperty* target) noexcept {
 // caller. Only texts without a NUL are cached, so a hit also proves there is none to cut.
 BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
                                                          BindingValueContext& context,
-                                                         BindingInternedString** cache,
-                                                         unsigned cacheBits) {
+                                                         TextCache& cache, unsigned cacheBits) {
   if (text.empty()) {
     return BindingValueContext::EmptyText();
   }
   const TextEnds ends = EndsOf(text.data(), text.size());
-  BindingInternedString*& slot = cache[TextCacheSlot(ends, text.size(), cacheBits)];
-  if (BindingInternedString* cached = slot; cached != nullptr && SameText(*cached, text, ends)) {
-    ++cached->count;
-    return cached;
+  const std::size_t index = TextCacheSlot(ends, text.size(), cacheBits);
+  uint64_t& filled = cache.filled[index / 64];
+  const uint64_t bit = uint64_t{1} << (index % 64);
+  if ((filled & bit) != 0) {
+    if (BindingInternedString* cached = cache.slots[index]; SameText(*cached, text, ends)) {
+      ++cached->count;
+      return cached;
+    }
   }
   const std::string_view cut = BindingTextBeforeNul(text);
   BindingInternedString* entry = context.InternExact(cut);
   if (cut.size() == text.size()) {
-    slot = entry;
+    cache.slots[index] = entry;
+    filled |= bit;
   }
   return entry;
 }

@@ -174,9 +174,18 @@ class BindingValueBuilder {
   // Texts recently interned by this builder, found by a cheap hash of their bytes: a hit
   // spares the FNV-1a hash (a byte at a time) and the intern table's probe, which is most of
   // the cost of a key, and keys and many values recur throughout a document. Direct-mapped;
-  // a slot holds an entry of the tree's table (not counted) or null.
+  // a slot holds an entry of the tree's table (not counted) and is valid only while its bit in
+  // `filled` is set, so that forgetting them all clears 64 bytes, not the 4 KiB of slots (a
+  // small document would spend more on that than on its parse).
   static constexpr unsigned kKeyCacheBits = 8;
   static constexpr unsigned kValueCacheBits = 8;
+  struct TextCache {
+    static constexpr std::size_t kSlots = std::size_t{1} << 8;
+    uint64_t filled[kSlots / 64];
+    BindingInternedString* slots[kSlots];  // read only where `filled` says
+  };
+  static_assert(TextCache::kSlots == std::size_t{1} << kKeyCacheBits &&
+                TextCache::kSlots == std::size_t{1} << kValueCacheBits);
 
   // Both are on every event's path and are inlined into the events (value_builder.cpp).
   inline BindingProperty* Select();
@@ -184,7 +193,7 @@ class BindingValueBuilder {
   void Grow(BindingProperty& holder, BindingCollection& collection);
   void EmptyTarget(BindingProperty* target) noexcept;
   BindingInternedString* InternCached(std::string_view text, BindingValueContext& context,
-                                      BindingInternedString** cache, unsigned cacheBits);
+                                      TextCache& cache, unsigned cacheBits);
   void ForgetTexts() noexcept;
   BindingBuildStatus Open(BindingReuse reuse, bool collection);
   BindingBuildStatus Close(bool collection) noexcept {
@@ -200,8 +209,8 @@ class BindingValueBuilder {
   BindingProperty* member_ = nullptr;  // selected by MemberKey, taken by the next value
   std::size_t depth_ = 0;
   BindingBuildStatus failure_ = BindingBuildStatus::Ok;  // why the last Select refused
-  BindingInternedString* keyCache_[std::size_t{1} << kKeyCacheBits];
-  BindingInternedString* valueCache_[std::size_t{1} << kValueCacheBits];
+  TextCache keyCache_;
+  TextCache valueCache_;
   // Not initialised: only frames below depth_ are ever read.
   std::array<Frame, kMaxBindingDepth> frames_;
 };
