@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 namespace Vexa {
@@ -18,7 +19,29 @@ static_assert(offsetof(EmptyTextRecord, nul) == sizeof(BindingInternedString),
 
 EmptyTextRecord emptyText;
 
+// Freed with its thread.
+thread_local std::unique_ptr<BindingValueContext> spareContext;
+
 }  // namespace
+
+BindingValueContext* BindingValueContext::Acquire() {
+  if (spareContext != nullptr) {
+    return spareContext.release();
+  }
+  return new BindingValueContext;
+}
+
+void BindingValueContext::Recycle(BindingValueContext* context) noexcept {
+  if (context == nullptr) {
+    return;
+  }
+  if (spareContext != nullptr) {
+    delete context;
+    return;
+  }
+  context->Clear();  // as a new one: no texts, no records, no pages
+  spareContext.reset(context);
+}
 
 BindingValueContext::BindingValueContext() noexcept : buckets_(inlineBuckets_) {}
 

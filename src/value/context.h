@@ -92,6 +92,14 @@ class BindingValueContext {
   BindingValueContext(const BindingValueContext&) = delete;
   BindingValueContext& operator=(const BindingValueContext&) = delete;
 
+  // A context for a new root value: this thread's spare when it has one, else a new one. A
+  // request builds and drops several small values; each would otherwise allocate and set up
+  // the allocators' state (some 6 KB) and free it again.
+  [[nodiscard]] static BindingValueContext* Acquire();
+  // Ends the use of a root value's context: emptied and kept as this thread's spare when there
+  // is none, else deleted. A null context is ignored.
+  static void Recycle(BindingValueContext* context) noexcept;
+
   // The shared empty text: length 0, never counted, never freed.
   [[nodiscard]] static BindingInternedString* EmptyText() noexcept;
 

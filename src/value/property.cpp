@@ -131,7 +131,7 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) {
 
 BindingProperty::~BindingProperty() {
   if (ownsContext_ != 0) {
-    delete context_;  // the whole tree lives in it
+    BindingValueContext::Recycle(context_);  // the whole tree lives in it
   } else {
     Reset();
   }
@@ -153,7 +153,7 @@ void BindingProperty::DetachPayload(Payload& payload, BindingPropertyKind& kind)
 
 BindingValueContext& BindingProperty::EnsureContext() {
   if (context_ == nullptr) {
-    context_ = new BindingValueContext;  // only a standalone value is ever without one
+    context_ = BindingValueContext::Acquire();  // only a standalone value is ever without one
   }
   return *context_;
 }

@@ -59,6 +59,23 @@ std::vector<std::string> InOrder(BindingStructure& members) {
   return keys;
 }
 
+// A dropped root value's context serves the next one on its thread, emptied; one is kept.
+TEST(BindingInterning, ADroppedContextIsKeptEmptiedForTheNextValueOfItsThread) {
+  BindingValueContext* first = BindingValueContext::Acquire();
+  BindingValueContext* second = BindingValueContext::Acquire();
+  ASSERT_NE(first, second);
+  (void)first->Intern("kept?");
+  BindingValueContext::Recycle(first);
+  BindingValueContext::Recycle(second);  // the spare is taken: deleted
+  BindingValueContext* again = BindingValueContext::Acquire();
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(again->InternedCount(), 0u);
+  BindingValueContext* fresh = BindingValueContext::Acquire();  // no spare left
+  EXPECT_NE(fresh, first);
+  BindingValueContext::Recycle(fresh);
+  BindingValueContext::Recycle(again);
+}
+
 TEST(BindingMembers, RandomInsertionsAndRemovalsKeepEveryInvariant) {
   BindingValueContext context, targetContext;
   BindingStructure members, copy;
