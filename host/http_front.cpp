@@ -407,12 +407,9 @@ void HttpFront::AddPlatformRoutes() {
                 }
                 const SettingsPatchResult result =
                     parts_.settings.Patch(arguments.find("key")->second, *patch);
-                using Outcome = SettingsPatchResult::Outcome;
-                if (result.outcome == Outcome::Written || result.outcome == Outcome::Unchanged) {
-                  return SetJson(response, result.document);
-                }
-                SetErrorResponse(response, result.outcome == Outcome::WriteFailed ? 500 : 400,
-                                 result.error);
+                result.Ok()
+                    ? SetJson(response, result.document)
+                    : SetErrorResponse(response, static_cast<int>(result.Status()), result.error);
               });
 }
 

@@ -238,11 +238,7 @@ Platform::Answer Platform::ServeSettings(const HostRequest& request, const std::
                 (error.empty() ? std::string() : ": " + error)};
   }
   const SettingsPatchResult result = parts_.settings.Patch(key, ParseJson(patch).document);
-  using Outcome = SettingsPatchResult::Outcome;
-  if (result.outcome == Outcome::Written || result.outcome == Outcome::Unchanged) {
-    return {200, result.document, ""};
-  }
-  return {result.outcome == Outcome::WriteFailed ? 500u : 400u, "", result.error};
+  return {result.Status(), result.Ok() ? result.document : "", result.error};
 }
 
 Platform::Answer Platform::ServeTelemetry(const HostRequest& request, const std::string& name) {

@@ -37,6 +37,10 @@ struct SettingsPatchResult {
   Outcome outcome;
   std::string document;  // the document after the patch (compact JSON) unless refused
   std::string error;     // for the refusals: a message for people
+
+  bool Ok() const { return outcome == Outcome::Written || outcome == Outcome::Unchanged; }
+  // The status that answers the PATCH: 200, 500 for a failed write, 400 for a refusal.
+  unsigned Status() const { return Ok() ? 200 : outcome == Outcome::WriteFailed ? 500 : 400; }
 };
 
 class SettingsStore {
