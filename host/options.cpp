@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -87,25 +86,94 @@ flight are answered.
 )";
 }
 
+namespace {
+
+using Text = const std::string&;
+
+bool Name(Text text, std::string& into) {
+  into = text;
+  return !text.empty();
+}
+
+// A flag that switches a setting, and the value it sets.
+struct SwitchFlag {
+  std::string_view name;
+  bool Options::*setting;
+  bool value;
+};
+
+constexpr SwitchFlag kSwitchFlags[] = {{"--disabled", &Options::enabled, false},
+                                       {"--signed-out", &Options::signedIn, false},
+                                       {"--trace", &Options::trace, true},
+                                       {"--help", &Options::help, true},
+                                       {"-h", &Options::help, true}};
+
+// A flag that takes a value: what the value must be, and how it is read into the options.
+struct ValuedFlag {
+  std::string_view name;
+  const char* what;
+  bool (*read)(Text text, Options& options);
+};
+
+constexpr ValuedFlag kValuedFlags[] = {
+    {"--plugin", "a name", [](Text text, Options& options) { return Name(text, options.plugin); }},
+    {"--entry", "a name", [](Text text, Options& options) { return Name(text, options.entry); }},
+    {"--data-dir", "a name",
+     [](Text text, Options& options) { return Name(text, options.dataDirectory); }},
+    {"--geoip-db", "a name",
+     [](Text text, Options& options) { return Name(text, options.geoIpDatabase); }},
+    {"--public-ip", "an address",
+     [](Text text, Options& options) {
+       options.publicAddress = text;
+       return true;
+     }},
+    {"--core-version", "a version X.Y.Z",
+     [](Text text, Options& options) { return ApiVersion::Parse(text, options.coreVersion); }},
+    {"--port", "a port number (0 to 65535)",
+     [](Text text, Options& options) {
+       double port = 0;
+       if (!ParseNumber(text, port) || port != std::floor(port) || port > 65535) {
+         return false;
+       }
+       options.port = static_cast<int>(port);
+       return true;
+     }},
+    {"--service-deadline", "a duration such as 250ms or 5s",
+     [](Text text, Options& options) {
+       return ParseDuration(text, options.serviceDeadline) && options.serviceDeadline.count() > 0;
+     }},
+    {"--latency", "a duration such as 250ms or 5s",
+     [](Text text, Options& options) { return ParseDuration(text, options.faults.latency); }},
+    {"--error-rate", "a rate from 0 to 1",
+     [](Text text, Options& options) { return ParseRate(text, options.faults.errorRate); }},
+    {"--silence-rate", "a rate from 0 to 1",
+     [](Text text, Options& options) { return ParseRate(text, options.faults.silenceRate); }},
+    {"--max-body", "a size such as 65536, 512KiB or 1MiB",
+     [](Text text, Options& options) { return ParseSize(text, options.maxBody); }},
+};
+
+template <typename Flag, std::size_t count>
+const Flag* Find(const Flag (&flags)[count], std::string_view name) {
+  for (const Flag& flag : flags) {
+    if (flag.name == name) {
+      return &flag;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error) {
-  static constexpr std::string_view kValued[] = {
-      "--plugin",     "--entry",    "--core-version", "--port",
-      "--data-dir",   "--geoip-db", "--public-ip",    "--service-deadline",
-      "--error-rate", "--latency",  "--silence-rate", "--max-body"};
   Options options;
   for (int index = 0; index < argc; ++index) {
     const std::string flag = argv[index];
-    if (flag == "--help" || flag == "-h") {
-      options.help = true;
+    if (const SwitchFlag* found = Find(kSwitchFlags, flag); found != nullptr) {
+      options.*found->setting = found->value;
       continue;
     }
-    if (flag == "--disabled" || flag == "--signed-out" || flag == "--trace") {
-      (flag == "--disabled" ? options.enabled
-       : flag == "--trace"  ? options.trace
-                            : options.signedIn) = flag == "--trace";
-      continue;
-    }
-    if (std::find(std::begin(kValued), std::end(kValued), flag) == std::end(kValued)) {
+    const ValuedFlag* valued = Find(kValuedFlags, flag);
+    if (valued == nullptr) {
       error = "unknown option " + flag + " (see --help)";
       return std::nullopt;
     }
@@ -114,44 +182,9 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       return std::nullopt;
     }
     const std::string text = argv[++index];
-    const auto invalid = [&](const char* what) {
-      error = flag + ": \"" + text + "\" is not " + what;
+    if (!valued->read(text, options)) {
+      error = flag + ": \"" + text + "\" is not " + valued->what;
       return std::nullopt;
-    };
-    bool valid = true;
-    if (flag == "--plugin" || flag == "--entry" || flag == "--data-dir" || flag == "--geoip-db") {
-      (flag == "--plugin"     ? options.plugin
-       : flag == "--entry"    ? options.entry
-       : flag == "--data-dir" ? options.dataDirectory
-                              : options.geoIpDatabase) = text;
-      valid = !text.empty();
-    } else if (flag == "--public-ip") {
-      options.publicAddress = text;
-    } else if (flag == "--core-version") {
-      valid = ApiVersion::Parse(text, options.coreVersion);
-    } else if (flag == "--port") {
-      double port = 0;
-      valid = ParseNumber(text, port) && port == std::floor(port) && port <= 65535;
-      options.port = static_cast<int>(port);
-    } else if (flag == "--service-deadline") {
-      valid = ParseDuration(text, options.serviceDeadline) && options.serviceDeadline.count() > 0;
-    } else if (flag == "--latency") {
-      valid = ParseDuration(text, options.faults.latency);
-    } else if (flag == "--error-rate") {
-      valid = ParseRate(text, options.faults.errorRate);
-    } else if (flag == "--silence-rate") {
-      valid = ParseRate(text, options.faults.silenceRate);
-    } else {
-      valid = ParseSize(text, options.maxBody);
-    }
-    if (!valid) {
-      return invalid(flag == "--core-version" ? "a version X.Y.Z"
-                     : flag == "--port"       ? "a port number (0 to 65535)"
-                     : flag == "--max-body"   ? "a size such as 65536, 512KiB or 1MiB"
-                     : flag.find("rate") != std::string::npos ? "a rate from 0 to 1"
-                     : flag == "--latency" || flag == "--service-deadline"
-                         ? "a duration such as 250ms or 5s"
-                         : "a name");
     }
   }
   return options;
