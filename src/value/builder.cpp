@@ -87,26 +87,14 @@ bool SameText(const BindingInternedString& entry, std::string_view text,
   return text.size() <= 16 || std::memcmp(entry.Text() + 8, text.data() + 8, text.size() - 16) == 0;
 }
 
-// The first eight bytes of a text, zero-padded, as a big-endian number: integer order is the
-// byte order of the texts' starts, and a shorter text that is a prefix comes first (keys
-// hold no NUL).
-uint64_t KeyPrefix(const BindingInternedString& key) noexcept {
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, key.Text(), key.length < 8 ? key.length : 8);
-  uint64_t prefix = 0;
-  for (const unsigned char byte : bytes) {
-    prefix = prefix << 8 | byte;  // compiled to one byte swap
-  }
-  return prefix;
-}
-
-// Whether `key` sorts after `last` in byte-wise order: the prefixes decide almost every pair
-// without a call to memcmp.
+// Whether `key` sorts after `last` in byte-wise order. Both texts end with a NUL and hold none
+// before it, so their first bytes can always be read and decide most pairs at once; a shorter
+// text shows its NUL where the longer goes on, which puts a prefix first.
 bool KeyAfter(const BindingInternedString& key, const BindingInternedString& last) noexcept {
-  const uint64_t keyPrefix = KeyPrefix(key);
-  const uint64_t lastPrefix = KeyPrefix(last);
-  if (keyPrefix != lastPrefix) {
-    return keyPrefix > lastPrefix;
+  const auto keyFirst = static_cast<unsigned char>(key.Text()[0]);
+  const auto lastFirst = static_cast<unsigned char>(last.Text()[0]);
+  if (keyFirst != lastFirst) {
+    return keyFirst > lastFirst;
   }
   return BindingCompareKey(key.View(), last) > 0;
 }
@@ -235,9 +223,10 @@ BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
       return cached;
     }
   }
-  const std::string_view cut = BindingTextBeforeNul(text);
-  BindingInternedString* entry = context.InternExact(cut);
-  if (cut.size() == text.size()) {
+  const BindingCutText cut = BindingCutAndHashText(text);
+  BindingInternedString* entry =
+      cut.text.empty() ? BindingValueContext::EmptyText() : context.Intern(cut.text, cut.hash);
+  if (cut.text.size() == text.size()) {
     cache.slots[index] = entry;
     filled |= bit;
   }

@@ -1,5 +1,6 @@
 #include "value/context.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -47,6 +48,7 @@ BindingValueContext::BindingValueContext() noexcept : buckets_(inlineBuckets_) {
 
 BindingValueContext::~BindingValueContext() {
   Clear();
+  delete[] heapBuckets_;
 }
 
 BindingInternedString* BindingValueContext::EmptyText() noexcept {
@@ -54,11 +56,11 @@ BindingInternedString* BindingValueContext::EmptyText() noexcept {
 }
 
 BindingInternedString* BindingValueContext::Intern(std::string_view text) {
-  text = BindingTextBeforeNul(text);
-  if (text.empty()) {
+  const BindingCutText cut = BindingCutAndHashText(text);
+  if (cut.text.empty()) {
     return EmptyText();
   }
-  return Intern(text, BindingHashText(text));
+  return Intern(cut.text, cut.hash);
 }
 
 BindingInternedString* BindingValueContext::Intern(const BindingInternedString& entry) {
@@ -125,39 +127,55 @@ std::size_t BindingValueContext::EntryBytes(std::size_t length) noexcept {
 }
 
 void BindingValueContext::Rehash(uint32_t bucketCount) {
-  auto** buckets = new BindingInternedString*[bucketCount]();
+  // Into the kept array when it is large enough (the entries of a bucket stay in it or move to
+  // a bucket past the old count, so the array can also grow into itself), else a new one.
+  BindingInternedString** target = heapBuckets_;
+  if (bucketCount > heapBucketCount_) {
+    target = new BindingInternedString*[bucketCount]();
+  } else if (target == buckets_) {
+    std::fill(target + bucketCount_, target + bucketCount, nullptr);
+  } else {
+    std::fill(target, target + bucketCount, nullptr);
+  }
   for (uint32_t index = 0; index < bucketCount_; ++index) {
     BindingInternedString* entry = buckets_[index];
+    buckets_[index] = nullptr;
     while (entry != nullptr) {
       BindingInternedString* next = entry->next;
-      BindingInternedString*& bucket = buckets[entry->hash & (bucketCount - 1)];
+      BindingInternedString*& bucket = target[entry->hash & (bucketCount - 1)];
       entry->next = bucket;
       bucket = entry;
       entry = next;
     }
   }
-  if (buckets_ != inlineBuckets_) {
-    delete[] buckets_;
+  if (target != heapBuckets_) {
+    delete[] heapBuckets_;
+    heapBuckets_ = target;
+    heapBucketCount_ = bucketCount;
   }
-  buckets_ = buckets;
+  buckets_ = target;
   bucketCount_ = bucketCount;
 }
 
 void BindingValueContext::ResetBuckets() noexcept {
   if (buckets_ != inlineBuckets_) {
-    delete[] buckets_;
     buckets_ = inlineBuckets_;
+    if (heapBucketCount_ > kKeptBuckets) {
+      delete[] heapBuckets_;
+      heapBuckets_ = nullptr;
+      heapBucketCount_ = 0;
+    }
   }
   bucketCount_ = kInitialBuckets;
   std::memset(inlineBuckets_, 0, sizeof inlineBuckets_);
 }
 
 uint32_t BindingValueContext::ReferenceCount(std::string_view text) const noexcept {
-  text = BindingTextBeforeNul(text);
-  const uint32_t hash = BindingHashText(text);
+  const BindingCutText cut = BindingCutAndHashText(text);
+  const uint32_t hash = cut.hash;
   for (const BindingInternedString* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr;
        entry = entry->next) {
-    if (entry->hash == hash && entry->View() == text) {
+    if (entry->hash == hash && entry->View() == cut.text) {
       return entry->count;
     }
   }

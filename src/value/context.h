@@ -62,13 +62,38 @@ struct BindingBlobRecord {
 };
 
 // 32-bit FNV-1a: offset basis 0x811C9DC5, prime 0x01000193, each byte XORed in, then multiplied.
+inline constexpr uint32_t kBindingHashBasis = 0x811C9DC5u;
+[[nodiscard]] constexpr uint32_t BindingHashByte(uint32_t hash, unsigned char byte) noexcept {
+  return (hash ^ byte) * 0x01000193u;
+}
 [[nodiscard]] constexpr uint32_t BindingHashText(std::string_view text) noexcept {
-  uint32_t hash = 0x811C9DC5u;
+  uint32_t hash = kBindingHashBasis;
   for (const char byte : text) {
-    hash ^= static_cast<unsigned char>(byte);
-    hash *= 0x01000193u;
+    hash = BindingHashByte(hash, static_cast<unsigned char>(byte));
   }
   return hash;
+}
+
+// The bytes of a text before its first NUL with their BindingHashText, found in one pass.
+struct BindingCutText {
+  std::string_view text;
+  uint32_t hash;
+};
+
+// Cuts `text` at its first NUL and hashes what is kept. The hash takes a multiplication per
+// byte in sequence, so looking at each byte for a NUL on the way costs nothing more, where a
+// separate search would read the text a second time.
+[[nodiscard]] inline BindingCutText BindingCutAndHashText(std::string_view text) noexcept {
+  uint32_t hash = kBindingHashBasis;
+  std::size_t length = 0;
+  for (; length < text.size(); ++length) {
+    const auto byte = static_cast<unsigned char>(text[length]);
+    if (byte == 0) {
+      break;
+    }
+    hash = BindingHashByte(hash, byte);
+  }
+  return {text.substr(0, length), hash};
 }
 
 // The bytes of `text` before its first NUL: the part that is hashed, interned and compared.
@@ -85,6 +110,8 @@ struct BindingBlobRecord {
 class BindingValueContext {
  public:
   static constexpr uint32_t kInitialBuckets = 8;
+  // The largest bucket array (16 KiB) kept for reuse when the table empties.
+  static constexpr uint32_t kKeptBuckets = 2048;
 
   BindingValueContext() noexcept;
   // Drops everything still allocated (see Clear).
@@ -215,8 +242,13 @@ class BindingValueContext {
   BindingBlockAllocator records_{BindingBlockPool::Instance()};
   BindingBlockAllocator blocks_{BindingHeapPages()};
 
-  BindingInternedString** buckets_;
+  BindingInternedString** buckets_;  // inlineBuckets_ or heapBuckets_
   uint32_t bucketCount_ = kInitialBuckets;
+  // The largest bucket array the table has grown into, kept when it empties (up to
+  // kKeptBuckets), so that a context that builds one value after another grows its table
+  // again without allocating. Each doubling splits the buckets inside it.
+  BindingInternedString** heapBuckets_ = nullptr;
+  uint32_t heapBucketCount_ = 0;
   std::size_t stringCount_ = 0;
   BindingInternedString* inlineBuckets_[kInitialBuckets] = {};
 

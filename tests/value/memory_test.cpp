@@ -48,6 +48,18 @@ TEST(BindingInterning, CountedFnv1aEntriesInATableOfAtMostOneEntryPerBucket) {
   context.Release(kept);
   EXPECT_EQ(context.InternedCount(), 0u);
   EXPECT_EQ(context.BucketCount(), 8u);
+  for (int round = 0; round < 2; ++round) {  // grown into the bucket array the last one left
+    context.Clear();
+    std::set<BindingInternedString*> distinct;
+    for (int index = 0; index < 300; ++index) {
+      distinct.insert(context.Intern(std::to_string(index * 7 + round)));
+    }
+    EXPECT_EQ(context.BucketCount(), 512u);
+    for (BindingInternedString* entry : distinct) {
+      ASSERT_EQ(context.ReferenceCount(entry->View()), 1u);
+    }
+    ASSERT_EQ(distinct.size(), 300u);
+  }
 }
 
 std::vector<std::string> InOrder(BindingStructure& members) {
