@@ -76,6 +76,7 @@ namespace Vexa {
 
 class BindingValueContext;
 struct BindingCollection;
+struct BindingShortTextHashes;  // hashes of short texts seen lately on a thread (builder.cpp)
 struct BindingInternedString;
 
 // What a builder event answers. Only Ok lets the decoder go on.
@@ -177,23 +178,19 @@ class BindingValueBuilder {
   // a slot holds an entry of the tree's table (not counted) and is valid only while its bit in
   // `filled` is set, so that forgetting them all clears 64 bytes, not the 4 KiB of slots (a
   // small document would spend more on that than on its parse).
-  static constexpr unsigned kKeyCacheBits = 8;
-  static constexpr unsigned kValueCacheBits = 8;
+  static constexpr unsigned kTextCacheBits = 8;
   struct TextCache {
-    static constexpr std::size_t kSlots = std::size_t{1} << 8;
+    static constexpr std::size_t kSlots = std::size_t{1} << kTextCacheBits;
     uint64_t filled[kSlots / 64];
     BindingInternedString* slots[kSlots];  // read only where `filled` says
   };
-  static_assert(TextCache::kSlots == std::size_t{1} << kKeyCacheBits &&
-                TextCache::kSlots == std::size_t{1} << kValueCacheBits);
-
   // Both are on every event's path and are inlined into the events (value_builder.cpp).
   inline BindingProperty* Select();
   inline BindingProperty* Prepare(BindingProperty* target) noexcept;
   void Grow(BindingProperty& holder, BindingCollection& collection);
   void EmptyTarget(BindingProperty* target) noexcept;
   BindingInternedString* InternCached(std::string_view text, BindingValueContext& context,
-                                      TextCache& cache, unsigned cacheBits);
+                                      TextCache& cache);
   void ForgetTexts() noexcept;
   BindingBuildStatus Open(BindingReuse reuse, bool collection);
   BindingBuildStatus Close(bool collection) noexcept {
@@ -209,6 +206,7 @@ class BindingValueBuilder {
   BindingProperty* member_ = nullptr;  // selected by MemberKey, taken by the next value
   std::size_t depth_ = 0;
   BindingBuildStatus failure_ = BindingBuildStatus::Ok;  // why the last Select refused
+  BindingShortTextHashes* shortTextHashes_;              // this thread's
   TextCache keyCache_;
   TextCache valueCache_;
   // Not initialised: only frames below depth_ are ever read.

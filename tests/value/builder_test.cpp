@@ -78,8 +78,9 @@ TEST_F(ValueBuilder, TextsAreCutAtNulAndInternedOnceThroughTheCache) {
   // Texts that agree in their length and first and last eight bytes must stay distinct.
   const std::string texts[] = {
       "aaaaaaaa0123456789bbbbbbbb", "aaaaaaaa0123456788bbbbbbbb", "abcde", "abXde", "a1b", "a2b"};
-  ASSERT_TRUE(Feed({kList, kStruct, Key(std::string("ab\0cd", 5)), Text(std::string("xy\0z", 4)),
-                    Key("ab"), kNull, Key(""), Text(""), kEndStruct}));
+  ASSERT_TRUE(
+      Feed({kList, kStruct, Key(std::string("ab\0cd", 5)), Text(std::string("xy\0z", 4)), Key("ab"),
+            kNull, Key(""), Text(""), Key("c"), Text(std::string("xy\0z", 4)), kEndStruct}));
   for (int round = 0; round < 2; ++round) {
     for (const std::string& text : texts) {
       ASSERT_TRUE(Feed({kStruct, Key(text), Text(text), kEndStruct}));
@@ -91,7 +92,7 @@ TEST_F(ValueBuilder, TextsAreCutAtNulAndInternedOnceThroughTheCache) {
                     Key("inner"), kNull, kEndStruct, Key("outer"), Int(2), Key("b"), Text(once),
                     Key("inner"), Int(3), kEndStruct, kEndList}));
   EXPECT_EQ(DumpOf(root.ElementAt(0)) + DumpOf(root.ElementAt(13)),
-            "{:'',ab:'xy'}{a:S1,b:'" + once + "',inner:S3,outer:S2}");
+            "{:'',ab:'xy',c:'xy'}{a:S1,b:'" + once + "',inner:S3,outer:S2}");
   for (const std::string& text : texts) {
     EXPECT_EQ(References(root, text), 4u) << text;  // two keys and two values
   }
