@@ -58,7 +58,7 @@ void BindingBlockAllocator::Format(PageHeader* page, std::size_t pageSize,
   const std::size_t slots = pageSize / slotSize;
   page->next = nullptr;
   page->prev = nullptr;
-  page->pageSize = static_cast<uint16_t>(pageSize);
+  page->slotCount = static_cast<uint16_t>(slots);
   page->used = 0;
   page->firstFree = 0;
   page->untouched = static_cast<uint16_t>(headerSlots);

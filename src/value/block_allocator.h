@@ -11,7 +11,7 @@
 // BindingBlockPool unless told otherwise — and go back to it as soon as their last slot is
 // freed.
 //
-// A page begins with a header (links to the neighbouring pages with free slots, page size,
+// A page begins with a header (links to the neighbouring pages with free slots, slot count,
 // used-slot count, first freed slot, first untouched slot) that covers as many leading slots as
 // it needs. Slots are handed out from the freed ones first, a list threaded through the slots
 // themselves as 16-bit slot indices, ended by index 0, which the header always covers; then from
@@ -61,18 +61,23 @@ class BindingBlockAllocator {
       page = AddPage(index);
     }
     const std::size_t slotSize = (index + 1) * kGranule;
+    // The header's fields are read and written once each, through locals: a slot may alias
+    // the header as far as the compiler knows, so every access would be a load otherwise.
+    uint16_t firstFree = page->firstFree;
+    uint16_t untouched = page->untouched;
     unsigned char* slot;
-    if (page->firstFree != 0) {  // a freed slot first, then the untouched rest of the page
-      slot = reinterpret_cast<unsigned char*>(page) + page->firstFree * slotSize;
+    if (firstFree != 0) {  // a freed slot first, then the untouched rest of the page
+      slot = reinterpret_cast<unsigned char*>(page) + firstFree * slotSize;
       VEXA_UNPOISON(slot, slotSize);
-      std::memcpy(&page->firstFree, slot, sizeof page->firstFree);
+      std::memcpy(&firstFree, slot, sizeof firstFree);
+      page->firstFree = firstFree;
     } else {
-      slot = reinterpret_cast<unsigned char*>(page) + page->untouched * slotSize;
+      slot = reinterpret_cast<unsigned char*>(page) + untouched * slotSize;
       VEXA_UNPOISON(slot, slotSize);
-      ++page->untouched;
+      page->untouched = ++untouched;
     }
     ++page->used;
-    if (IsFull(page, slotSize)) {
+    if (firstFree == 0 && untouched == page->slotCount) {
       MarkFull(sizeClass, page);
     }
     return slot;
@@ -89,7 +94,7 @@ class BindingBlockAllocator {
     PageHeader* page = PageOf(sizeClass, slot);
     const auto slotIndex = static_cast<uint16_t>(
         static_cast<std::size_t>(slot - reinterpret_cast<unsigned char*>(page)) / slotSize);
-    const bool wasFull = IsFull(page, slotSize);
+    const bool wasFull = IsFull(page);
     std::memcpy(slot, &page->firstFree, sizeof page->firstFree);
     page->firstFree = slotIndex;
     VEXA_POISON(slot, slotSize);
@@ -113,7 +118,7 @@ class BindingBlockAllocator {
   struct PageHeader {
     PageHeader* next;  // next page of the class with a free slot (first word: the pool's chain)
     PageHeader* prev;
-    uint16_t pageSize;
+    uint16_t slotCount;  // slots in the page, header included
     uint16_t used;
     uint16_t firstFree;  // the first freed slot, 0: none
     uint16_t untouched;  // the first slot never handed out; the page's end: none
@@ -122,8 +127,8 @@ class BindingBlockAllocator {
   static_assert(sizeof(PageHeader) == 2 * sizeof(void*) + 8);
 
   // No freed slot and no untouched one left.
-  static bool IsFull(const PageHeader* page, std::size_t slotSize) noexcept {
-    return page->firstFree == 0 && (page->untouched + 1u) * slotSize > page->pageSize;
+  static bool IsFull(const PageHeader* page) noexcept {
+    return page->firstFree == 0 && page->untouched == page->slotCount;
   }
 
   struct SizeClass {
