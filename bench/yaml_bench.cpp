@@ -1,5 +1,6 @@
-// The YAML reader against its floor and an anchor, on the three usual JSON documents re-emitted
-// as block YAML at start-up (so no generated data is kept in the tree):
+// The YAML reader against its floor and an anchor, on the three usual JSON documents and the
+// plugin's small payloads (bench/payloads.h), re-emitted as block YAML at start-up (so no
+// generated data is kept in the tree):
 //
 //   BM_YamlParse/<doc>           ParseYaml to a BindingProperty, value dropped each iteration
 //   BM_YamlLibyamlEvents/<doc>   a bare libyaml event loop over the same text: the floor, the
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -23,6 +25,7 @@
 
 #include "codecs/yaml.h"
 #include "codecs/yaml_scalar.h"
+#include "payloads.h"
 #include "ratio.h"
 
 #ifndef VEXA_BENCH_DATA_DIR
@@ -165,30 +168,40 @@ struct Document {
   std::string failure;  // why the document is not available
 };
 
-Document MakeDocument(const char* name) {
+// A small payload by name (bench/payloads.h), else a document of the bench data.
+Document MakeDocument(const std::string& name) {
   Document document;
-  const std::string path = std::string(VEXA_BENCH_DATA_DIR) + "/" + name + ".json";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    document.failure = "cannot read " + path;
-    return document;
+  std::string json;
+  static const std::map<std::string, std::string> small = Vexa::Bench::SmallPayloads();
+  if (const auto payload = small.find(name); payload != small.end()) {
+    json = payload->second;
+  } else {
+    const std::string path = std::string(VEXA_BENCH_DATA_DIR) + "/" + name + ".json";
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+      document.failure = "cannot read " + path;
+      return document;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    json = text.str();
   }
-  std::ostringstream json;
-  json << file.rdbuf();
-  document.yaml = BlockYamlOf(nlohmann::json::parse(json.str()));
+  document.yaml = BlockYamlOf(nlohmann::json::parse(json));
   // Our reader must read it whole, or the figures would measure an early failure.
   const Vexa::BindingResult check = Vexa::ParseYaml(document.yaml);
   if (!check) {
-    document.failure = "the YAML of " + path + " does not read: " + std::string(check.ErrorText());
+    document.failure = "the YAML of " + name + " does not read: " + std::string(check.ErrorText());
   }
   return document;
 }
 
-const Document& DocumentNamed(std::string_view name) {
-  static const Document twitter = MakeDocument("twitter");
-  static const Document citm = MakeDocument("citm_catalog");
-  static const Document canada = MakeDocument("canada");
-  return name == "twitter" ? twitter : (name == "citm_catalog" ? citm : canada);
+const Document& DocumentNamed(const std::string& name) {
+  static std::map<std::string, Document> documents;
+  auto found = documents.find(name);
+  if (found == documents.end()) {
+    found = documents.emplace(name, MakeDocument(name)).first;
+  }
+  return found->second;
 }
 
 // The YAML text for a benchmark, or null after reporting why there is none.
@@ -271,6 +284,12 @@ BENCHMARK_CAPTURE(BM_YamlLibyamlEvents, citm_catalog, "citm_catalog")
 BENCHMARK_CAPTURE(BM_YamlParse, citm_catalog, "citm_catalog")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_YamlLibyamlEvents, canada, "canada")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_YamlParse, canada, "canada")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_YamlLibyamlEvents, small27, "small27");
+BENCHMARK_CAPTURE(BM_YamlParse, small27, "small27");
+BENCHMARK_CAPTURE(BM_YamlLibyamlEvents, record120, "record120");
+BENCHMARK_CAPTURE(BM_YamlParse, record120, "record120");
+BENCHMARK_CAPTURE(BM_YamlLibyamlEvents, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_YamlParse, list2k, "list2k");
 BENCHMARK_CAPTURE(BM_YamlCppLoad, twitter, "twitter")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_YamlCppLoad, citm_catalog, "citm_catalog")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_YamlCppLoad, canada, "canada")->Unit(benchmark::kMillisecond);
