@@ -50,7 +50,10 @@ class PlaceholderParser {
   PlaceholderParser(const char* cursor, std::size_t count, std::size_t& counter, FormatSpec& slot)
       : cursor_(cursor), count_(count), counter_(counter), slot_(slot) {}
 
-  // False when the placeholder text reaches the length limit.
+  // False when the placeholder text reaches the length limit, or when the template ends
+  // inside the placeholder after anything but its '%' (and argument number): there is no
+  // conversion letter then, and taking the last character for one would misread a width
+  // or precision ("%12" is not "%1" with a conversion '2').
   [[nodiscard]] bool Parse() {
     Reset();
     Append('%');
@@ -75,7 +78,11 @@ class PlaceholderParser {
     if (!ParseLengthModifier()) {
       return false;
     }
-    if (*cursor_ != '\0' && !Append(*cursor_++)) {
+    if (*cursor_ == '\0') {
+      if (slot_.textLength > 1) {
+        return false;
+      }
+    } else if (!Append(*cursor_++)) {
       return false;
     }
     if (argument_ == 0) {
@@ -192,7 +199,9 @@ struct PrintfPlaceholder {
 };
 
 // Picks the template's conversion letter when the argument allows it, else the argument's
-// default, and returns how much of slot.text precedes the conversion.
+// default, and returns how much of slot.text precedes the conversion. The last character of
+// a longer text than '%' is always its conversion: the parser refuses a placeholder that the
+// end of the template cuts off.
 std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* barePrefix) {
   slot.allowedConversions = allowed;
   slot.barePrefix = barePrefix;
@@ -200,8 +209,6 @@ std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* 
   if (slot.textLength == 1) {
     return 1;
   }
-  // When the template ended inside the placeholder this last character is not a
-  // conversion at all; it is dropped all the same.
   const char last = slot.text[slot.textLength - 1];
   if (std::strchr(allowed, last) != nullptr) {
     slot.conversion = last;

@@ -20,7 +20,9 @@
 // integers are always rendered in full). Caller text is never used as a printf template.
 //
 // Failures. Formatting never fails and never throws (beyond allocating the result): a
-// malformed placeholder, a placeholder text of 60 characters, an argument number above the
+// malformed placeholder, a placeholder text of 60 characters, a placeholder that the end of
+// the template cuts off before its conversion ("%12" or "%-*" at the end; a lone '%' or
+// "%N$" there still renders its argument in the default form), an argument number above the
 // argument count or a star naming a non-integer or a missing argument ends the output at
 // that placeholder; text that does not fit is cut.
 //

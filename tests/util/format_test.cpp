@@ -94,7 +94,6 @@ TEST(Format, EveryArgumentIsRenderedAsItsOwnType) {
   EXPECT_EQ(Format("%1$hd|%1$hhx", std::int64_t{0x1234567890}), "78187493520|1234567890");
   EXPECT_EQ(Format("%1$Lf|%1$hhg|%1$lg", 1.5), "1.500000|1.5|1.5");
   EXPECT_EQ(Format("%1$hhs|%1$lls|%1$-5.1ls|", "abc"), "abc|abc|a    |");
-  EXPECT_EQ(Format("a%ll", 5), "a5");  // the template ends inside the modifier
 }
 
 TEST(Format, NeverStoresAndNeverReadsCallerTextAsATemplate) {
@@ -112,9 +111,17 @@ TEST(Format, StarsTakeIntegerArguments) {
   EXPECT_EQ(Format("a%.*fb", 2.0, 1.0), "a");
   EXPECT_EQ(Format("a%1$*3$db", 5, 6), "a");
   EXPECT_EQ(Format("a%1$.*2$sb", "x", Version{1, 2, 3}), "a");
-  // A star cut off by the end of the template leaves no value for printf to take.
-  EXPECT_EQ(Format("x%*", 5, "abc"), "xabc");
-  EXPECT_EQ(Format("x%.*", 2, 7), "x7");
+}
+
+// Without a conversion letter there is nothing to render it with, and its last character is
+// not one: "%12" is not "%1" converted by '2'. A lone '%' (or "%N$") still renders its
+// argument, as in "100%".
+TEST(Format, PlaceholderCutOffByTheEndOfTheTemplateEndsTheOutput) {
+  EXPECT_EQ(Format("[%12", 5), "[");
+  EXPECT_EQ(Format("[%21474836479", 5), "[");
+  EXPECT_EQ(Format("a%ll", 5), "a");
+  EXPECT_EQ(Format("x%*", 5, "abc"), "x");
+  EXPECT_EQ(Format("[%1$", 5), "[5");
 }
 
 TEST(Format, PlaceholderTextReachingSixtyCharactersEndsTheOutput) {
