@@ -140,6 +140,24 @@ TEST(Format, ResultIsCutAt4095Bytes) {
   EXPECT_EQ(Format("%1$5000d", 1).size(), 4095u);
 }
 
+// Only what fits of a huge width or precision is ever produced, and exactly as printf would
+// produce it; output beyond printf's range renders nothing, as printf refuses it.
+TEST(Format, HugeWidthsAndPrecisionsGiveWhatFitsOfTheirOutput) {
+  const std::string spaces(4095, ' ');
+  const std::string zeros(4095, '0');
+  EXPECT_EQ(Format("%0*d", 1000000000, -5), "-" + zeros.substr(1));
+  EXPECT_EQ(Format("%*d|", -1000000000, 5), "5" + spaces.substr(1));
+  EXPECT_EQ(Format("%.100000000d", 12345), zeros);
+  EXPECT_EQ(Format("%*.*d|", 100000003, 100000000, 5), "   " + zeros.substr(3));
+  EXPECT_EQ(Format("%1$10.100000000g|%1$.*2$g|%1$.100000000f", 0.5, 1000000000),
+            "       0.5|0.5|0.5" + zeros.substr(18));
+  EXPECT_EQ(Format("%1$10003s", std::string(10000, 's')), "   " + std::string(4092, 's'));
+  EXPECT_EQ(Format("[%2147483647d]", 5), "[" + spaces.substr(1));
+  EXPECT_EQ(Format("[%+.2147483647d|%1$*2$d|%3$.2147483648g|%4$.2147483648s]", 5, INT_MIN, 0.5,
+                   std::string_view("abc")),
+            "[|||]");
+}
+
 // The buffer-level renderer never writes past its capacity, and a NUL always ends what it wrote.
 TEST(Format, FormatIntoStaysWithinItsCapacity) {
   char buffer[8];
