@@ -47,6 +47,20 @@ void BM_SnprintfOneString(benchmark::State& state) {
   }
 }
 
+// A width of a billion costs about what the 4095 bytes of it that fit cost, not a billion
+// bytes of padding.
+void BM_FormatHugeWidth(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Vexa::Format("%*d", 1000000000, kStatus));
+  }
+}
+
+void BM_FormatFullWidth(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Vexa::Format("%*d", 4095, kStatus));
+  }
+}
+
 }  // namespace
 
 BENCHMARK(BM_FormatThreeArguments);
@@ -55,3 +69,6 @@ VEXA_BENCHMARK_RATIO(BM_FormatThreeArguments, BM_SnprintfThreeArguments);
 BENCHMARK(BM_FormatOneString);
 BENCHMARK(BM_SnprintfOneString);
 VEXA_BENCHMARK_RATIO(BM_FormatOneString, BM_SnprintfOneString);
+BENCHMARK(BM_FormatHugeWidth);
+BENCHMARK(BM_FormatFullWidth);
+VEXA_BENCHMARK_RATIO(BM_FormatHugeWidth, BM_FormatFullWidth);

@@ -38,11 +38,7 @@ bool IsFlag(char c) {
   return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0';
 }
 
-bool Inside(std::size_t index, std::size_t start, std::size_t length) {
-  return index >= start && index - start < length;
-}
-
-// Reads one placeholder (the part after '%') into a FormatSpec's text and offsets, and
+// Reads one placeholder (the part after '%') into a FormatSpec's text and star count, and
 // resolves which arguments it takes. Argument numbers may exceed the count; the caller
 // checks them.
 class PlaceholderParser {
@@ -50,7 +46,10 @@ class PlaceholderParser {
   PlaceholderParser(const char* cursor, std::size_t count, std::size_t& counter, FormatSpec& slot)
       : cursor_(cursor), count_(count), counter_(counter), slot_(slot) {}
 
-  // False when the placeholder text reaches the length limit.
+  // False when the placeholder text reaches the length limit, or when the template ends
+  // inside the placeholder after anything but its '%' (and argument number): there is no
+  // conversion letter then, and taking the last character for one would misread a width
+  // or precision ("%12" is not "%1" with a conversion '2').
   [[nodiscard]] bool Parse() {
     Reset();
     Append('%');
@@ -66,16 +65,18 @@ class PlaceholderParser {
       return false;
     }
     if (*cursor_ == '.') {
-      slot_.precisionStart = slot_.textLength;
       if (!Append(*cursor_++) || !ParseWidthOrPrecision()) {
         return false;
       }
-      slot_.precisionLength = slot_.textLength - slot_.precisionStart;
     }
     if (!ParseLengthModifier()) {
       return false;
     }
-    if (*cursor_ != '\0' && !Append(*cursor_++)) {
+    if (*cursor_ == '\0') {
+      if (slot_.textLength > 1) {
+        return false;
+      }
+    } else if (!Append(*cursor_++)) {
       return false;
     }
     if (argument_ == 0) {
@@ -86,14 +87,12 @@ class PlaceholderParser {
 
   const char* End() const { return cursor_; }
   std::size_t Argument() const { return argument_; }
-  // In printf order, like FormatSpec::starPositions.
+  // In the order of their '*' (width, then precision), like FormatSpec::starValues.
   std::size_t StarArgument(int index) const { return starArguments_[index]; }
 
  private:
   void Reset() {
     slot_.textLength = 0;
-    slot_.modifierStart = slot_.modifierLength = 0;
-    slot_.precisionStart = slot_.precisionLength = 0;
     slot_.starCount = 0;
   }
 
@@ -144,7 +143,6 @@ class PlaceholderParser {
       }
       return true;
     }
-    slot_.starPositions[slot_.starCount] = slot_.textLength;
     if (!Append(*cursor_++)) {
       return false;
     }
@@ -161,7 +159,6 @@ class PlaceholderParser {
   }
 
   bool ParseLengthModifier() {
-    slot_.modifierStart = slot_.textLength;
     const char first = *cursor_;
     if (first == 'L' || first == 'j' || first == 't' || first == 'z') {
       if (!Append(*cursor_++)) {
@@ -172,7 +169,6 @@ class PlaceholderParser {
         return false;
       }
     }
-    slot_.modifierLength = slot_.textLength - slot_.modifierStart;
     return true;
   }
 
@@ -184,15 +180,31 @@ class PlaceholderParser {
   std::size_t starArguments_[2] = {0, 0};
 };
 
-// The placeholder actually handed to snprintf, and the star values that it consumes.
-struct PrintfPlaceholder {
-  char text[sizeof(FormatSpec::text)];
-  std::int32_t stars[2];
-  int starCount;
+// printf refuses a width or precision above this, and output longer than this, by writing
+// nothing; template digits saturate just above it.
+constexpr std::int64_t kPrintfMax = std::numeric_limits<int>::max();
+
+// How far past the remaining capacity a rendering's bytes are settled: no part of a body
+// that does not grow with its precision comes near it (a double's exact expansion has at
+// most 767 significant digits and 1074 fraction digits, its integer part at most 309, and a
+// precision this large rounds nothing).
+constexpr std::int64_t kSettled = 2048;
+
+// The placeholder handed to snprintf: the template's flags as written, the width and
+// precision as star values, the argument's own length modifier and the conversion, that is
+// "%<flags>*.*<modifier><conversion>". printf thus reads exactly the arguments it is given,
+// and the width and precision can be bounded before it sees them.
+struct PrintfCall {
+  char text[sizeof(FormatSpec::text) + 8];  // '%', up to 57 flags, "*.*", "ll", conversion
+  std::int64_t width;                       // negative aligns left, as a negative '*' does
+  std::int64_t precision;                   // negative when absent, as a negative '*' is
+  bool bare;  // nothing after the '%' but the template's length modifier
 };
 
 // Picks the template's conversion letter when the argument allows it, else the argument's
-// default, and returns how much of slot.text precedes the conversion.
+// default, and returns how much of slot.text precedes the conversion. The last character of
+// a longer text than '%' is always its conversion: the parser refuses a placeholder that the
+// end of the template cuts off.
 std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* barePrefix) {
   slot.allowedConversions = allowed;
   slot.barePrefix = barePrefix;
@@ -200,8 +212,6 @@ std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* 
   if (slot.textLength == 1) {
     return 1;
   }
-  // When the template ended inside the placeholder this last character is not a
-  // conversion at all; it is dropped all the same.
   const char last = slot.text[slot.textLength - 1];
   if (std::strchr(allowed, last) != nullptr) {
     slot.conversion = last;
@@ -209,72 +219,105 @@ std::size_t ChooseConversion(FormatSpec& slot, const char* allowed, const char* 
   return slot.textLength - 1;
 }
 
-// Builds the printf placeholder from the first `kept` characters of slot.text: the
-// template's length modifier is replaced by `lengthModifier` (the argument's own), and only
-// the star values whose '*' survived are passed, so printf reads exactly the arguments it is
-// given. With a precision override the template's precision becomes ".*" with that value.
-PrintfPlaceholder BuildPlaceholder(const FormatSpec& slot, std::size_t kept,
-                                   const char* lengthModifier, char conversion,
-                                   const std::int32_t* precisionOverride = nullptr) {
-  const bool dropPrecision = precisionOverride != nullptr;
-  PrintfPlaceholder placeholder{};
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < kept; ++i) {
-    if (!Inside(i, slot.modifierStart, slot.modifierLength) &&
-        !(dropPrecision && Inside(i, slot.precisionStart, slot.precisionLength))) {
-      placeholder.text[length++] = slot.text[i];
+std::int64_t ReadDigits(const FormatSpec& slot, std::size_t& index, std::size_t end) {
+  std::int64_t value = 0;
+  while (index < end && IsDigit(slot.text[index])) {
+    value = std::min(value * 10 + (slot.text[index++] - '0'), kPrintfMax + 1);
+  }
+  return value;
+}
+
+// Reads the first `kept` characters of slot.text as printf would: flags, a width ('*' or
+// digits), a precision ('.' then '*' or digits); the rest is the template's length modifier,
+// which is replaced by `lengthModifier`, the argument's own.
+PrintfCall ReadPlaceholder(const FormatSpec& slot, std::size_t kept, const char* lengthModifier,
+                           char conversion) {
+  PrintfCall call{};
+  call.precision = -1;
+  std::size_t index = 1;
+  while (index < kept && IsFlag(slot.text[index])) {
+    ++index;
+  }
+  std::memcpy(call.text, slot.text, index);
+  std::size_t length = index;
+  int star = 0;
+  if (index < kept && slot.text[index] == '*') {
+    call.width = slot.starValues[star++];
+    ++index;
+  } else {
+    call.width = ReadDigits(slot, index, kept);
+  }
+  if (index < kept && slot.text[index] == '.') {
+    if (++index < kept && slot.text[index] == '*') {
+      call.precision = slot.starValues[star++];
+      ++index;
+    } else {
+      call.precision = ReadDigits(slot, index, kept);
     }
   }
-  for (int star = 0; star < slot.starCount; ++star) {
-    const std::size_t position = slot.starPositions[star];
-    if (position < kept &&
-        !(dropPrecision && Inside(position, slot.precisionStart, slot.precisionLength))) {
-      placeholder.stars[placeholder.starCount++] = slot.starValues[star];
-    }
-  }
-  if (dropPrecision) {
-    placeholder.text[length++] = '.';
-    placeholder.text[length++] = '*';
-    placeholder.stars[placeholder.starCount++] = *precisionOverride;
+  call.bare = index == 1;
+  for (const char* c = "*.*"; *c != '\0'; ++c) {
+    call.text[length++] = *c;
   }
   for (const char* c = lengthModifier; *c != '\0'; ++c) {
-    placeholder.text[length++] = *c;
+    call.text[length++] = *c;
   }
-  placeholder.text[length++] = conversion;
-  placeholder.text[length] = '\0';
-  return placeholder;
+  call.text[length++] = conversion;
+  call.text[length] = '\0';
+  return call;
+}
+
+template <typename Value>
+int CallPrintf(char* output, std::size_t size, const PrintfCall& call, std::int64_t width,
+               std::int64_t precision, Value value) {
+  return std::snprintf(output, size, call.text, static_cast<int>(width),
+                       static_cast<int>(precision), value);
 }
 
 // Renders into the remaining capacity. Output that did not fit counts as filling it, which
-// ends the output; a printf failure (a width beyond its range) writes nothing.
+// ends the output; a width, precision or output beyond printf's range renders nothing, as
+// printf refuses them.
+//
+// printf produces every byte of a width or precision before the capacity cuts them, so a
+// huge one would cost seconds for bytes that are then dropped. Both are bounded before the
+// call instead, by what the capacity can show. Past `remaining` + kSettled a larger
+// precision only adds digits, zeros or characters beyond the part that fits, so it is cut
+// there; the body is measured at that precision, and at one more to tell whether it grows
+// with the precision (digits and characters do; a "%g" expansion, "inf" or a character do
+// not), which gives its full length; the padding that the width adds to it is cut to the
+// capacity. The output is the same byte for byte, and so is whether it filled the capacity.
 template <typename Value>
-std::size_t Print(FormatSpec& slot, const PrintfPlaceholder& placeholder, Value value) {
-  int result = 0;
-  switch (placeholder.starCount) {
-    case 0:
-      result = std::snprintf(slot.output, slot.remaining, placeholder.text, value);
-      break;
-    case 1:
-      result = std::snprintf(slot.output, slot.remaining, placeholder.text,
-                             static_cast<int>(placeholder.stars[0]), value);
-      break;
-    default:
-      result = std::snprintf(slot.output, slot.remaining, placeholder.text,
-                             static_cast<int>(placeholder.stars[0]),
-                             static_cast<int>(placeholder.stars[1]), value);
-      break;
+std::size_t Print(FormatSpec& slot, const PrintfCall& call, Value value) {
+  const std::int64_t magnitude = call.width < 0 ? -call.width : call.width;
+  if (magnitude > kPrintfMax || call.precision > kPrintfMax) {
+    return 0;
   }
+  const std::int64_t remaining = static_cast<std::int64_t>(slot.remaining);
+  const std::int64_t bound = remaining + kSettled;
+  std::int64_t width = call.width;
+  std::int64_t precision = call.precision;
+  if (magnitude > bound || precision > bound) {
+    precision = std::min(precision, bound);
+    const int body = CallPrintf(nullptr, 0, call, 0, precision, value);
+    if (body < 0) {
+      return 0;
+    }
+    std::int64_t length = body;
+    if (call.precision > precision &&
+        CallPrintf(nullptr, 0, call, 0, precision + 1, value) > body) {
+      length += call.precision - precision;
+    }
+    if (std::max(magnitude, length) > kPrintfMax) {
+      return 0;
+    }
+    const std::int64_t padding = std::min(std::max<std::int64_t>(magnitude - length, 0), remaining);
+    width = padding == 0 ? 0 : (call.width < 0 ? -(body + padding) : body + padding);
+  }
+  const int result = CallPrintf(slot.output, slot.remaining, call, width, precision, value);
   if (result < 0) {
     return 0;
   }
   return std::min(static_cast<std::size_t>(result), slot.remaining);
-}
-
-// True when the kept placeholder is a bare '%' (a template length modifier, which is never
-// used, aside): no flags, width, precision or stars, so the plain text form of the value is
-// exactly what printf would write and the call to printf can be skipped.
-bool IsBare(const FormatSpec& slot, std::size_t kept) {
-  return kept == 1 || (slot.modifierStart == 1 && kept == 1 + slot.modifierLength);
 }
 
 // Copies text the way snprintf would into the remaining capacity: output that does not fit
@@ -299,45 +342,26 @@ template <typename Signed, typename Unsigned>
 std::size_t RenderInteger(FormatSpec& slot, const char* allowed, const char* barePrefix,
                           Unsigned bits) {
   const std::size_t kept = ChooseConversion(slot, allowed, barePrefix);
-  if (IsBare(slot, kept)) {
-    if (slot.conversion == 'd' || slot.conversion == 'i') {
+  const char conversion = slot.conversion;
+  const PrintfCall call =
+      ReadPlaceholder(slot, kept, conversion == 'c' ? "" : barePrefix, conversion);
+  if (call.bare) {
+    if (conversion == 'd' || conversion == 'i') {
       return CopyDecimal(slot, static_cast<Signed>(bits));
     }
-    if (slot.conversion == 'u') {
+    if (conversion == 'u') {
       return CopyDecimal(slot, bits);
     }
   }
-  switch (slot.conversion) {
+  switch (conversion) {
     case 'c':
-      return Print(slot, BuildPlaceholder(slot, kept, "", 'c'),
-                   static_cast<int>(static_cast<unsigned char>(bits)));
+      return Print(slot, call, static_cast<int>(static_cast<unsigned char>(bits)));
     case 'd':
     case 'i':
-      return Print(slot, BuildPlaceholder(slot, kept, barePrefix, slot.conversion),
-                   static_cast<Signed>(bits));
+      return Print(slot, call, static_cast<Signed>(bits));
     default:
-      return Print(slot, BuildPlaceholder(slot, kept, barePrefix, slot.conversion), bits);
+      return Print(slot, call, bits);
   }
-}
-
-// The precision printf would apply to the kept placeholder, or -1 when it has none.
-std::int32_t KeptPrecision(const FormatSpec& slot, std::size_t kept) {
-  if (slot.precisionLength == 0 || slot.precisionStart >= kept) {
-    return -1;
-  }
-  for (int star = 0; star < slot.starCount; ++star) {
-    const std::size_t position = slot.starPositions[star];
-    if (position < kept && Inside(position, slot.precisionStart, slot.precisionLength)) {
-      return std::max(slot.starValues[star], std::int32_t{-1});  // negative means none
-    }
-  }
-  const std::size_t end = std::min(kept, slot.precisionStart + slot.precisionLength);
-  std::int64_t precision = 0;
-  for (std::size_t i = slot.precisionStart + 1; i < end; ++i) {
-    precision = std::min<std::int64_t>(precision * 10 + (slot.text[i] - '0'),
-                                       std::numeric_limits<std::int32_t>::max());
-  }
-  return static_cast<std::int32_t>(precision);
 }
 
 std::size_t RenderStringObject(FormatSpec& slot) {
@@ -382,7 +406,8 @@ std::size_t RenderValue(FormatSpec& slot, std::uint64_t value) {
 
 std::size_t RenderValue(FormatSpec& slot, double value) {
   const std::size_t kept = ChooseConversion(slot, kDoubleConversions, "");
-  if (IsBare(slot, kept) && slot.conversion == 'g' && std::isfinite(value)) {
+  const PrintfCall call = ReadPlaceholder(slot, kept, "", slot.conversion);
+  if (call.bare && slot.conversion == 'g' && std::isfinite(value)) {
     // to_chars with a precision is specified to match printf's conversion of that letter.
     char digits[32];
     const auto converted =
@@ -392,32 +417,30 @@ std::size_t RenderValue(FormatSpec& slot, double value) {
                       std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)));
     }
   }
-  return Print(slot, BuildPlaceholder(slot, kept, "", slot.conversion), value);
+  return Print(slot, call, value);
 }
 
 std::size_t RenderCString(FormatSpec& slot, const char* text) {
-  const std::size_t kept = ChooseConversion(slot, kStringConversions, "");
-  if (IsBare(slot, kept)) {
-    return CopyText(slot, text != nullptr ? std::string_view(text) : std::string_view());
-  }
-  return Print(slot, BuildPlaceholder(slot, kept, "", 's'), text != nullptr ? text : "");
+  return RenderBoundedText(slot, text != nullptr ? std::string_view(text) : std::string_view());
 }
 
 std::size_t RenderBoundedText(FormatSpec& slot, std::string_view text) {
   const std::size_t kept = ChooseConversion(slot, kStringConversions, "");
-  if (IsBare(slot, kept)) {
+  PrintfCall call = ReadPlaceholder(slot, kept, "", 's');
+  if (call.bare) {
     return CopyText(slot, text);
   }
   // printf must never look for a NUL past the view, so its precision is always the
-  // view's length, or the template's precision when that is smaller.
-  const std::int32_t requested = KeptPrecision(slot, kept);
-  const std::size_t available =
-      std::min<std::size_t>(text.size(), std::numeric_limits<std::int32_t>::max());
-  const std::int32_t precision = requested >= 0 && static_cast<std::size_t>(requested) < available
-                                     ? requested
-                                     : static_cast<std::int32_t>(available);
-  return Print(slot, BuildPlaceholder(slot, kept, "", 's', &precision),
-               text.data() != nullptr ? text.data() : "");
+  // view's length, or the template's precision when that is smaller. A precision or a text
+  // beyond printf's range is refused as printf would refuse it, whatever the text.
+  if (call.precision > kPrintfMax) {
+    return 0;
+  }
+  const auto available = static_cast<std::int64_t>(text.size());
+  if (call.precision < 0 || call.precision > available) {
+    call.precision = available;
+  }
+  return Print(slot, call, text.data() != nullptr ? text.data() : "");
 }
 
 const FormatArgument kCStringArgument{&RenderCStringPointer, &NoIntegerValue, false};

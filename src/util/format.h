@@ -20,9 +20,14 @@
 // integers are always rendered in full). Caller text is never used as a printf template.
 //
 // Failures. Formatting never fails and never throws (beyond allocating the result): a
-// malformed placeholder, a placeholder text of 60 characters, an argument number above the
+// malformed placeholder, a placeholder text of 60 characters, a placeholder that the end of
+// the template cuts off before its conversion ("%12" or "%-*" at the end; a lone '%' or
+// "%N$" there still renders its argument in the default form), an argument number above the
 // argument count or a star naming a non-integer or a missing argument ends the output at
-// that placeholder; text that does not fit is cut.
+// that placeholder; text that does not fit is cut. A placeholder whose width, precision or
+// rendering would pass printf's limit of 2,147,483,647 bytes renders nothing, as printf
+// refuses it. Widths and precisions cost no more than the part of them that fits: a width of
+// a billion gives the same 4095 bytes as printf would, at the price of 4095.
 //
 // Arguments. Integers of up to 32 bits and bool render as 32-bit integers ("%d", or "%u"
 // when unsigned), wider ones as 64-bit ("%lld"), char and signed char as characters ("%c"),

@@ -23,19 +23,12 @@ struct FormatSpec {
   // '%' included. At most 59 characters are ever kept.
   char text[64];
   std::size_t textLength;
-  // Where the template's length modifier and precision ('.' included) sit inside `text`;
-  // lengths are 0 when absent. The modifier is never handed to printf.
-  std::size_t modifierStart;
-  std::size_t modifierLength;
-  std::size_t precisionStart;
-  std::size_t precisionLength;
   const char* allowedConversions;  // set by the render operation; the first is the default
   char conversion;                 // chosen by the render operation
   const char* barePrefix;          // "ll" for 64-bit integers, "" otherwise
   const void* value;               // the caller's argument; borrowed for the call
-  // Star values in printf order (width, then precision) and where each '*' sits in `text`.
+  // Star values in the order of their '*' in `text` (width, then precision).
   std::int32_t starValues[2];
-  std::size_t starPositions[2];
   int starCount;
 };
 

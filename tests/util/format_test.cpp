@@ -94,7 +94,6 @@ TEST(Format, EveryArgumentIsRenderedAsItsOwnType) {
   EXPECT_EQ(Format("%1$hd|%1$hhx", std::int64_t{0x1234567890}), "78187493520|1234567890");
   EXPECT_EQ(Format("%1$Lf|%1$hhg|%1$lg", 1.5), "1.500000|1.5|1.5");
   EXPECT_EQ(Format("%1$hhs|%1$lls|%1$-5.1ls|", "abc"), "abc|abc|a    |");
-  EXPECT_EQ(Format("a%ll", 5), "a5");  // the template ends inside the modifier
 }
 
 TEST(Format, NeverStoresAndNeverReadsCallerTextAsATemplate) {
@@ -112,9 +111,17 @@ TEST(Format, StarsTakeIntegerArguments) {
   EXPECT_EQ(Format("a%.*fb", 2.0, 1.0), "a");
   EXPECT_EQ(Format("a%1$*3$db", 5, 6), "a");
   EXPECT_EQ(Format("a%1$.*2$sb", "x", Version{1, 2, 3}), "a");
-  // A star cut off by the end of the template leaves no value for printf to take.
-  EXPECT_EQ(Format("x%*", 5, "abc"), "xabc");
-  EXPECT_EQ(Format("x%.*", 2, 7), "x7");
+}
+
+// Without a conversion letter there is nothing to render it with, and its last character is
+// not one: "%12" is not "%1" converted by '2'. A lone '%' (or "%N$") still renders its
+// argument, as in "100%".
+TEST(Format, PlaceholderCutOffByTheEndOfTheTemplateEndsTheOutput) {
+  EXPECT_EQ(Format("[%12", 5), "[");
+  EXPECT_EQ(Format("[%21474836479", 5), "[");
+  EXPECT_EQ(Format("a%ll", 5), "a");
+  EXPECT_EQ(Format("x%*", 5, "abc"), "x");
+  EXPECT_EQ(Format("[%1$", 5), "[5");
 }
 
 TEST(Format, PlaceholderTextReachingSixtyCharactersEndsTheOutput) {
@@ -131,6 +138,24 @@ TEST(Format, ResultIsCutAt4095Bytes) {
   EXPECT_EQ(Format(big.c_str()), big.substr(0, 4095));
   EXPECT_EQ(Format("%1%2", std::string(4094, 'a'), 12), std::string(4094, 'a') + "1");
   EXPECT_EQ(Format("%1$5000d", 1).size(), 4095u);
+}
+
+// Only what fits of a huge width or precision is ever produced, and exactly as printf would
+// produce it; output beyond printf's range renders nothing, as printf refuses it.
+TEST(Format, HugeWidthsAndPrecisionsGiveWhatFitsOfTheirOutput) {
+  const std::string spaces(4095, ' ');
+  const std::string zeros(4095, '0');
+  EXPECT_EQ(Format("%0*d", 1000000000, -5), "-" + zeros.substr(1));
+  EXPECT_EQ(Format("%*d|", -1000000000, 5), "5" + spaces.substr(1));
+  EXPECT_EQ(Format("%.100000000d", 12345), zeros);
+  EXPECT_EQ(Format("%*.*d|", 100000003, 100000000, 5), "   " + zeros.substr(3));
+  EXPECT_EQ(Format("%1$10.100000000g|%1$.*2$g|%1$.100000000f", 0.5, 1000000000),
+            "       0.5|0.5|0.5" + zeros.substr(18));
+  EXPECT_EQ(Format("%1$10003s", std::string(10000, 's')), "   " + std::string(4092, 's'));
+  EXPECT_EQ(Format("[%2147483647d]", 5), "[" + spaces.substr(1));
+  EXPECT_EQ(Format("[%+.2147483647d|%1$*2$d|%3$.2147483648g|%4$.2147483648s]", 5, INT_MIN, 0.5,
+                   std::string_view("abc")),
+            "[|||]");
 }
 
 // The buffer-level renderer never writes past its capacity, and a NUL always ends what it wrote.
