@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "api_description.h"
@@ -106,10 +109,19 @@ std::string CheckSession(const Json& session) {
   return "";
 }
 
+// The faults' shares of requests, by their names in /host/v1/faults.
+constexpr std::pair<std::string_view, double ServiceFaults::*> kFaultRates[] = {
+    {"errorRate", &ServiceFaults::errorRate},
+    {"silenceRate", &ServiceFaults::silenceRate},
+    {"duplicateRate", &ServiceFaults::duplicateRate},
+    {"strayRate", &ServiceFaults::strayRate}};
+
 std::string FaultsJson(const ServiceFaults& faults) {
-  return "{\"errorRate\":" + std::to_string(faults.errorRate) +
-         ",\"latencyMs\":" + std::to_string(faults.latency.count()) +
-         ",\"silenceRate\":" + std::to_string(faults.silenceRate) + "}";
+  std::string json = "{\"latencyMs\":" + std::to_string(faults.latency.count());
+  for (const auto& [name, rate] : kFaultRates) {
+    json.append(",\"").append(name).append("\":").append(std::to_string(faults.*rate));
+  }
+  return json + "}";
 }
 
 // Applies the members of `body` to `faults`; the reason when one is unknown or out of range.
@@ -118,18 +130,21 @@ std::string ApplyFaults(const Json& body, ServiceFaults& faults) {
     const std::string name = member.name.GetString();
     const bool number = member.value.IsNumber();
     const double value = number ? member.value.GetDouble() : -1;
-    if (name == "errorRate" || name == "silenceRate") {
+    const auto rate = std::find_if(std::begin(kFaultRates), std::end(kFaultRates),
+                                   [&](const auto& known) { return known.first == name; });
+    if (rate != std::end(kFaultRates)) {
       if (!number || value < 0 || value > 1) {
         return "\"" + name + "\" must be a number from 0 to 1";
       }
-      (name == "errorRate" ? faults.errorRate : faults.silenceRate) = value;
+      faults.*rate->second = value;
     } else if (name == "latencyMs") {
       if (!number || value < 0 || value > 3600 * 1000) {
         return "\"latencyMs\" must be a number of milliseconds from 0 to 3600000";
       }
       faults.latency = std::chrono::milliseconds(static_cast<int64_t>(value));
     } else {
-      return "unknown fault \"" + name + "\" (errorRate, latencyMs, silenceRate)";
+      return "unknown fault \"" + name +
+             "\" (latencyMs, errorRate, silenceRate, duplicateRate, strayRate)";
     }
   }
   return "";

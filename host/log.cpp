@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace VexaHost {
 
@@ -125,6 +126,20 @@ void Log(int32_t level, std::string_view source, std::string_view text) {
     line.push_back('\n');
   }
   Writer().Append(std::move(line), source != "plugin");
+}
+
+void FaultLog::Report(std::string_view kind, std::string_view line) {
+  std::lock_guard lock(mutex_);
+  ++reports_;
+  if (kinds_.emplace(kind).second) {
+    HostLog(LogLevel::Warn, line);
+  }
+}
+
+std::size_t FaultLog::Clear() {
+  std::lock_guard lock(mutex_);
+  kinds_.clear();
+  return std::exchange(reports_, 0);
 }
 
 }  // namespace VexaHost

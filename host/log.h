@@ -10,7 +10,11 @@
 // Threading: any thread; lines never interleave.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
 #include <string_view>
 
 namespace VexaHost {
@@ -27,5 +31,28 @@ void Log(int32_t level, std::string_view source, std::string_view text);
 inline void HostLog(LogLevel level, std::string_view text) {
   Log(static_cast<int32_t>(level), "host", text);
 }
+
+// A fault that recurs with every request is logged once, not once per request: the first report
+// of each kind is a WARN line, the later ones are only counted until Clear, which the owner calls
+// when the fault has cleared (a write that works again, faults set anew).
+//
+//   FaultLog faults;
+//   faults.Report("write", "settings: could not write ...");  // logged
+//   faults.Report("write", "settings: could not write ...");  // counted
+//   if (std::size_t count = faults.Clear(); count > 0) { /* say it cleared */ }
+//
+// Threading: any thread.
+class FaultLog {
+ public:
+  // Logs `line` from the host unless a fault of `kind` was reported since the last Clear.
+  void Report(std::string_view kind, std::string_view line);
+  // Forgets the kinds reported; answers how many reports there were since the last Clear.
+  std::size_t Clear();
+
+ private:
+  std::mutex mutex_;
+  std::set<std::string, std::less<>> kinds_;
+  std::size_t reports_ = 0;
+};
 
 }  // namespace VexaHost

@@ -70,6 +70,7 @@ void PrintStartup(const LoadedPlugin& plugin, const Options& options,
             << "  service   public address " << service.PublicAddress() << ", deadline "
             << service.Deadline().count() << " ms, faults: error rate " << faults.errorRate
             << ", latency " << faults.latency.count() << " ms, silence rate " << faults.silenceRate
+            << ", duplicate rate " << faults.duplicateRate << ", stray rate " << faults.strayRate
             << "\n"
             << "  platform  GeoInfo " << (options.enabled ? "enabled" : "disabled") << ", "
             << (options.signedIn ? std::string("signed in ") + kSignedInSession : "signed out")

@@ -75,6 +75,9 @@ HTTP on 127.0.0.1 and stands in for the platform behind it.
   --error-rate R         share of service requests answered with an error (0..1, default 0)
   --latency T            delay added to every service answer (default: 0ms)
   --silence-rate R       share of service requests left unanswered until the deadline (0..1)
+  --duplicate-rate R     share of service requests answered twice (0..1)
+  --stray-rate R         share of service requests whose answer also goes to a uuid nobody
+                         asked for (0..1)
   --max-body SIZE        the largest request body (default: 1MiB; bytes, KiB or MiB)
   --disabled             start with the GeoInfo feature disabled
   --signed-out           start with no one signed in
@@ -148,6 +151,10 @@ constexpr ValuedFlag kValuedFlags[] = {
      [](Text text, Options& options) { return ParseRate(text, options.faults.errorRate); }},
     {"--silence-rate", "a rate from 0 to 1",
      [](Text text, Options& options) { return ParseRate(text, options.faults.silenceRate); }},
+    {"--duplicate-rate", "a rate from 0 to 1",
+     [](Text text, Options& options) { return ParseRate(text, options.faults.duplicateRate); }},
+    {"--stray-rate", "a rate from 0 to 1",
+     [](Text text, Options& options) { return ParseRate(text, options.faults.strayRate); }},
     {"--max-body", "a size such as 65536, 512KiB or 1MiB",
      [](Text text, Options& options) { return ParseSize(text, options.maxBody); }},
 };

@@ -15,6 +15,9 @@ constexpr std::string_view kWhereAmI = "getWhereAmI";
 constexpr const char* kUuidEvent = "OnServiceProxyUuidEvent";
 constexpr const char* kMethodEvent = "OnServiceProxyMethodEvent";
 
+// An injected fault recurs with every request it hits: the log says so once (host/log.h).
+constexpr std::string_view kLoggedOnce = "; the next ones are not logged until the faults change";
+
 // The answers' status texts, read as HTTP statuses.
 constexpr const char* kOk = "200";
 constexpr const char* kBadPayload = "400";
@@ -128,29 +131,51 @@ std::string ServiceProxy::Submit(const ServiceProxyCall& call) {
   const bool uuidRequest = call.replyMethod.empty();
   std::string key;
   try {
-    bool silenced = false;
-    bool failed = false;
+    bool silenced = false, failed = false, duplicated = false;
+    std::string strayUuid;  // empty: no stray answer
     std::chrono::milliseconds latency{0};
     {
       const std::lock_guard lock(mutex_);
       std::uniform_real_distribution<double> share(0.0, 1.0);
       silenced = share(random_) < faults_.silenceRate;
       failed = share(random_) < faults_.errorRate;
+      duplicated = share(random_) < faults_.duplicateRate;
+      if (share(random_) < faults_.strayRate) {
+        strayUuid = NewUuid(random_);
+      }
       latency = faults_.latency;
       key = uuidRequest ? NewUuid(random_) : call.service + "." + call.replyMethod;
     }
     const std::string name = call.service + "." + call.method;
+    const auto injected = [&](std::string_view kind, const std::string& what) {
+      faultLog_.Report(kind, "service proxy: " + name + ": " + what + std::string(kLoggedOnce));
+    };
+    Reply reply;
+    Clock::time_point due = now + latency;
     if (silenced || latency >= deadline_) {
       // The plugin waits without a time limit, so the proxy answers for the service.
-      const std::string deadline = std::to_string(deadline_.count());
-      schedule_(Address(call, key,
-                        Failure(kTimedOut, name + ": no answer within " + deadline + " ms"),
-                        now + deadline_));
+      const std::string late = "no answer within " + std::to_string(deadline_.count()) + " ms";
+      reply = Failure(kTimedOut, name + ": " + late);
+      due = now + deadline_;
+      injected("deadline", late + ", answered at the deadline (status 504)");
     } else if (failed) {
-      schedule_(Address(call, key, Failure(kFailed, name + ": injected error"), now + latency));
+      reply = Failure(kFailed, name + ": injected error");
+      injected("error", "injected error (status 500)");
     } else {
-      schedule_(Address(call, key, Serve(call, *locator_, publicAddress_), now + latency));
+      reply = Serve(call, *locator_, publicAddress_);
     }
+    if (!strayUuid.empty()) {
+      ServiceProxyCall stray = call;
+      stray.replyMethod.clear();  // addressed as a uuid answer
+      schedule_(Address(stray, strayUuid, reply, now));
+      injected("stray", "answered a uuid nobody asked for as well");
+    }
+    ServiceProxyAnswer answer = Address(call, key, reply, due);
+    if (duplicated) {
+      schedule_(answer);
+      injected("duplicate", "answered twice");
+    }
+    schedule_(std::move(answer));
   } catch (const std::exception& error) {
     // Whatever went wrong, the request still gets its answer.
     try {
@@ -167,6 +192,7 @@ std::string ServiceProxy::Submit(const ServiceProxyCall& call) {
 void ServiceProxy::SetFaults(const ServiceFaults& faults) {
   const std::lock_guard lock(mutex_);
   faults_ = faults;
+  faultLog_.Clear();
 }
 
 ServiceFaults ServiceProxy::Faults() const {

@@ -13,7 +13,10 @@
 // silent or slow service turns into an `error` answer once the deadline has passed.
 //
 // Faults, settable at any time: a share of requests answered with an error, latency added to
-// every answer, a share of requests the service never answers (so the deadline answers them).
+// every answer, a share of requests the service never answers (so the deadline answers them), a
+// share answered twice (the same answer delivered again) and a share whose answer goes also to a
+// uuid nobody asked for (a stray answer, delivered first, as soon as it is made). The first
+// fault of each kind is logged once until the faults are set anew.
 //
 // Threading: Submit runs on the plugin thread; SetFaults and Faults may be called from any
 // thread. Answers go to the `Schedule` function given at construction, on the submitting
@@ -29,6 +32,7 @@
 #include <string>
 
 #include "geo_locator.h"
+#include "log.h"
 
 namespace VexaHost {
 
@@ -37,7 +41,9 @@ using Clock = std::chrono::steady_clock;
 struct ServiceFaults {
   double errorRate = 0;                  // 0..1: the share of requests answered with an error
   std::chrono::milliseconds latency{0};  // added before every answer
-  double silenceRate = 0;  // 0..1: the share of requests the service leaves unanswered
+  double silenceRate = 0;    // 0..1: the share of requests the service leaves unanswered
+  double duplicateRate = 0;  // 0..1: the share of requests answered twice
+  double strayRate = 0;      // 0..1: the share whose answer goes to a fresh uuid as well
 };
 
 // One request, as the plugin's POST carries it.
@@ -69,8 +75,9 @@ class ServiceProxy {
   // uuid request, service + "." + reply method for a method request. The answer's status is
   // "200", or with `error` set "400" (bad payload), "404" (unknown service or method, address
   // without a location), "500" (injected error) or "504" (a silenced request, or a latency
-  // not below the deadline: answered at the deadline). Never throws; whatever fails inside
-  // still schedules an error answer.
+  // not below the deadline: answered at the deadline). A duplicated request's answer is
+  // scheduled twice; a stray answer, the same reply as a uuid answer to another uuid, before
+  // it. Never throws; whatever fails inside still schedules an error answer.
   std::string Submit(const ServiceProxyCall& call);
 
   void SetFaults(const ServiceFaults& faults);
@@ -88,6 +95,7 @@ class ServiceProxy {
   mutable std::mutex mutex_;  // guards faults_ and random_
   ServiceFaults faults_;
   std::mt19937_64 random_;
+  FaultLog faultLog_;  // the injected faults, each kind logged once until SetFaults
 };
 
 }  // namespace VexaHost

@@ -28,6 +28,8 @@ constexpr std::string_view kTemporaryMarker = ".json.tmp-";
 constexpr std::string_view kBadKey =
     "is not a settings key: use 1 to 128 letters, digits, '-', '_' or '.', not starting with '.'";
 constexpr std::string_view kNotAnObject = "a settings patch must be a JSON object, not ";
+// A write that fails fails again with the next PATCH: the log says so once (host/log.h).
+constexpr std::string_view kLoggedOnce = "; the next failures are not logged until a write works";
 constexpr std::string_view kJsonTypeNames[] = {"null",     "false",    "true",    "an object",
                                                "an array", "a string", "a number"};
 
@@ -169,6 +171,7 @@ SettingsPatchResult SettingsStore::Patch(std::string_view key, const rapidjson::
   std::string text = JsonText(document);
   std::string error;
   if (!WriteAtomically(std::string(key), text, error)) {
+    writeFaults_.Report(error, "settings: " + error + std::string(kLoggedOnce));
     return {Outcome::WriteFailed, {}, std::move(error)};
   }
   documents_.insert_or_assign(std::string(key), text);
@@ -216,9 +219,13 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
   // in the log rather than as a failed write that would disagree with the disk.
   const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0 || fsync(folder) != 0) {
-    HostLog(LogLevel::Warn, "settings: could not flush " + folder_.string() + ": " +
-                                std::strerror(errno) + "; " + target.filename().string() +
-                                " may not survive a power loss");
+    const std::string reason = std::strerror(errno);
+    writeFaults_.Report("flush " + reason, "settings: could not flush " + folder_.string() + ": " +
+                                               reason + "; documents may not survive a power loss" +
+                                               std::string(kLoggedOnce));
+  } else if (const std::size_t faults = writeFaults_.Clear(); faults > 0) {
+    HostLog(LogLevel::Okay,
+            "settings: writing works again after " + std::to_string(faults) + " failures");
   }
   if (folder >= 0) {
     close(folder);

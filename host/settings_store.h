@@ -15,6 +15,9 @@
 // as missing, so it is never silently overwritten. Leftover temporary files of an interrupted
 // write (`.<key>.json.tmp-*`) are removed. Documents are written with mode 0600.
 //
+// A write that fails (a read-only or full disk) answers the PATCH with the reason; the log says
+// so at the first failure of each kind and once more when a write works again, not per PATCH.
+//
 // Keys are 1 to 128 characters of letters, digits, '-', '_' and '.', not starting with '.'.
 //
 // Threading: every operation takes the store's one mutex; any thread may call.
@@ -28,6 +31,7 @@
 #include <string_view>
 
 #include "json.h"
+#include "log.h"
 
 namespace VexaHost {
 
@@ -69,6 +73,7 @@ class SettingsStore {
   std::filesystem::path folder_;
   mutable std::mutex mutex_;
   std::map<std::string, std::string, std::less<>> documents_;  // key -> compact JSON
+  FaultLog writeFaults_;  // failed writes and flushes, logged once until a write works
 };
 
 }  // namespace VexaHost

@@ -66,6 +66,8 @@ inline constexpr const char kStartedLine[] = "%s: Started service proxy request:
 inline constexpr const char kFulfilledLine[] = "%s: Fulfilled service proxy request: %s";
 inline constexpr const char kNoAsyncHandlerLine[] =
     "%s: Could not find registered handler for async service proxy event %s";
+inline constexpr const char kIgnoredAnswerTrace[] =
+    "%s: Ignored service proxy answer %s: no request waits for it";
 inline constexpr const char kUuidRequestUri[] = "/kor-login/v1/service-proxy-uuid-requests";
 inline constexpr const char kMethodRequestUri[] = "/kor-login/v1/service-proxy-method-requests";
 

@@ -1,6 +1,7 @@
 #include "runtime/service_proxy.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "codecs/json.h"
@@ -36,29 +37,37 @@ std::string ServiceProxyRequests::Invoke(std::string_view service, std::string_v
   const std::string serviceText(service);
   const std::string methodText(method);
   const uint64_t handle = module_.Handle();
-  std::string key;
-  if (replyMethod.empty()) {
+  const bool uuidRequest = replyMethod.empty();
+  std::string key = uuidRequest ? std::string() : Qualified(service, replyMethod);
+  {
+    const std::lock_guard lock(mutex_);
+    if (!uuidRequest && pending_.contains(key)) {
+      Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
+      return kInFlightMessage;
+    }
+    ++posting_;
+  }
+  std::optional<std::string> failure;
+  if (uuidRequest) {
     Maybe<std::string> uuid = module_.Request<std::string>(
         HttpMethod::Post, kUuidRequestUri, serviceText, methodText, handle, payloadText);
-    if (!uuid) {
-      return uuid.Error().Message();
+    if (uuid) {
+      key = std::move(uuid).Value();
+    } else {
+      failure = uuid.Error().Message();
     }
-    key = std::move(uuid).Value();
   } else {
-    key = Qualified(service, replyMethod);
-    {
-      const std::lock_guard lock(mutex_);
-      if (pending_.contains(key)) {
-        Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
-        return kInFlightMessage;
-      }
-    }
     const Maybe<void> posted =
         module_.Request(HttpMethod::Post, kMethodRequestUri, serviceText, methodText,
                         std::string(replyMethod), std::string(replyText), handle, payloadText);
     if (!posted) {
-      return posted.Error().Message();
+      failure = posted.Error().Message();
     }
+  }
+  if (failure) {
+    const std::lock_guard lock(mutex_);
+    EndPostingLocked();
+    return *std::move(failure);
   }
   Log(kLevelAlways, kGroupDebug, kStartedLine, fullName, serviceMethod.c_str(), key.c_str());
 
@@ -66,6 +75,7 @@ std::string ServiceProxyRequests::Invoke(std::string_view service, std::string_v
   pending_.insert_or_assign(std::move(key), std::move(onComplete));
   // The answer may have arrived while the POST was out, before its key was known.
   MatchLocked();
+  EndPostingLocked();
   return {};
 }
 
@@ -117,8 +127,26 @@ std::size_t ServiceProxyRequests::PendingCount() const {
 void ServiceProxyRequests::StoreResponse(std::string key,
                                          const PluginServiceProxyResponse& response) {
   const std::lock_guard lock(mutex_);
+  // Kept only while a POST is out, whose key may be this one; otherwise no request can ever claim
+  // it (an answer delivered twice, or one nobody asked for), and keeping it would grow the table
+  // with every such answer, or hand a stale one to the next method request of that key.
+  if (posting_ == 0 && !pending_.contains(key)) {
+    Trace(kIgnoredAnswerTrace, module_.FullName().c_str(), key.c_str());
+    return;
+  }
   received_.insert_or_assign(std::move(key), response);
   MatchLocked();
+}
+
+void ServiceProxyRequests::EndPostingLocked() {
+  if (--posting_ > 0) {
+    return;
+  }
+  // Every arrival and every stored request has run the matching, so what is left matches nothing.
+  for (const auto& [key, response] : received_) {
+    Trace(kIgnoredAnswerTrace, module_.FullName().c_str(), key.c_str());
+  }
+  received_.clear();
 }
 
 void ServiceProxyRequests::MatchLocked() {

@@ -12,6 +12,8 @@
 // ("OnServiceProxyUuidEvent") or by service + "." + method ("OnServiceProxyMethodEvent") and
 // kept until a pending request of that key exists, so an answer that overtakes its own POST is
 // matched as soon as the request is stored. Each matching run completes at most one request.
+// An answer is kept only while a POST is out: one that no request can claim (delivered twice,
+// or for a key nobody asked for) is dropped with a trace line once no POST is out.
 //
 // Ownership: the module owns its ServiceProxyRequests. Completion handlers are owned by the
 // pending table until they run once; clearing the tables destroys them unrun (a typed call's
@@ -68,13 +70,15 @@ class ServiceProxyRequests {
 
  private:
   void StoreResponse(std::string key, const PluginServiceProxyResponse& response);
-  void MatchLocked();  // mutex_ held
+  void MatchLocked();       // mutex_ held
+  void EndPostingLocked();  // mutex_ held: a POST has answered
 
   AppModule& module_;
   mutable std::mutex mutex_;
   std::map<std::string, ServiceProxyHandler, std::less<>> pending_;
   std::map<std::string, PluginServiceProxyResponse, std::less<>> received_;
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
+  std::size_t posting_ = 0;  // POSTs out, whose keys are not known yet
 };
 
 }  // namespace Vexa

@@ -17,7 +17,8 @@ namespace {
 
 // Starts the host with its standard output on a pipe (when `output` is given) and its standard
 // error in `errorFile`.
-pid_t Spawn(const std::vector<std::string>& arguments, const std::string& errorFile, int* output) {
+pid_t Spawn(const std::vector<std::string>& arguments, const std::string& errorFile, int* output,
+            const std::function<void()>& confine = {}) {
   int pipeEnds[2] = {-1, -1};
   if (output != nullptr && pipe(pipeEnds) != 0) {
     throw std::runtime_error("pipe failed");
@@ -30,6 +31,9 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& errorF
     if (output != nullptr) {
       dup2(pipeEnds[1], 1);
       close(pipeEnds[0]);
+    }
+    if (confine) {
+      confine();
     }
     std::vector<char*> argv{const_cast<char*>(VEXA_HOST_BINARY)};
     for (const std::string& argument : arguments) {
@@ -55,7 +59,8 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-HostProcess::HostProcess(std::vector<std::string> arguments, std::string dataDirectory)
+HostProcess::HostProcess(std::vector<std::string> arguments, std::string dataDirectory,
+                         const std::function<void()>& confine)
     : dataDirectory_(std::move(dataDirectory)) {
   if (dataDirectory_.empty()) {
     char folder[] = "/tmp/vexa-host-test-XXXXXX";
@@ -65,7 +70,7 @@ HostProcess::HostProcess(std::vector<std::string> arguments, std::string dataDir
   errorFile_ = dataDirectory_ + ".stderr";
   arguments.insert(arguments.end(), {"--port", "0", "--data-dir", dataDirectory_});
   int output = -1;
-  pid_ = Spawn(arguments, errorFile_, &output);
+  pid_ = Spawn(arguments, errorFile_, &output, confine);
   // The start-up lines, until the one with the port (or the end of the output).
   FILE* lines = fdopen(output, "r");
   char line[512];
@@ -115,4 +120,23 @@ int RunHostToEnd(const std::vector<std::string>& arguments, std::string& standar
   standardError = ReadFile(errorFile);
   std::filesystem::remove(errorFile);
   return status;
+}
+
+std::string Call(const HostProcess& host, const std::string& method, const std::string& path,
+                 const std::string& body) {
+  httplib::Client client = host.Client();
+  httplib::Result result =
+      method == "GET"      ? client.Get(path.c_str())
+      : method == "PUT"    ? client.Put(path.c_str(), body, "application/json")
+      : method == "PATCH"  ? client.Patch(path.c_str(), body, "application/json")
+      : method == "DELETE" ? client.Delete(path.c_str())
+                           : client.Post(path.c_str(), body, "application/json");
+  return result ? std::to_string(result->status) + " " + result->body : "no answer";
+}
+
+std::string Location(const char* country, bool isLatest, const char* errorMessage) {
+  return std::string("{\"errorMessage\":\"") + errorMessage + "\",\"geoInfo\":{\"city\":\"\"," +
+         "\"country\":\"" + country +
+         "\",\"region\":\"\"},\"isLatest\":" + (isLatest ? "true" : "false") +
+         ",\"success\":" + (*country != 0 ? "true" : "false") + "}";
 }

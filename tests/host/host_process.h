@@ -3,20 +3,24 @@
 //
 //   HostProcess host({"--disabled"});
 //   httplib::Client client = host.Client();
+//   std::string answer = Call(host, "GET", "/host/v1/health");   // "200 {...}"
 //   int status = host.Stop();   // SIGTERM, then the exit status as waitpid tells it
 #pragma once
 
 #include <httplib.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 class HostProcess {
  public:
   // Starts the host with `arguments` and waits for its "listening on" line. An empty
-  // `dataDirectory` makes a fresh one, removed with the process object.
-  explicit HostProcess(std::vector<std::string> arguments = {}, std::string dataDirectory = "");
+  // `dataDirectory` makes a fresh one, removed with the process object. `confine` runs in the
+  // child before the host program starts (limits, capabilities); it may only make system calls.
+  explicit HostProcess(std::vector<std::string> arguments = {}, std::string dataDirectory = "",
+                       const std::function<void()>& confine = {});
   ~HostProcess();
 
   httplib::Client Client() const;
@@ -36,3 +40,11 @@ class HostProcess {
 
 // The raw wait status of `arguments` run to its end, and what it wrote to standard error.
 int RunHostToEnd(const std::vector<std::string>& arguments, std::string& standardError);
+
+// "<status> <body>" of a request, or "no answer".
+std::string Call(const HostProcess& host, const std::string& method, const std::string& path,
+                 const std::string& body = "");
+
+// The whereami answer's body: the location in `country` (none when empty), whether it came from
+// the service now, and why there is none.
+std::string Location(const char* country, bool isLatest, const char* errorMessage = "");

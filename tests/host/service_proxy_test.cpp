@@ -114,6 +114,24 @@ TEST(ServiceProxyTest, InjectedFaultsAreAnsweredByTheDeadlineAtTheLatest) {
   }
 }
 
+// A duplicated answer comes twice; a stray one, the same reply as a uuid answer under another
+// uuid, comes first.
+TEST(ServiceProxyTest, DuplicateAndStrayAnswersComeBesideTheRealOne) {
+  for (const std::string reply : {"", "onWhere"}) {
+    std::vector<ServiceProxyAnswer> answers;
+    ServiceProxy proxy(std::make_unique<FakeLocator>(), "1.2.3.4", 5000ms, {0, 0ms, 0, 1, 1},
+                       [&](ServiceProxyAnswer answer) { answers.push_back(std::move(answer)); });
+    const std::string key = proxy.Submit({kGeo, "getWhereAmI", "{}", reply, "text"});
+    ASSERT_EQ(answers.size(), 3u);
+    const Json stray = std::move(ParseJson(answers[0].response).document);
+    EXPECT_EQ(answers[0].eventName, "OnServiceProxyUuidEvent");
+    EXPECT_THAT(stray["uuid"].GetString(), MatchesRegex(kUuid));
+    EXPECT_NE(stray["uuid"].GetString(), key);
+    EXPECT_STREQ(stray["payload"].GetString(), kBerlin);
+    EXPECT_EQ(answers[1].response, answers[2].response);
+  }
+}
+
 // Where each address is ("country/city/region"), or why not; separated by "; ".
 std::string Locate(GeoLocator& locator, std::initializer_list<std::string> addresses) {
   std::string text;

@@ -376,6 +376,31 @@ TEST_F(ModuleTest, ProxyAnswerBeforeItsUuidIsMatchedOnceTheRequestIsStored) {
                    "answer 1", "log 3 mdl-be-kor-test: Fulfilled service proxy request: u1"}));
 }
 
+// Kept while a POST is out, then dropped: an answer no request can claim neither stays nor
+// completes a later request of its key.
+TEST_F(ModuleTest, ProxyAnswersNoRequestWaitsForAreDropped) {
+  module_.answer = [this](HostResponse& response, const HostRequest&) {
+    module_.ServiceProxyTables().OnMethodResponse(Response("", "reply", "early"));
+    ASSERT_TRUE(SetHostString(response.result.value, "u1"));
+  };
+  LogManager::Obtain()->SetMutedGroups(0);
+  EXPECT_EQ(Invoke(), "");
+  module_.ServiceProxyTables().OnUuidResponse(Response("u1", "getX", "1"));
+  module_.ServiceProxyTables().OnUuidResponse(Response("u1", "getX", "again"));
+  module_.ServiceProxyTables().OnMethodResponse(Response("", "reply", "stale"));
+  LogManager::Obtain()->SetMutedGroups(kGroupExtra);
+  module_.answer = [](HostResponse&, const HostRequest&) {};
+  EXPECT_EQ(Invoke("reply"), "");
+  EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 1u);
+  const std::string ignored = "log 0 mdl-be-kor-test: Ignored service proxy answer ";
+  EXPECT_THAT(module_.journal,
+              ::testing::IsSupersetOf(Lines{ignored + "svc.reply: no request waits for it",
+                                            "answer 1", ignored + "u1: no request waits for it"}));
+  EXPECT_EQ(std::count_if(module_.journal.begin(), module_.journal.end(),
+                          [](const std::string& line) { return line.starts_with("answer"); }),
+            1);
+}
+
 TEST_F(ModuleTest, ProxyMethodRequestIsRefusedWhileItsReplyIsPending) {
   module_.answer = [](HostResponse&, const HostRequest&) {};
   EXPECT_EQ(Invoke("reply"), "");
