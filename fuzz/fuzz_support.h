@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
@@ -28,6 +29,18 @@ namespace VexaFuzz {
 [[noreturn]] inline void CheckFailed(const char* condition, const std::string& message) {
   std::fprintf(stderr, "FUZZ_CHECK(%s) failed: %s\n", condition, message.c_str());
   std::abort();
+}
+
+// How many doubles lie between a and b (a zero of either sign counts as 0).
+inline uint64_t UlpDistance(double a, double b) {
+  const auto ordered = [](double value) {
+    int64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits < 0 ? INT64_MIN - bits : bits;  // monotonic in the value
+  };
+  const int64_t x = ordered(a), y = ordered(b);
+  return x > y ? static_cast<uint64_t>(x) - static_cast<uint64_t>(y)
+               : static_cast<uint64_t>(y) - static_cast<uint64_t>(x);
 }
 
 // HostValue records as a host may hand them in, right or wrong: every kind number from 0 to 12
@@ -44,7 +57,11 @@ class HostValueMaker {
   static constexpr int kMaxWrapping = 520;
   static constexpr uint32_t kHugeCount = 0x10000000;  // one past the element limit
 
-  explicit HostValueMaker(FuzzedDataProvider& input) : input_(input) {}
+  // `trusting`: for a reader that trusts the length words and counts it is given (the host's,
+  // which reads only what the plugin built): lengths are then exact and no count is inflated;
+  // arrays may still be missing.
+  explicit HostValueMaker(FuzzedDataProvider& input, bool trusting = false)
+      : input_(input), trusting_(trusting) {}
 
   HostValue MakeRoot() {
     HostValue value = Make(0);
@@ -73,7 +90,11 @@ class HostValueMaker {
       case HOST_VALUE_BORROWED_STRING:
       case HOST_VALUE_STRING:
         value.payload.string.text = Text();
-        value.payload.string.length = input_.ConsumeIntegral<uint32_t>();
+        value.payload.string.length =
+            !trusting_ ? input_.ConsumeIntegral<uint32_t>()
+            : value.payload.string.text != nullptr
+                ? static_cast<uint32_t>(std::strlen(value.payload.string.text))
+                : 0;
         break;
       case HOST_VALUE_BORROWED_BLOB:
       case HOST_VALUE_BLOB: {
@@ -133,13 +154,14 @@ class HostValueMaker {
         array = nullptr;
         return count != 0 ? count : 1;
       case 1:
-        return huge && array != nullptr ? kHugeCount : count;
+        return huge && !trusting_ && array != nullptr ? kHugeCount : count;
       default:
         return count;
     }
   }
 
   FuzzedDataProvider& input_;
+  bool trusting_;
   std::size_t made_ = 0;
   std::deque<std::string> texts_;  // a deque: growing it moves no text
   std::deque<std::vector<HostValue>> elements_;

@@ -4,7 +4,6 @@
 // reader's normal precision may be off by that much; see codecs/json.h).
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -15,18 +14,6 @@ namespace {
 
 using Vexa::BindingProperty;
 using Kind = Vexa::BindingPropertyKind;
-
-// How many doubles lie between a and b (both finite; a zero of either sign is 0).
-uint64_t UlpDistance(double a, double b) {
-  const auto ordered = [](double value) {
-    int64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits < 0 ? INT64_MIN - bits : bits;  // monotonic in the value, both zeros at 0
-  };
-  const int64_t x = ordered(a), y = ordered(b);
-  return x > y ? static_cast<uint64_t>(x) - static_cast<uint64_t>(y)
-               : static_cast<uint64_t>(y) - static_cast<uint64_t>(x);
-}
 
 bool IsInteger(Kind kind) {
   return kind == Kind::Signed || kind == Kind::Unsigned;
@@ -46,7 +33,7 @@ bool SameWithinTwoUlps(const BindingProperty& a, const BindingProperty& b) {
   }
   switch (a.Kind()) {
     case Kind::Float:
-      return UlpDistance(a.GetFloat(), b.GetFloat()) <= 2;
+      return VexaFuzz::UlpDistance(a.GetFloat(), b.GetFloat()) <= 2;
     case Kind::Collection:
       for (std::size_t index = 0; index < a.Size(); ++index) {
         if (!SameWithinTwoUlps(a.Elements()[index], b.Elements()[index])) {
