@@ -28,9 +28,10 @@
 // off. Not only numbers with all 17 significant digits: short ones with large exponents too
 // (1.23e63 reads one unit low, and then alternates with 1.2299999999999999e63 from one write and
 // read to the next; 3.3e30 likewise). So writing a float and reading it back is not always exact:
-// a written text always reads again, and two rounds of writing and reading stay within 2 units in
-// the last place of the first read (what fuzz/json.cpp checks), but no more is promised.
-// Everyday numbers (coordinates, amounts, whole numbers) come back exactly.
+// a written text always reads again, and its floats come back within 2 units in the last place
+// of those written (what fuzz/json.cpp checks), but rounds may add up: a float can move further
+// from where it started (6.6666666666666657e41 moves one unit, then two more). Everyday numbers
+// (coordinates, amounts, whole numbers) come back exactly.
 //
 // Failures. A failed parse answers a failed BindingResult whose message is
 // "Error: %s at offset %u." (JsonParseErrorText of the error code, and the byte offset from the
