@@ -5,8 +5,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <system_error>
 
 namespace VexaHost {
 namespace {
@@ -70,13 +73,16 @@ Refusal Refused(std::string_view text) {
   return {};
 }
 
-// The document's own SAX handler, refusing the infinities that the reader's normal precision
-// makes of numbers just beyond the double range (RapidJSON 1.1 reports only some of those as too
-// big): written back, an infinity would have no JSON form. The refusal stops the reader at the
-// number with its termination error, which ParseJson reports as the number being too big.
-struct FiniteNumbers {
+// The document's own SAX handler, with numbers converted by the standard library from the text
+// that the reader hands over. RapidJSON 1.1's own conversion is no good for a host that stores
+// what it reads: its normal precision reads some numbers a unit or two off (a stored settings
+// document came back changed after a restart) and makes infinities, which have no JSON form, of
+// numbers just beyond the double range; its full precision wraps a carry to zero for some long
+// numbers. Integers stay integers as the reader would make them; a number beyond the double
+// range stops the reader at the number, and ParseJson reports it as too big.
+struct ExactNumbers {
   Json& document;
-  bool infinite = false;
+  bool tooBig = false;
 
   bool Null() { return document.Null(); }
   bool Bool(bool value) { return document.Bool(value); }
@@ -84,12 +90,24 @@ struct FiniteNumbers {
   bool Uint(unsigned value) { return document.Uint(value); }
   bool Int64(int64_t value) { return document.Int64(value); }
   bool Uint64(uint64_t value) { return document.Uint64(value); }
-  bool Double(double value) {
-    infinite = !std::isfinite(value);
-    return !infinite && document.Double(value);
-  }
-  bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
-    return document.RawNumber(text, length, copy);
+  bool Double(double value) { return document.Double(value); }
+  // `text` is a valid JSON number followed by a NUL (the reader's copy).
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const char* const end = text + length;
+    if (std::string_view(text, length).find_first_of(".eE") == std::string_view::npos) {
+      int64_t negative = 0;
+      uint64_t positive = 0;
+      if (text[0] == '-' ? std::from_chars(text, end, negative).ec == std::errc()
+                         : std::from_chars(text, end, positive).ec == std::errc()) {
+        return text[0] == '-' ? document.Int64(negative) : document.Uint64(positive);
+      }
+    }
+    double value = 0;
+    if (std::from_chars(text, end, value).ec == std::errc::result_out_of_range) {
+      value = std::strtod(text, nullptr);  // infinite when too big; zero or subnormal when tiny
+    }
+    tooBig = !std::isfinite(value);
+    return !tooBig && document.Double(value);
   }
   bool String(const char* text, rapidjson::SizeType length, bool copy) {
     return document.String(text, length, copy);
@@ -113,20 +131,21 @@ ParsedJson ParseJson(std::string_view text) {
     return parsed;
   }
   rapidjson::MemoryStream stream(text.data(), text.size());
-  FiniteNumbers handler{parsed.document};
+  ExactNumbers handler{parsed.document};
   rapidjson::ParseResult result;
   auto read = [&](Json&) {
     // Texts must be UTF-8: what is read here is written back out as JSON.
-    result = rapidjson::Reader()
-                 .Parse<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseValidateEncodingFlag>(
-                     stream, handler);
+    constexpr unsigned kFlags = rapidjson::kParseStopWhenDoneFlag |
+                                rapidjson::kParseValidateEncodingFlag |
+                                rapidjson::kParseNumbersAsStringsFlag;
+    result = rapidjson::Reader().Parse<kFlags>(stream, handler);
     return !result.IsError();
   };
   parsed.document.Populate(read);
   if (result.IsError()) {
     parsed.document.SetNull();
-    parsed.error = rapidjson::GetParseError_En(handler.infinite ? rapidjson::kParseErrorNumberTooBig
-                                                                : result.Code());
+    parsed.error = rapidjson::GetParseError_En(handler.tooBig ? rapidjson::kParseErrorNumberTooBig
+                                                              : result.Code());
     parsed.error += " (at offset " + std::to_string(result.Offset()) + ")";
     return parsed;
   }
