@@ -31,18 +31,6 @@ namespace VexaFuzz {
   std::abort();
 }
 
-// How many doubles lie between a and b (a zero of either sign counts as 0).
-inline uint64_t UlpDistance(double a, double b) {
-  const auto ordered = [](double value) {
-    int64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits < 0 ? INT64_MIN - bits : bits;  // monotonic in the value
-  };
-  const int64_t x = ordered(a), y = ordered(b);
-  return x > y ? static_cast<uint64_t>(x) - static_cast<uint64_t>(y)
-               : static_cast<uint64_t>(y) - static_cast<uint64_t>(x);
-}
-
 // HostValue records as a host may hand them in, right or wrong: every kind number from 0 to 12
 // (11 and 12 are unknown), texts that are null or NUL-terminated with a random length word,
 // blob, element and member arrays of exactly their count, or null with a count, or (for
