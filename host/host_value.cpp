@@ -99,7 +99,11 @@ void Write(const HostValue& value, Writer& writer, int depth, std::string& error
       for (uint32_t index = 0; index < payload.collection.count && error.empty(); ++index) {
         Write(payload.collection.elements[index], writer, depth + 1, error);
       }
-      writer.EndArray();
+      // After a refusal inside, the open containers are left open: the text is dropped, and
+      // closing one that is not innermost would trip the writer's own checks.
+      if (error.empty()) {
+        writer.EndArray();
+      }
       return;
     case HOST_VALUE_STRUCTURE:
       if (payload.structure.members == nullptr && payload.structure.count != 0) {
@@ -116,7 +120,9 @@ void Write(const HostValue& value, Writer& writer, int depth, std::string& error
         writer.Key(member.key);
         Write(member.value, writer, depth + 1, error);
       }
-      writer.EndObject();
+      if (error.empty()) {
+        writer.EndObject();
+      }
       return;
     default:
       error = "a value of the unknown kind " + std::to_string(value.kind);

@@ -11,6 +11,10 @@ i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libya
   googletest)
 sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
   "${host_packages[@]}" libgtest-dev libgmock-dev googletest)
+# The fuzz targets: clang with libFuzzer (its runtime and FuzzedDataProvider.h are in
+# libclang-rt-dev), over the same libraries as the plugin and the host.
+fuzz_packages=(cmake ninja-build clang libclang-rt-dev pkg-config rapidjson-dev libyaml-dev
+  "${host_packages[@]}")
 
 missing_packages() {
   local package
@@ -43,6 +47,7 @@ ensure_packages_for() {
   case "$variant" in
     native) list=("${native_packages[@]}") ;;
     sanitize) list=("${sanitize_packages[@]}") ;;
+    fuzz) list=("${fuzz_packages[@]}") ;;
     i386)
       list=("${i386_packages[@]}")
       if ! dpkg --print-foreign-architectures | grep -qx i386; then

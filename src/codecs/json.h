@@ -19,12 +19,19 @@
 // invalid sequences are stored as they are (and written back unchanged; code 12 never comes);
 // a lone low surrogate escape (\uDC00 to \uDFFF) is stored as its three-byte encoding, while a
 // high surrogate escape not followed by a low one is an error (code 9). An unescaped control
-// character inside a string is code 10. Numbers beyond the double range fail with code 13.
+// character inside a string is code 10. A number beyond the double range fails with code 13
+// ("Number too big to be stored in double.") at its offset; one that rounds to the largest
+// double (1.7976931348623158e308) is that double.
 //
-// Precision. Doubles are read with RapidJSON's normal precision, which scales the decimal
-// digits by powers of ten in double arithmetic: a number that needs all 17 significant digits
-// may be read one or two units in the last place off, so writing such a float and reading it
-// back is not always exact. Everyday numbers (coordinates, amounts, whole numbers) are.
+// Precision. Doubles are read with RapidJSON's normal precision, which scales the decimal digits
+// by powers of ten in double arithmetic: a number may be read one or two units in the last place
+// off. Not only numbers with all 17 significant digits: short ones with large exponents too
+// (1.23e63 reads one unit low, and then alternates with 1.2299999999999999e63 from one write and
+// read to the next; 3.3e30 likewise). So writing a float and reading it back is not always exact:
+// a written text always reads again, and its floats come back within 2 units in the last place
+// of those written (what fuzz/json.cpp checks), but rounds may add up: a float can move further
+// from where it started (6.6666666666666657e41 moves one unit, then two more). Everyday numbers
+// (coordinates, amounts, whole numbers) come back exactly.
 //
 // Failures. A failed parse answers a failed BindingResult whose message is
 // "Error: %s at offset %u." (JsonParseErrorText of the error code, and the byte offset from the
@@ -34,10 +41,12 @@
 // error.") at the offset just after the bracket that went too deep. No recursion of ours
 // grows with the input, and RapidJSON's recursive reader is stopped at that depth.
 //
-// Writing. Compact JSON (no white space): null, true/false, integers, floats in the shortest
-// form that reads back as the same double, strings with RapidJSON's escaping (quotation mark,
-// backslash and control characters; everything else, "/" and bytes from 0x80 included, copied),
-// blobs as Base64 strings, enumerators by name when `names` names them (else by number),
+// Writing. Compact JSON (no white space): null, true/false, integers, floats as RapidJSON's
+// writer forms them (at most 17 significant digits that a correctly rounding reader reads back as
+// the same double, though not always the shortest such form: 1e23 is written
+// 9.999999999999999e22), strings with RapidJSON's escaping (quotation
+// mark, backslash and control characters; everything else, "/" and bytes from 0x80 included,
+// copied), blobs as Base64 strings, enumerators by name when `names` names them (else by number),
 // collections as arrays, structures as objects with members in byte-wise key order. An empty
 // root gives the empty text. A float that is not finite has no JSON form: it is written as null.
 //
@@ -60,6 +69,7 @@ inline constexpr const char* kJsonParseErrorMessage = "Error: %s at offset %u.";
 
 // The reader's error codes (RapidJSON's numbering).
 inline constexpr unsigned kJsonErrorRootNotSingular = 2;
+inline constexpr unsigned kJsonErrorNumberTooBig = 13;
 inline constexpr unsigned kJsonErrorTermination = 16;
 
 // The text of a reader error code: RapidJSON's English table, as this system documents it

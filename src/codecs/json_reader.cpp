@@ -2,6 +2,8 @@
 // driving a handler that feeds the value builder.
 #include <rapidjson/reader.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -43,6 +45,7 @@ constexpr const char* kJsonUnknownErrorText = "Unknown error.";
 static_assert(std::size(kJsonParseErrorTexts) == rapidjson::kParseErrorUnspecificSyntaxError + 1);
 static_assert(rapidjson::kParseErrorDocumentRootNotSingular == kJsonErrorRootNotSingular);
 static_assert(rapidjson::kParseErrorTermination == kJsonErrorTermination);
+static_assert(rapidjson::kParseErrorNumberTooBig == kJsonErrorNumberTooBig);
 
 // RapidJSON's SAX handler: each call becomes one builder event; any refusal (depth, element
 // count) answers false, which makes the reader stop with its termination error. Running out
@@ -50,7 +53,13 @@ static_assert(rapidjson::kParseErrorTermination == kJsonErrorTermination);
 // caller gets a failed result instead of an exception.
 class JsonSaxHandler {
  public:
-  explicit JsonSaxHandler(BindingValueBuilder& builder) noexcept : builder_(builder) {}
+  // `text` is what `stream` reads (the reader's scratch copy stands at the same offsets).
+  JsonSaxHandler(BindingValueBuilder& builder, std::string_view text,
+                 rapidjson::InsituStringStream& stream) noexcept
+      : builder_(builder), text_(text), stream_(stream) {}
+
+  // Whether the reader stopped at a number beyond the double range.
+  [[nodiscard]] bool NumberTooBig() const noexcept { return numberTooBig_; }
 
   bool Null() {
     return Accepted([&] { return builder_.Null(); });
@@ -72,7 +81,19 @@ class JsonSaxHandler {
   bool Uint64(uint64_t value) {
     return Accepted([&] { return builder_.Unsigned(value); });
   }
+  // The reader refuses most numbers beyond the double range itself, but its normal precision
+  // scales the digits in double arithmetic and overflows to infinity for some at the edge
+  // (9e308, 2057060051e300), and also for a few that round to the largest double
+  // (1.7976931348623158e308). Those are read again, correctly rounded; what still overflows is
+  // too big. The refusal stops the reader at the number, and Parse reports code 13 there.
   bool Double(double value) {
+    if (!std::isfinite(value)) {
+      value = CorrectlyRounded();
+      numberTooBig_ = !std::isfinite(value);
+      if (numberTooBig_) {
+        return false;
+      }
+    }
     return Accepted([&] { return builder_.Float(value); });
   }
   // Only with kParseNumbersAsStringsFlag, which the default mode does not set.
@@ -106,7 +127,28 @@ class JsonSaxHandler {
     }
   }
 
+  // The number where the stream stands, read correctly rounded; infinity when it is out of
+  // range. While the reader reads a number it works on a copy of a string stream (RapidJSON's
+  // copy optimisation, pinned below), so the stream itself still stands at the number's first
+  // character when the number is handed over.
+  [[nodiscard]] double CorrectlyRounded() const noexcept {
+    const std::size_t start = stream_.Tell();
+    std::size_t end = start;
+    while (end < text_.size() &&
+           std::string_view("0123456789+-.eE").find(text_[end]) != std::string_view::npos) {
+      ++end;
+    }
+    double value = HUGE_VAL;
+    const std::from_chars_result read =
+        std::from_chars(text_.data() + start, text_.data() + end, value);
+    return read.ec == std::errc() ? value : HUGE_VAL;
+  }
+  static_assert(rapidjson::StreamTraits<rapidjson::InsituStringStream>::copyOptimization);
+
   BindingValueBuilder& builder_;
+  std::string_view text_;
+  rapidjson::InsituStringStream& stream_;  // only told where it stands
+  bool numberTooBig_ = false;
 };
 
 bool IsJsonWhiteSpace(char c) noexcept {
@@ -136,11 +178,13 @@ BindingResult Parse(std::string_view text) {
     return result;
   }
   BindingValueBuilder builder(result.value);
-  JsonSaxHandler handler(builder);
+  JsonSaxHandler handler(builder, text, stream);
   rapidjson::Reader reader;
   const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseInsituFlag>(stream, handler);
   if (parsed.IsError()) {
-    result.Fail(Format(kJsonParseErrorMessage, JsonParseErrorText(parsed.Code()), parsed.Offset()));
+    const unsigned code =
+        handler.NumberTooBig() ? kJsonErrorNumberTooBig : static_cast<unsigned>(parsed.Code());
+    result.Fail(Format(kJsonParseErrorMessage, JsonParseErrorText(code), parsed.Offset()));
   }
   return result;
 }

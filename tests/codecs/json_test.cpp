@@ -61,6 +61,7 @@ TEST(JsonRead, EachTextGivesItsValue) {
   ExpectReads({" => ~", " \t\r\n  => ~", "null => ~", "true => true", "-1 => S-1", "0 => U0",
                "-2147483649 => S-2147483649", "18446744073709551615 => U18446744073709551615",
                "18446744073709551616 => F1.8446744073709552e+19", "1.0 => F1", "-1E-2 => F-0.01",
+               "1.7976931348623158e308 => F1.7976931348623157e+308",  // rounds to the largest
                "[null, 1] => [~,U1]",
                R"({"b":1,"a":{"y":[true],"x":"s"}} => {a:{x:'s',y:[true]},b:U1})",
                R"({"a":1,"a":2} => {a:U2})", R"({"a":1,"a":null} => {a:U1})",
@@ -86,7 +87,10 @@ TEST(JsonRead, EveryErrorQuotesItsCodeTextAndOffset) {
                R"("\u12G4" => )" + Error(8, 1), R"("ab\uD800\u0041" => )" + Error(9, 3),
                R"("\x" => )" + Error(10, 1), "\"a\x01z\" => " + Error(10, 2),
                "\"abc => " + Error(11, 4),
-               "[1e309] => " + Error(13, 1), "1.x => " + Error(14, 2), "1E-x => " + Error(15, 3)});
+               "[1e309] => " + Error(13, 1), "1.x => " + Error(14, 2), "1E-x => " + Error(15, 3),
+               // Beyond the double range, where the reader's own arithmetic gives infinity.
+               "9e308 => " + Error(13, 0), "[1,2057060051e300] => " + Error(13, 3),
+               R"({"a":-1.7976931348623158e309} => )" + Error(13, 5)});
   // clang-format on
   // The texts are RapidJSON's English table, but for code 2, which keeps the system's wording.
   for (unsigned code = 0; code <= 17; ++code) {
@@ -120,9 +124,10 @@ TEST(JsonWrite, EachValueGivesItsCompactText) {
       {Collection({Empty(), true, -5, 0u}), "[null,true,-5,0]"},
       {std::numeric_limits<int64_t>::min(), "-9223372036854775808"},
       {std::numeric_limits<uint64_t>::max(), "18446744073709551615"},
-      // Floats in their shortest form; those without a JSON form are null.
-      {Collection({0.1, 1.0, -0.0, 1e300, std::nan(""), -infinity, infinity, 2}),
-       "[0.1,1.0,-0.0,1e300,null,null,null,2]"},
+      // Floats as the writer forms them, not always the shortest (1e23); those without a JSON
+      // form are null.
+      {Collection({0.1, 1.0, -0.0, 1e300, 1e23, std::nan(""), -infinity, infinity, 2}),
+       "[0.1,1.0,-0.0,1e300,9.999999999999999e22,null,null,null,2]"},
       {std::string("q\" b\\ s/ \b\f\n\r\t\x01\x1F\x7F \xC3\xA9 \xFF"),
        "\"q\\\" b\\\\ s/ \\b\\f\\n\\r\\t\\u0001\\u001F\x7F \xC3\xA9 \xFF\""},
       {Collection({Blob({'a', 'b', 'c'}), Blob({}), Blob({0xFF, 0x00})}), R"(["YWJj","","/wA="])"},
