@@ -5,8 +5,10 @@
 // document that the PATCH answered.
 #include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -23,13 +25,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr std::string_view kFolderPrefix = "vexa-fuzz-settings-";
+
 // A folder of this process's own, in memory where there is /dev/shm: every PATCH is flushed to
-// disk.
+// disk. libFuzzer ends a run with _Exit, which runs no clean-up, so each run first removes the
+// folders that runs no longer alive have left.
 const fs::path& Folder() {
   static const fs::path folder = [] {
     const fs::path base =
         fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    return base / ("vexa-fuzz-settings-" + std::to_string(getpid()));
+    for (const fs::directory_entry& entry : fs::directory_iterator(base)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(kFolderPrefix) &&
+          kill(std::atoi(name.c_str() + kFolderPrefix.size()), 0) != 0 && errno == ESRCH) {
+        fs::remove_all(entry.path());
+      }
+    }
+    return base / (std::string(kFolderPrefix) + std::to_string(getpid()));
   }();
   return folder;
 }
@@ -64,8 +76,6 @@ bool HasDocumentAside() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const bool cleanUp = std::atexit([] { fs::remove_all(Folder()); }) == 0;
-  (void)cleanUp;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   fs::remove_all(Folder());
   fs::create_directories(Folder());
