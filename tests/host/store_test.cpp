@@ -8,7 +8,9 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <utility>
 
+#include "json.h"
 #include "settings_store.h"
 #include "telemetry_log.h"
 
@@ -73,12 +75,13 @@ TEST_F(StoreTest, PatchMergesPersistsAndWritesOnlyAChange) {
       {R"({"a":1,"b":2})", R"({"a":null})", Outcome::Written, R"({"b":2})"},
       {R"({"a":1})", R"({"a":1.0,"b":null})", Outcome::Unchanged, R"({"a":1})"},
       {R"({"a":1})", "[1]", Outcome::NotAnObject, R"({"a":1})"},
+      {nullptr, R"({"q":[1.13e-30,2.5e-320]})", Outcome::Written, R"({"q":[1.13e-30,2.5e-320]})"},
       {nullptr, "{}", Outcome::BadKey, nullptr}};
   const fs::path folder = dir_ / "nested" / "settings";
   SettingsStore store(folder);
   int row = 0;
   for (const auto& [before, patch, outcome, after] : rows) {
-    const std::string key = ++row < 6 ? "k" + std::to_string(row) : ".k";
+    const std::string key = ++row < 7 ? "k" + std::to_string(row) : ".k";
     if (before != nullptr) {
       ASSERT_EQ(store.Patch(key, Parse(before)).outcome, Outcome::Written) << row;
     }
@@ -93,6 +96,14 @@ TEST_F(StoreTest, PatchMergesPersistsAndWritesOnlyAChange) {
   EXPECT_EQ(store.Patch("a/b", Parse("{}")).error,
             R"("a/b" is not a settings key: use 1 to 128 letters, digits, '-', '_' or '.', )"
             "not starting with '.'");
+}
+
+TEST(HostJson, RefusesWhatWouldNotReadBackAsWritten) {
+  for (const auto& [text, error] : std::initializer_list<std::pair<const char*, const char*>>{
+           {R"({"a":"\uDC00"})", "The surrogate pair in string is invalid. (at offset 6)"},
+           {R"({"a":9e308})", "Number too big to be stored in double. (at offset 5)"}}) {
+    EXPECT_EQ(VexaHost::ParseJson(text).error, error) << text;
+  }
 }
 
 TEST(SettingsKeys, AreShortNamesOfSafeCharacters) {
