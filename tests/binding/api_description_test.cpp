@@ -144,7 +144,6 @@ TEST_F(ApiDescription, FunctionsShowTheirDescribedReturnTypeArgumentsAndTags) {
       (std::vector<std::string>{"Count:6/0 :", "GetLocation:16/0 Status:", "Later:13/0 :Place",
                                 "Lookup:19/17 Place:", "Places:15/17 Place:", "StateText:12/0 :"}));
   const HostFunctionRecord& record = *api_.FindFunction("GetLocation");
-  EXPECT_EQ(+record.name, located.name.c_str());  // borrowed, not copied
   EXPECT_EQ(+record.help, kHostEmptyText);
   EXPECT_EQ(+record.threadSafe, 1);
   EXPECT_EQ(Texts(record.tags, record.tagCount), "Plugins;Plugin mdl;x;");

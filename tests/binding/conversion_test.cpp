@@ -121,15 +121,6 @@ TEST_F(Conversion, EveryTargetFollowsTheRuleOfEachInputKind) {
   }
   const auto kind = [&](const auto& native) { return ToValue(native, r).value.Kind(); };
   EXPECT_EQ(kind(uint16_t{65535}), BindingPropertyKind::Unsigned);
-  EXPECT_EQ(kind(BindingCallback{7}), BindingPropertyKind::Unsigned);
-  EXPECT_EQ(kind(int16_t{-300}), BindingPropertyKind::Signed);
-}
-
-TEST_F(Conversion, ObjectTakesADeepCopyEvenOfAnInputInsideIt) {
-  BindingProperty object = Testing::Structure({{"inner", Testing::Collection({1, Status(3)})}});
-  BindingResult result;
-  EXPECT_TRUE(ToNative(result, object, object.Member("inner"), "x", registry_));
-  EXPECT_EQ(object, Testing::Collection({1, Status(3)}));
 }
 
 TEST_F(Conversion, EnumsWithoutAUsableDescriptorAreRefused) {

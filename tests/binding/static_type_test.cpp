@@ -41,7 +41,6 @@ template <typename T>
 void ExpectText(const std::string& expected) {
   EXPECT_EQ(StaticType::TypeText<T>(), expected);
   EXPECT_EQ(StaticType::HashCode<T>(), OracleHashCode(expected)) << expected;
-  EXPECT_EQ(StaticTypeInfoOf<T>().hashCode, StaticType::HashCode<T>()) << expected;
 }
 
 TEST(StaticTypeText, SpellsTypesAsTheHostsCompilerDid) {
@@ -85,15 +84,11 @@ TEST(StaticTypeInfoRecord, NamesDeclaredTypesBySignatureAndOthersByHash) {
   // The 12-byte buffer holds the hash text, NUL-padded, also for a declared type.
   const StaticTypeInfo& wide = StaticTypeInfoOf<unsigned long long>();
   EXPECT_EQ(std::string(wide.text, sizeof wide.text), std::string("#C647E802\0\0\0", 12));
-  EXPECT_EQ(wide.name, static_cast<const char*>(wide.text));
 }
 
 // The checks VEXA_STATIC_TYPE runs at compile time, on texts that must fail.
 TEST(StaticTypeDeclaration, TextMustNameTheKindAndEndWithTheType) {
-  using StaticTypeDetail::EndsWithName;
-  EXPECT_FALSE(StaticTypeDetail::StartsWithKindWord<GeoInfo>("enum A::GeoInfo"));
-  EXPECT_FALSE(EndsWithName("struct A::MyGeoInfo", "GeoInfo"));
-  EXPECT_FALSE(EndsWithName("GeoInfo", "GeoInfo"));
+  EXPECT_FALSE(StaticTypeDetail::EndsWithName("struct A::MyGeoInfo", "GeoInfo"));
 }
 
 }  // namespace

@@ -28,14 +28,6 @@ constexpr char kGetLocation[] = "/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8"
 constexpr char kSaved[] = "/kor-settings/v2/local/GeoInfo";
 constexpr char kFaults[] = "/host/v1/faults";
 
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 long long LiveAllocations(const HostProcess& host) {
   long long allocations = -1, frees = 0;
   std::sscanf(Call(host, "GET", "/host/v1/statistics").c_str(),
@@ -192,14 +184,13 @@ TEST(HostFaults, StoreFaultsKeepTheOldDocumentAndAreLoggedOnce) {
 TEST(HostFaults, AHostKilledWhileSavingRestartsWithTheOldOrTheNewLocation) {
   char folder[] = "/tmp/vexa-host-data-XXXXXX";
   const std::string data = mkdtemp(folder);
-  const char* kLocations[] = {R"({"data":{"country":"FR","city":"Paris","region":"IDF"}})",
-                              R"({"data":{"country":"GB","city":"London","region":"LND"}})"};
+  const char* kLocations[] = {R"({"data":{"country":"FR","city":"","region":""}})",
+                              R"({"data":{"country":"GB","city":"","region":""}})"};
   std::string documents[2];
   {
     HostProcess host({"--error-rate", "1"}, data);
-    for (int index = 0; index < 2; ++index) {
-      documents[index] = Call(host, "PATCH", kSaved, kLocations[index]);
-    }
+    documents[0] = Call(host, "PATCH", kSaved, kLocations[0]);
+    documents[1] = Call(host, "PATCH", kSaved, kLocations[1]);
     std::atomic<int> patches = 0;
     std::thread writer([&] {
       httplib::Client client = host.Client();
@@ -216,11 +207,8 @@ TEST(HostFaults, AHostKilledWhileSavingRestartsWithTheOldOrTheNewLocation) {
   HostProcess host({"--error-rate", "1"}, data);
   const std::string document = Call(host, "GET", kSaved);
   EXPECT_TRUE(document == documents[0] || document == documents[1]) << document;
-  const std::string location = document == documents[0]
-                                   ? R"("city":"Paris","country":"FR","region":"IDF")"
-                                   : R"("city":"London","country":"GB","region":"LND")";
-  EXPECT_EQ(Call(host, "GET", kWhereAmI), R"(200 {"errorMessage":"","geoInfo":{)" + location +
-                                              R"(},"isLatest":false,"success":true})");
+  EXPECT_EQ(Call(host, "GET", kWhereAmI),
+            "200 " + Location(document == documents[0] ? "FR" : "GB", false));
   EXPECT_EQ(Count(host.StandardError(), "does not parse"), 0u);
   fs::remove_all(data);
 }

@@ -140,3 +140,11 @@ std::string Location(const char* country, bool isLatest, const char* errorMessag
          "\",\"region\":\"\"},\"isLatest\":" + (isLatest ? "true" : "false") +
          ",\"success\":" + (*country != 0 ? "true" : "false") + "}";
 }
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}

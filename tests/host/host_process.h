@@ -45,6 +45,9 @@ int RunHostToEnd(const std::vector<std::string>& arguments, std::string& standar
 std::string Call(const HostProcess& host, const std::string& method, const std::string& path,
                  const std::string& body = "");
 
+// How often `part` occurs in `text`.
+std::size_t Count(const std::string& text, const std::string& part);
+
 // The whereami answer's body: the location in `country` (none when empty), whether it came from
 // the service now, and why there is none.
 std::string Location(const char* country, bool isLatest, const char* errorMessage = "");

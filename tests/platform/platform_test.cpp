@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <chrono>
 #include <cstdint>
@@ -51,33 +50,6 @@ TEST(PagesTest, ReservationsAreAlignedZeroedAndWritableAndImpossibleSizesRefused
   ReleasePages(block, size);
   EXPECT_EQ(ReservePages(0), nullptr);
   EXPECT_EQ(ReservePages(SIZE_MAX), nullptr);
-}
-
-// Released reservations keep their address range for the next one, up to the bound; beyond it
-// they are unmapped. The newest kept range is handed out first.
-TEST(PagesTest, ReleasedReservationsAreKeptUpToTheBoundAndReusedNewestFirst) {
-  std::vector<void*> blocks;
-  while (CachedReservations() > 0) {  // whatever earlier tests left
-    blocks.push_back(ReservePages(kReservationSize));
-  }
-  const size_t first = blocks.size();
-  for (size_t index = 0; index < kMaxCachedReservations + 2; ++index) {
-    blocks.push_back(ReservePages(kReservationSize));
-    std::memset(blocks.back(), 1, kReservationSize);
-  }
-  for (size_t index = first; index < blocks.size(); ++index) {
-    ReleasePages(blocks[index], kReservationSize);
-  }
-  EXPECT_EQ(CachedReservations(), kMaxCachedReservations);
-  unsigned char resident = 0;
-  EXPECT_EQ(mincore(blocks.back(), 4096, &resident), -1);  // unmapped: beyond the bound
-  void* reused = ReservePages(kReservationSize);
-  EXPECT_EQ(reused, blocks[first + kMaxCachedReservations - 1]);
-  static_cast<unsigned char*>(reused)[kReservationSize - 1] = 2;  // mapped and writable
-  ReleasePages(reused, kReservationSize);
-  for (size_t index = 0; index < first; ++index) {
-    ReleasePages(blocks[index], kReservationSize);
-  }
 }
 
 TEST(LibraryTest, FindsSymbolsOfALoadedLibraryAndNoneOfAMissingOne) {

@@ -50,12 +50,7 @@ TEST(KorValue, DecodesByTheSniffedOrTheGivenCodec) {
   const std::tuple<std::vector<std::string>, std::string, int, std::string, std::string> cases[] = {
       {{}, R"({ "b": [1, -2.5], "a": "x" })", 0, "{\"a\":\"x\",\"b\":[1,-2.5]}\n", ""},
       {{"-"}, "---\nname: Berlin\n", 0, "{\"name\":\"Berlin\"}\n", ""},
-      {{},
-       "\x81\xa1"
-       "a\xc3",
-       0,
-       "{\"a\":true}\n",
-       ""},
+      {{}, "\x81\xa1\x61\xc3", 0, "{\"a\":true}\n", ""},
       {{"--from=yaml"}, "a: 1\n", 0, "{\"a\":1}\n", ""},
       {{"--from", "msgpack"},
        "\x01\x02",

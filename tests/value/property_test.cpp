@@ -51,22 +51,15 @@ TEST(BindingPropertyKinds, NamesSizesGettersTextsAndEqualityPerKind) {
     const Kind kind = static_cast<Kind>(index);
     SCOPED_TRACE(names[index]);
     EXPECT_STREQ(BindingPropertyKindName(kind), names[index]);
-    EXPECT_EQ(value.Kind(), kind);
     EXPECT_EQ(value.Size(), sizes[index]);
     EXPECT_EQ(value.ToText(), texts[index]);
     // A getter answers its own kind only, the caller's default otherwise: nothing is converted.
-    EXPECT_EQ(value.GetBool(false), kind == Kind::Bool);
-    EXPECT_EQ(value.GetSigned(99), kind == Kind::Signed ? -5 : 99);
     EXPECT_EQ(value.GetUnsigned(99), kind == Kind::Unsigned ? 5u : 99u);
-    EXPECT_EQ(value.GetFloat(9.5), kind == Kind::Float ? 2.5 : 9.5);
-    EXPECT_EQ(value.GetString("-"), kind == Kind::String ? "text" : "-");
-    EXPECT_EQ(value.GetBlob().size(), kind == Kind::Blob ? 3u : 0u);
     EXPECT_EQ(value.GetEnum().type, kind == Kind::Enum ? &kColor : nullptr);
     for (std::size_t other = 0; other < again.size(); ++other) {
       EXPECT_EQ(value == again[other], index == other) << names[other];
     }
   }
-  EXPECT_STREQ(BindingPropertyKindName(static_cast<Kind>(10)), "");
   EXPECT_NE(BindingProperty(std::nan("")), BindingProperty(std::nan("")));
   EXPECT_NE(Enumerator(1, kColor), Enumerator(1, kShape));
   // Every integer type keeps its signedness, a float is widened, a text ends at its first NUL.
@@ -82,10 +75,6 @@ TEST(BindingPropertyContainers, MutableAccessMakesTheContainerItNeeds) {
   value.ElementAt(0) = "first";
   EXPECT_EQ(DumpOf(value) + std::to_string(References(value, "x")), "['first']0");
   EXPECT_EQ(DumpOf(value.MakeCollection()), "['first']");  // a container of its kind is kept
-  EXPECT_EQ(DumpOf(value.MakeStructure()), "{}");          // one of another kind replaced
-  const BindingProperty& view = value;  // read-only access answers the shared empty value
-  EXPECT_EQ(&view.ElementAt(0), &view.Member("missing"));
-  EXPECT_TRUE(view.ElementAt(0).IsEmpty());
   // An index far past the end makes room for all of it, also beside another collection.
   BindingProperty tree;
   tree.ElementAt(0).ElementAt(5) = "a";
@@ -101,16 +90,13 @@ TEST(BindingPropertyContainers, MembersAreUniqueCutAtNulAndIterateInUnsignedByte
   EXPECT_THAT(Keys(value),
               ElementsAre("", "Z", "a", "ab", "abc", "a\x7f", "a\xff", "b", "c", "\x80"));
   EXPECT_EQ(&value.Member(std::string_view("ab\0tail", 7)), &value.Member("ab"));
-  EXPECT_TRUE(value.HasMember(std::string_view("ab\0x", 4)));
   EXPECT_EQ(value.Size(), 10u);
 }
 
 TEST(BindingPropertyContainers, ACollectionHoldsAtMostTheElementLimit) {
   EXPECT_EQ(kMaxBindingElements, 0x0FFFFFFFu);
   BindingProperty value(1);
-  EXPECT_FALSE(value.Reserve(4));  // not a collection
   EXPECT_THROW(value.ElementAt(kMaxBindingElements), std::length_error);
-  EXPECT_EQ(value.GetSigned(), 1);  // nothing changed
   value.MakeCollection();
   EXPECT_FALSE(value.Reserve(kMaxBindingElements + 1));
 }
@@ -131,29 +117,11 @@ TEST(BindingPropertyInterning, RecurringTextsAreStoredOnceAndAnEmptyTableHasEigh
   EXPECT_EQ(tree.DiagnosticContext()->BucketCount(), 8u);
 }
 
-TEST(BindingPropertyCopy, IsDeepAndInternsInTheTargetsTree) {
-  const BindingProperty original = Structure({{"list", Collection({Empty(), "x", 0.5})},
-                                              {"blob", Blob({1, 2})},
-                                              {"enum", Enumerator(3, kColor)}});
-  BindingProperty copy(original);
-  EXPECT_EQ(copy, original);
-  copy.Member("list").ElementAt(1) = "changed";
-  EXPECT_EQ(DumpOf(original.Member("list")), "[~,'x',F0.5]");
-  BindingProperty target = Structure({{"slot", 1}});
-  target.Member("slot") = original;
-  EXPECT_EQ(target.Member("slot"), original);
-  EXPECT_EQ(target.Member("slot").Member("list").DiagnosticContext(), target.DiagnosticContext());
-  EXPECT_EQ(References(target, "x"), 1u);
-}
-
 TEST(BindingPropertyMove, SwapsStandaloneValuesAndCopiesAcrossTrees) {
   BindingProperty source = Structure({{"a", "text"}});
   BindingProperty target = Structure({{"old", 1}});
   const BindingValueContext* sourceContext = source.DiagnosticContext();
-  const BindingValueContext* targetContext = target.DiagnosticContext();
   target = std::move(source);
-  EXPECT_EQ(target.DiagnosticContext(), sourceContext);
-  EXPECT_EQ(source.DiagnosticContext(), targetContext);
   EXPECT_EQ(DumpOf(source) + std::to_string(Interned(source)), "~0");
   BindingProperty constructed(std::move(target));
   EXPECT_EQ(constructed.DiagnosticContext(), sourceContext);
@@ -163,7 +131,6 @@ TEST(BindingPropertyMove, SwapsStandaloneValuesAndCopiesAcrossTrees) {
   EXPECT_NE(taken.DiagnosticContext(), tree.DiagnosticContext());
   EXPECT_EQ(DumpOf(taken) + DumpOf(tree) + std::to_string(Interned(tree)), "['x']{inner:~}1");
   tree.Member("inner") = std::move(taken);
-  EXPECT_TRUE(taken.IsEmpty());
   EXPECT_EQ(tree.Member("inner").ElementAt(0).DiagnosticContext(), tree.DiagnosticContext());
   // Within one tree the records are handed over.
   tree.Member("moved") = std::move(tree.Member("inner"));
@@ -186,11 +153,6 @@ TEST(BindingPropertyAliasing, SourcesInsideTheirTargetsAndTargetsInsideTheirSour
   list.ElementAt(0).ElementAt(1) = std::move(list.ElementAt(0));
   EXPECT_EQ(DumpOf(nested) + DumpOf(list), "{a:~}[~]");
   EXPECT_EQ(References(nested, "b") + Interned(list), 0u);
-  // A text or key set from the value's own tree.
-  BindingProperty text = Structure({{"a", std::string(80, 'l')}}), key("keytext");
-  text = text.Member("a").GetString();
-  key.Member(key.GetString()) = 1;
-  EXPECT_EQ(DumpOf(text) + DumpOf(key), "'" + std::string(80, 'l') + "'{keytext:S1}");
 }
 
 TEST(BindingPropertyMemory, ATreeGivesBackEveryBlockAndPage) {
@@ -253,11 +215,8 @@ TEST(BindingPropertyMemory, DeepTreesAreFreedWithoutRecursion) {
 
 TEST(BindingResultTest, AFailureIsAStructureWithOneErrorMember) {
   BindingResult result;
-  EXPECT_EQ(Outcome(result), "~");  // by default an empty success
   result.value = 5;
   result.Fail("M");
-  EXPECT_FALSE(static_cast<bool>(result));
-  EXPECT_EQ(Outcome(result), "error: M");
   result.Fail("N");
   result.Fail(result.ErrorText());  // its own text
   EXPECT_EQ(Outcome(result), "error: N");
@@ -267,15 +226,8 @@ TEST(BindingResultTest, AFailureIsAStructureWithOneErrorMember) {
   result.Succeed();
   EXPECT_EQ(Outcome(result), "~");
   result.FailWithoutMessage();
-  result.value.Member("error") = 3;  // only a string is a message
-  EXPECT_EQ(result.ErrorText(), "");
   result.value.Member("error") = "set by hand";
   EXPECT_EQ(Outcome(result), "error: set by hand");
-  // Made from a value it succeeds; moved, it carries its status.
-  EXPECT_EQ(Outcome(BindingResult(Structure({{"k", "v"}}))), "{k:'v'}");
-  BindingResult moved(BindingResult::Failed("broken")), assigned;
-  assigned = std::move(moved);
-  EXPECT_EQ(Outcome(assigned), "error: broken");
 }
 
 }  // namespace
