@@ -248,18 +248,13 @@ BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
       return cached;
     }
   }
-  BindingCutText cut;
-  BindingShortTextHashes::Slot* known = nullptr;
-  if (text.size() <= BindingShortTextHashes::kLongest) {
-    known = &shortTextHashes_->slots[index];
-    if (known->length == text.size() && known->head == ends.head && known->tail == ends.tail) {
-      cut = {text, known->hash};  // only texts without a NUL are kept
-    } else {
-      cut = BindingCutAndHashText(text);
-    }
-  } else {
-    cut = BindingCutAndHashText(text);
-  }
+  BindingShortTextHashes::Slot* known =
+      text.size() <= BindingShortTextHashes::kLongest ? &shortTextHashes_->slots[index] : nullptr;
+  const bool remembered = known != nullptr && known->length == text.size() &&
+                          known->head == ends.head && known->tail == ends.tail;
+  // Only texts without a NUL are remembered, so a remembered one needs no cut.
+  const BindingCutText cut =
+      remembered ? BindingCutText{text, known->hash} : BindingCutAndHashText(text);
   BindingInternedString* entry =
       cut.text.empty() ? BindingValueContext::EmptyText() : context.Intern(cut.text, cut.hash);
   if (cut.text.size() == text.size()) {
