@@ -7,6 +7,7 @@
 #include "codecs/json.h"
 #include "util/text.h"
 #include "value/enumerator_names.h"
+#include "value/visit.h"
 
 namespace Vexa {
 
@@ -74,7 +75,7 @@ std::string ToJson(const BindingProperty& value, const BindingEnumeratorNames* n
   rapidjson::StringBuffer buffer;
   JsonTextWriter writer(buffer);
   JsonWritingVisitor visitor(writer, names);
-  value.Visit(visitor);
+  value.VisitStatic(visitor);
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 

@@ -10,6 +10,7 @@
 #include "util/text.h"
 #include "value/context.h"
 #include "value/records.h"
+#include "value/visit.h"
 
 namespace Vexa {
 
@@ -601,55 +602,7 @@ BindingProperty::MemberRange::iterator::operator++() noexcept {
 // --- Walking, text, equality ---
 
 void BindingProperty::Visit(BindingVisitor& visitor) const {
-  switch (kind_) {
-    case BindingPropertyKind::Empty:
-      visitor.VisitEmpty();
-      break;
-    case BindingPropertyKind::Bool:
-      visitor.VisitBool(payload_.boolean);
-      break;
-    case BindingPropertyKind::Signed:
-      visitor.VisitSigned(payload_.signedValue);
-      break;
-    case BindingPropertyKind::Unsigned:
-      visitor.VisitUnsigned(payload_.unsignedValue);
-      break;
-    case BindingPropertyKind::Float:
-      visitor.VisitFloat(payload_.floatValue);
-      break;
-    case BindingPropertyKind::String:
-      visitor.VisitString(payload_.string->View());
-      break;
-    case BindingPropertyKind::Blob:
-      visitor.VisitBlob(payload_.blob->bytes);
-      break;
-    case BindingPropertyKind::Enum:
-      visitor.VisitEnum(*payload_.enumerator);
-      break;
-    case BindingPropertyKind::Collection: {
-      const BindingCollection& collection = *payload_.collection;
-      visitor.BeginCollection(collection.size);
-      for (uint32_t index = 0; index < collection.size; ++index) {
-        visitor.BeginElement(index);
-        collection.elements[index].Visit(visitor);
-        visitor.EndElement(index);
-      }
-      visitor.EndCollection();
-      break;
-    }
-    case BindingPropertyKind::Structure: {
-      BindingStructure& structure = *payload_.structure;
-      structure.EnsureSorted();
-      visitor.BeginStructure(structure.count);
-      for (const BindingMemberNode* node = structure.first; node != nullptr; node = node->next) {
-        visitor.BeginMember(node->key->View());
-        node->value.Visit(visitor);
-        visitor.EndMember();
-      }
-      visitor.EndStructure();
-      break;
-    }
-  }
+  VisitStatic(visitor);
 }
 
 std::string BindingProperty::ToText() const {

@@ -214,6 +214,10 @@ class BindingProperty {
 
   // Calls the visitor depth first (see BindingVisitor).
   void Visit(BindingVisitor& visitor) const;
+  // The same walk with the operations called on the visitor's static type, so that those of a
+  // `final` visitor are direct calls (value/visit.h; for hot paths such as the writers).
+  template <typename Visitor>
+  void VisitStatic(Visitor& visitor) const;
 
   // The text form: "" for empty and containers, "true"/"false", decimal integers, "%f" for
   // floats, the text itself, Base64 of a blob, the decimal enumerator value.
