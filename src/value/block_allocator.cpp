@@ -5,33 +5,17 @@
 
 namespace Vexa {
 
-void BindingBlockAllocator::ReleaseAll(std::size_t keep) noexcept {
-  // Chain every pool page through its first word, keep what may be kept and hand the rest back
-  // under one lock.
+void BindingBlockAllocator::ReleaseAll() noexcept {
+  // Chain every pool page through its first word and hand the chain back under one lock.
   void* chain = nullptr;
-  const auto drop = [&](void* page) noexcept {
-    const bool keeping = keptCount_ < keep;
-    void*& list = keeping ? kept_ : chain;
-    keptCount_ += keeping ? 1 : 0;
-    std::memcpy(page, &list, sizeof list);
-    list = page;
-  };
-  void* kept = kept_;
-  kept_ = nullptr;
-  keptCount_ = 0;
-  while (kept != nullptr) {
-    void* next;
-    std::memcpy(&next, kept, sizeof next);
-    drop(kept);
-    kept = next;
-  }
   for (uint32_t used = usedClasses_; used != 0; used &= used - 1) {
     SizeClass& sizeClass = classes_[std::countr_zero(used)];
     for (PageHeader* list : {sizeClass.available, sizeClass.full}) {
       while (list != nullptr) {
         PageHeader* next = list->next;
         if (list != InlinePage(sizeClass)) {
-          drop(list);
+          std::memcpy(static_cast<void*>(list), &chain, sizeof chain);
+          chain = list;
         }
         list = next;
       }
@@ -58,13 +42,7 @@ BindingBlockAllocator::PageHeader* BindingBlockAllocator::AddPage(std::size_t in
     Format(page, kInlinePageSize, slotSize);
     sizeClass.inlineFormatted = true;
   } else {
-    if (kept_ != nullptr) {
-      page = static_cast<PageHeader*>(kept_);
-      std::memcpy(&kept_, kept_, sizeof kept_);
-      --keptCount_;
-    } else {
-      page = static_cast<PageHeader*>(pool_->AcquirePage());
-    }
+    page = static_cast<PageHeader*>(pool_->AcquirePage());
     Format(page, kPoolPageSize, slotSize);
     ++poolPages_;
   }

@@ -108,15 +108,11 @@ class BindingBlockAllocator {
 
   // Drops every slot at once: pool pages go back to the pool (under one lock) and the inline
   // pages start over. Used when the one value that owns the whole tree is reset or destroyed,
-  // which is far cheaper than freeing record by record. Up to `keep` of the pages stay with
-  // the allocator instead and serve its next pages before the source is asked again (pages
-  // kept earlier count towards `keep`; the rest goes back).
-  void ReleaseAll(std::size_t keep = 0) noexcept;
+  // which is far cheaper than freeing record by record.
+  void ReleaseAll() noexcept;
 
-  // Diagnostics: pages of the page source this allocator holds now, kept ones included.
-  [[nodiscard]] std::size_t PoolPageCount() const noexcept { return poolPages_ + keptCount_; }
-  // Diagnostics: of those, the pages kept by ReleaseAll for the next use.
-  [[nodiscard]] std::size_t KeptPageCount() const noexcept { return keptCount_; }
+  // Diagnostics: pages of the page source this allocator holds now.
+  [[nodiscard]] std::size_t PoolPageCount() const noexcept { return poolPages_; }
 
  private:
   struct PageHeader {
@@ -162,10 +158,7 @@ class BindingBlockAllocator {
   static void PushFront(PageHeader*& list, PageHeader* page) noexcept;
 
   BindingPageSource* pool_;
-  std::size_t poolPages_ = 0;  // in the classes' lists
-  // Pages kept by ReleaseAll, chained through their first word, unformatted.
-  void* kept_ = nullptr;
-  std::size_t keptCount_ = 0;
+  std::size_t poolPages_ = 0;
   // Bit i: class i has formatted a page since the last ReleaseAll. Most contexts use a few
   // classes, so releasing visits only those instead of all eighteen.
   uint32_t usedClasses_ = 0;

@@ -40,7 +40,7 @@ void BindingValueContext::Recycle(BindingValueContext* context) noexcept {
     delete context;
     return;
   }
-  context->Drop(kSparePagesKept);  // as a new one but for a few pages: no texts, no records
+  context->Clear();  // as a new one: no texts, no records, no pages
   spareContext.reset(context);
 }
 
@@ -235,10 +235,6 @@ void BindingValueContext::FreeLarge(void* block) noexcept {
 }
 
 void BindingValueContext::Clear() noexcept {
-  Drop(0);
-}
-
-void BindingValueContext::Drop(std::size_t keptPages) noexcept {
   // Only blob vectors own memory outside the context; every other record is plain data in a
   // slot or a listed heap block, so nothing else needs its destructor run.
   for (BindingBlobRecord* record = blobs_; record != nullptr; record = record->next) {
@@ -251,8 +247,8 @@ void BindingValueContext::Drop(std::size_t keptPages) noexcept {
     large_ = next;
   }
   largeCount_ = 0;
-  blocks_.ReleaseAll(keptPages);
-  records_.ReleaseAll(keptPages);
+  blocks_.ReleaseAll();
+  records_.ReleaseAll();
   stringCount_ = 0;
   ResetBuckets();
 }

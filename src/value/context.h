@@ -124,10 +124,8 @@ class BindingValueContext {
   // the allocators' state (some 6 KB) and free it again.
   [[nodiscard]] static BindingValueContext* Acquire();
   // Ends the use of a root value's context: emptied and kept as this thread's spare when there
-  // is none, else deleted. A null context is ignored. The spare keeps up to kSparePagesKept
-  // pages of each of its allocators for the next value, which then takes no lock for them.
+  // is none, else deleted. A null context is ignored.
   static void Recycle(BindingValueContext* context) noexcept;
-  static constexpr std::size_t kSparePagesKept = 4;
 
   // The shared empty text: length 0, never counted, never freed.
   [[nodiscard]] static BindingInternedString* EmptyText() noexcept;
@@ -235,8 +233,6 @@ class BindingValueContext {
     LargeBlock* next;
   };
 
-  // Clear, but each allocator keeps up to `keptPages` pages for the next use.
-  void Drop(std::size_t keptPages) noexcept;
   [[nodiscard]] static std::size_t EntryBytes(std::size_t length) noexcept;
   void Rehash(uint32_t bucketCount);
   void ResetBuckets() noexcept;
