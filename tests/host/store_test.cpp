@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <fstream>
@@ -33,8 +34,9 @@ std::string ReadFile(const fs::path& file) {
   return text.str();
 }
 
+// From the precise clock the host reads, not time(), which may lag it by a tick.
 std::string UtcNow(const char* format) {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   char stamp[32];
   std::strftime(stamp, sizeof stamp, format, std::gmtime(&now));
   return stamp;
