@@ -201,9 +201,10 @@ BindingResult ParseJson(const char* text) {
 }
 
 // A std::string always has a NUL after its last character; an embedded NUL ends the text
-// early, as documented.
+// early, as documented. The reader stops at the first NUL of its scratch copy by itself, so the
+// whole string is handed over without a search for one first.
 BindingResult ParseJson(const std::string& text) {
-  return Parse(std::string_view(text.c_str()));
+  return Parse(text);
 }
 
 // A view may end anywhere, before bytes it does not own: it is cut at its first NUL.

@@ -120,12 +120,6 @@ void BindingValueContext::Release(BindingInternedString* entry) noexcept {
   }
 }
 
-std::size_t BindingValueContext::EntryBytes(std::size_t length) noexcept {
-  // Rounded to the entry's alignment, so the slot class keeps its link field aligned.
-  constexpr std::size_t align = alignof(BindingInternedString);
-  return (sizeof(BindingInternedString) + length + 1 + align - 1) & ~(align - 1);
-}
-
 void BindingValueContext::Rehash(uint32_t bucketCount) {
   // Into the kept array when it is large enough (the entries of a bucket stay in it or move to
   // a bucket past the old count, so the array can also grow into itself), else a new one.

@@ -233,7 +233,12 @@ class BindingValueContext {
     LargeBlock* next;
   };
 
-  [[nodiscard]] static std::size_t EntryBytes(std::size_t length) noexcept;
+  // An entry's slot: the record, the text and its NUL, rounded to the entry's alignment so that
+  // the slot class keeps its link field aligned.
+  [[nodiscard]] static constexpr std::size_t EntryBytes(std::size_t length) noexcept {
+    constexpr std::size_t align = alignof(BindingInternedString);
+    return (sizeof(BindingInternedString) + length + 1 + align - 1) & ~(align - 1);
+  }
   void Rehash(uint32_t bucketCount);
   void ResetBuckets() noexcept;
   [[nodiscard]] void* AllocateLarge(std::size_t bytes);
