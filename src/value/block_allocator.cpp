@@ -1,5 +1,6 @@
 #include "value/block_allocator.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 
@@ -22,26 +23,52 @@ void BindingBlockAllocator::ReleaseAll() noexcept {
     }
     sizeClass.available = nullptr;
     sizeClass.full = nullptr;
-    sizeClass.inlineFormatted = false;
-    VEXA_UNPOISON(sizeClass.inlinePage, kInlinePageSize);
+    sizeClass.inlinePage = nullptr;
+    sizeClass.inlineSize = 0;
   }
+  VEXA_UNPOISON(inlineSpace_, sizeof inlineSpace_);
   usedClasses_ = 0;
+  sharedUsed_ = 0;
   if (chain != nullptr) {
     pool_->ReleasePageChain(chain);
   }
   poolPages_ = 0;
 }
 
+BindingBlockAllocator::PageHeader* BindingBlockAllocator::CarveInlinePage(
+    std::size_t index, std::size_t& size) noexcept {
+  if (!sharedInline_) {
+    size = kInlinePageSize;
+    return reinterpret_cast<PageHeader*>(inlineSpace_ + index * kInlinePageSize);
+  }
+  // What is left may be smaller than a shared page, but never smaller than a class's own.
+  static_assert(kInlineSpace % kInlinePageSize == 0 &&
+                kSharedInlinePageSize % kInlinePageSize == 0);
+  if (sharedUsed_ == kInlineSpace) {
+    return nullptr;
+  }
+  size = std::min(kSharedInlinePageSize, kInlineSpace - sharedUsed_);
+  auto* page = reinterpret_cast<PageHeader*>(inlineSpace_ + sharedUsed_);
+  sharedUsed_ += size;
+  return page;
+}
+
 BindingBlockAllocator::PageHeader* BindingBlockAllocator::AddPage(std::size_t index) {
   SizeClass& sizeClass = classes_[index];
   const std::size_t slotSize = (index + 1) * kGranule;
+  const bool firstPage = (usedClasses_ & (uint32_t{1} << index)) == 0;
   usedClasses_ |= uint32_t{1} << index;
-  PageHeader* page;
-  if (!sizeClass.inlineFormatted) {
-    page = InlinePage(sizeClass);
-    Format(page, kInlinePageSize, slotSize);
-    sizeClass.inlineFormatted = true;
-  } else {
+  PageHeader* page = nullptr;
+  if (firstPage) {
+    std::size_t size = 0;
+    page = CarveInlinePage(index, size);
+    if (page != nullptr) {
+      Format(page, size, slotSize);
+      sizeClass.inlinePage = page;
+      sizeClass.inlineSize = size;
+    }
+  }
+  if (page == nullptr) {
     page = static_cast<PageHeader*>(pool_->AcquirePage());
     Format(page, kPoolPageSize, slotSize);
     ++poolPages_;

@@ -6,10 +6,13 @@
 //   blocks.Free(record, 24);                   // the same size that was asked for
 //
 // Eighteen size classes serve 4, 8, ..., 72 bytes (a request is rounded up to a multiple of 4).
-// Each class starts in an inline page of 144 bytes inside the allocator, so a small tree needs
-// no page at all; further pages of 4096 bytes come from a page source — the process-wide
-// BindingBlockPool unless told otherwise — and go back to it as soon as their last slot is
-// freed.
+// Each class starts in an inline page inside the allocator, so a small tree needs no page at
+// all; further pages of 4096 bytes come from a page source — the process-wide BindingBlockPool
+// unless told otherwise — and go back to it as soon as their last slot is freed. The inline
+// space (18 x 144 bytes) is either every class's own page of 144 bytes, or shared: pages of
+// 576 bytes for the classes in the order they are first used, while the space lasts. A tree
+// uses few of the classes of its texts and members, and four times the slots before its first
+// page is what keeps the page source (and its lock) out of most small documents.
 //
 // A page begins with a header (links to the neighbouring pages with free slots, slot count,
 // used-slot count, first freed slot, first untouched slot) that covers as many leading slots as
@@ -39,12 +42,21 @@ class BindingBlockAllocator {
   static constexpr std::size_t kClassCount = 18;
   static constexpr std::size_t kLargestBlock = kGranule * kClassCount;  // 72
   static constexpr std::size_t kInlinePageSize = 144;
+  static constexpr std::size_t kSharedInlinePageSize = 4 * kInlinePageSize;
+  static constexpr std::size_t kInlineSpace = kClassCount * kInlinePageSize;
   static constexpr std::size_t kPoolPageSize = BindingBlockPool::kPageSize;
+
+  // How the inline space is divided among the classes (see above).
+  enum class InlinePages : uint8_t {
+    PerClass,  // class i: bytes [144 i, 144 (i + 1))
+    Shared,    // 576 bytes per class in the order of first use, the last one what is left
+  };
 
   // Does not own the page source; it must outlive the allocator (the process pool and the heap
   // source always do).
-  explicit BindingBlockAllocator(BindingPageSource& pages = BindingBlockPool::Instance()) noexcept
-      : pool_(&pages) {}
+  explicit BindingBlockAllocator(BindingPageSource& pages = BindingBlockPool::Instance(),
+                                 InlinePages inlinePages = InlinePages::PerClass) noexcept
+      : pool_(&pages), sharedInline_(inlinePages == InlinePages::Shared) {}
   // Returns every pool page, whatever is still allocated in it.
   ~BindingBlockAllocator() { ReleaseAll(); }
   BindingBlockAllocator(const BindingBlockAllocator&) = delete;
@@ -134,21 +146,24 @@ class BindingBlockAllocator {
   struct SizeClass {
     PageHeader* available = nullptr;  // pages with a free slot; allocation takes the first
     PageHeader* full = nullptr;       // pool pages without one, kept for ReleaseAll
-    bool inlineFormatted = false;
-    alignas(8) unsigned char inlinePage[kInlinePageSize];
+    // The class's inline page since its first page was added (null before, and when the
+    // shared space was used up by then), and its size.
+    PageHeader* inlinePage = nullptr;
+    std::size_t inlineSize = 0;
   };
 
-  static PageHeader* InlinePage(SizeClass& sizeClass) noexcept {
-    return reinterpret_cast<PageHeader*>(sizeClass.inlinePage);
-  }
+  static PageHeader* InlinePage(SizeClass& sizeClass) noexcept { return sizeClass.inlinePage; }
   static PageHeader* PageOf(SizeClass& sizeClass, unsigned char* slot) noexcept {
-    if (slot >= sizeClass.inlinePage && slot < sizeClass.inlinePage + kInlinePageSize) {
-      return InlinePage(sizeClass);
+    const auto address = reinterpret_cast<std::uintptr_t>(slot);
+    if (address - reinterpret_cast<std::uintptr_t>(sizeClass.inlinePage) < sizeClass.inlineSize) {
+      return sizeClass.inlinePage;
     }
-    return reinterpret_cast<PageHeader*>(reinterpret_cast<std::uintptr_t>(slot) &
-                                         ~(std::uintptr_t{kPoolPageSize} - 1));
+    return reinterpret_cast<PageHeader*>(address & ~(std::uintptr_t{kPoolPageSize} - 1));
   }
 
+  // The inline page of class `index` with its size, carved from the inline space; null when
+  // the shared space is used up.
+  PageHeader* CarveInlinePage(std::size_t index, std::size_t& size) noexcept;
   PageHeader* AddPage(std::size_t index);
   static void Format(PageHeader* page, std::size_t pageSize, std::size_t slotSize) noexcept;
   void MarkFull(SizeClass& sizeClass, PageHeader* page) noexcept;
@@ -163,7 +178,10 @@ class BindingBlockAllocator {
   // classes, so releasing visits only those instead of all eighteen.
   uint32_t usedClasses_ = 0;
   static_assert(kClassCount <= 32);
+  bool sharedInline_;
+  std::size_t sharedUsed_ = 0;  // bytes of the inline space carved for classes (shared)
   SizeClass classes_[kClassCount];
+  alignas(8) unsigned char inlineSpace_[kInlineSpace];
 };
 
 }  // namespace Vexa

@@ -245,7 +245,9 @@ class BindingValueContext {
   void FreeLarge(void* block) noexcept;
 
   BindingBlockAllocator records_{BindingBlockPool::Instance()};
-  BindingBlockAllocator blocks_{BindingHeapPages()};
+  // Texts and members use a few classes each (keys of up to 7 bytes one, up to 15 the next,
+  // members one), so their inline pages are shared ones: a small document fits inline.
+  BindingBlockAllocator blocks_{BindingHeapPages(), BindingBlockAllocator::InlinePages::Shared};
 
   BindingInternedString** buckets_;  // inlineBuckets_ or heapBuckets_
   uint32_t bucketCount_ = kInitialBuckets;

@@ -160,4 +160,28 @@ TEST(BindingBlockAllocatorTest, SlotsOfEveryClassStartInlineAndPoolPagesGoBackWh
   EXPECT_EQ(blocks.PoolPageCount() + pool.Statistics().pagesInUse, 0u);
 }
 
+TEST(BindingBlockAllocatorTest, SharedInlinePagesGoToTheFirstClassesUsedWhileTheSpaceLasts) {
+  BindingBlockPool pool;
+  BindingBlockAllocator blocks(pool, BindingBlockAllocator::InlinePages::Shared);
+  std::vector<void*> taken;
+  for (int index = 0; index < 8; ++index) {  // 576 / 72 = 8 inline slots, one the header's
+    taken.push_back(blocks.Allocate(72));
+    EXPECT_EQ(blocks.PoolPageCount(), index < 7 ? 0u : 1u) << index;
+  }
+  blocks.Free(taken[3], 72);
+  EXPECT_EQ(blocks.Allocate(72), taken[3]);  // back to its inline page
+  blocks.ReleaseAll();                       // the space is shared out afresh
+  for (const std::size_t size : {8u, 16u, 24u, 32u}) {
+    (void)blocks.Allocate(size);  // 576 bytes each
+  }
+  for (int index = 0; index < 7; ++index) {  // what is left, 288 bytes: six 40-byte slots
+    (void)blocks.Allocate(40);
+    EXPECT_EQ(blocks.PoolPageCount(), index < 6 ? 0u : 1u) << index;
+  }
+  (void)blocks.Allocate(72);  // no space left for a sixth class
+  EXPECT_EQ(blocks.PoolPageCount() * 10 + pool.Statistics().pagesInUse, 22u);
+  blocks.ReleaseAll();
+  EXPECT_EQ(pool.Statistics().pagesInUse, 0u);
+}
+
 }  // namespace
