@@ -260,7 +260,7 @@ BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
   if (cut.text.size() == text.size()) {
     cache.slots[index] = entry;
     filled |= bit;
-    if (known != nullptr) {
+    if (known != nullptr && !remembered) {
       *known = {ends.head, ends.tail, static_cast<uint32_t>(text.size()), cut.hash};
     }
   }
