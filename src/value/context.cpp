@@ -20,25 +20,27 @@ static_assert(offsetof(EmptyTextRecord, nul) == sizeof(BindingInternedString),
 
 EmptyTextRecord emptyText;
 
+// Copies `length` bytes (from sizeof(Word) to twice that) as two words, the first and the last,
+// which overlap unless the length is exactly twice the word.
+template <typename Word>
+void CopyByEnds(char* to, const char* from, std::size_t length) noexcept {
+  Word head;
+  Word tail;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + length - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + length - sizeof tail, &tail, sizeof tail);
+}
+
 // `text` and a NUL after it. Most texts are keys and short values: up to 16 bytes they are
 // copied by two loads and two stores inside their bounds, not by a call.
 void CopyText(char* to, std::string_view text) noexcept {
   const std::size_t length = text.size();
   const char* from = text.data();
   if (length >= 8 && length <= 16) {
-    uint64_t head;
-    uint64_t tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + length - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + length - 8, &tail, 8);
+    CopyByEnds<uint64_t>(to, from, length);
   } else if (length >= 4 && length < 8) {
-    uint32_t head;
-    uint32_t tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + length - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + length - 4, &tail, 4);
+    CopyByEnds<uint32_t>(to, from, length);
   } else if (length > 0 && length < 4) {
     to[0] = from[0];
     to[length / 2] = from[length / 2];
