@@ -1,5 +1,6 @@
 #include "value/builder.h"
 
+#include <bit>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -38,15 +39,24 @@ uint32_t IndexCapacityFor(uint32_t count) noexcept {
   return capacity;
 }
 
+}  // namespace
+
 // A text's first and last (up to) eight bytes as two words, read inside its bounds. Together
 // with the length they are the whole text when it has at most 16 bytes.
-struct TextEnds {
+struct BindingTextEnds {
   uint64_t head = 0;
   uint64_t tail = 0;
 };
 
-TextEnds EndsOf(const char* bytes, std::size_t length) noexcept {
-  TextEnds ends;
+namespace {
+
+// The text caches' sizes as bits of a slot number (BindingValueBuilder::TextCache).
+constexpr unsigned kInlineSlotBits = 8;
+constexpr unsigned kLargeSlotBits = 12;
+
+[[gnu::always_inline]] inline BindingTextEnds EndsOf(const char* bytes,
+                                                     std::size_t length) noexcept {
+  BindingTextEnds ends;
   if (length >= 8) {
     std::memcpy(&ends.head, bytes, 8);
     std::memcpy(&ends.tail, bytes + length - 8, 8);
@@ -65,23 +75,48 @@ TextEnds EndsOf(const char* bytes, std::size_t length) noexcept {
   return ends;
 }
 
-// The cache slot of a text: its length and ends mixed by multiplication. Texts that agree
-// there share a slot; the full comparison on a hit tells them apart, so a collision costs a
-// miss, never a wrong answer.
-std::size_t TextCacheSlot(const TextEnds& ends, std::size_t length, unsigned bits) noexcept {
+// The slot of a text in the inline text cache: its length and ends mixed by multiplication,
+// the top bits. Texts that agree there share a slot; the full comparison on a hit tells them
+// apart, so a collision costs a miss, never a wrong answer.
+std::size_t InlineTextSlot(const BindingTextEnds& ends, std::size_t length) noexcept {
   const uint64_t mixed =
       (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^ length) * 0xC2B2AE3D27D4EB4Full;
-  return static_cast<std::size_t>(mixed >> (64 - bits));
+  return static_cast<std::size_t>(mixed >> (64 - kInlineSlotBits));
+}
+
+// The slot of a text in the large cache: the middle word of a text past 16 bytes is mixed in
+// as well, as a large document holds many texts of one length that share both ends (dates,
+// numbers, paths).
+std::size_t LargeTextSlot(const char* bytes, std::size_t length,
+                          const BindingTextEnds& ends) noexcept {
+  uint64_t middle = 0;
+  if (length > 16) {
+    std::memcpy(&middle, bytes + length / 2 - 4, 8);
+  }
+  const uint64_t mixed = (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^
+                          (middle * 0xFF51AFD7ED558CCDull) ^ length) *
+                         0xC2B2AE3D27D4EB4Full;
+  return static_cast<std::size_t>(mixed >> (64 - kLargeSlotBits));
+}
+
+// A text cache's slot `index` is valid while its bit in `filled` is set.
+bool IsFilled(const uint64_t* filled, std::size_t index) noexcept {
+  return (filled[index / 64] & (uint64_t{1} << (index % 64))) != 0;
+}
+
+void Fill(uint64_t* filled, std::size_t index) noexcept {
+  filled[index / 64] |= uint64_t{1} << (index % 64);
 }
 
 // Whether `entry` holds exactly `text` (of which `ends` are the ends): the words decide texts
 // of up to 16 bytes, which keys mostly are, without a call to memcmp.
-bool SameText(const BindingInternedString& entry, std::string_view text,
-              const TextEnds& ends) noexcept {
+[[gnu::always_inline]] inline bool SameText(const BindingInternedString& entry,
+                                            std::string_view text,
+                                            const BindingTextEnds& ends) noexcept {
   if (entry.length != text.size()) {
     return false;
   }
-  const TextEnds stored = EndsOf(entry.Text(), entry.length);
+  const BindingTextEnds stored = EndsOf(entry.Text(), entry.length);
   if (stored.head != ends.head || stored.tail != ends.tail) {
     return false;
   }
@@ -159,14 +194,41 @@ thread_local constinit BindingShortTextHashes threadShortTextHashes{};
 
 BindingValueBuilder::BindingValueBuilder(BindingProperty& root) noexcept
     : root_(&root), shortTextHashes_(&threadShortTextHashes) {
-  static_assert(std::size(BindingShortTextHashes{}.slots) == TextCache::kSlots,
-                "a text has the same slot in the caches and in the hashes");
-  ForgetTexts();
+  static_assert(TextCache::kInlineSlots == std::size_t{1} << kInlineSlotBits &&
+                TextCache::kLargeSlots == std::size_t{1} << kLargeSlotBits);
+  static_assert(std::size(BindingShortTextHashes{}.slots) == TextCache::kInlineSlots,
+                "a text has the same slot in the inline caches and in the hashes");
 }
 
 void BindingValueBuilder::ForgetTexts() noexcept {
-  std::memset(keyCache_.filled, 0, sizeof keyCache_.filled);
-  std::memset(valueCache_.filled, 0, sizeof valueCache_.filled);
+  keyCache_.Forget();
+  valueCache_.Forget();
+}
+
+void BindingValueBuilder::TextCache::Forget() noexcept {
+  std::memset(filled, 0, sizeof filled);
+  if (large != nullptr) {
+    std::memset(large->filled, 0, sizeof large->filled);
+  }
+}
+
+bool BindingValueBuilder::TextCache::Enlarge() noexcept {
+  large.reset(new (std::nothrow) Large);
+  if (large == nullptr) {
+    return false;
+  }
+  std::memset(large->filled, 0, sizeof large->filled);
+  // What the inline slots hold moves along, to the slots its texts have in the large ones.
+  for (std::size_t word = 0; word < kInlineSlots / 64; ++word) {
+    for (uint64_t bits = filled[word]; bits != 0; bits &= bits - 1) {
+      BindingInternedString* entry = slots[word * 64 + std::countr_zero(bits)];
+      const std::size_t index =
+          LargeTextSlot(entry->Text(), entry->length, EndsOf(entry->Text(), entry->length));
+      large->slots[index] = entry;
+      Fill(large->filled, index);
+    }
+  }
+  return true;
 }
 
 // --- Targets ---
@@ -230,6 +292,30 @@ void BindingValueBuilder::EmptyTarget(BindingProperty* target) noexcept {
   target->Reset();
 }
 
+// The entry for `text`, not found in a text cache, interned in `context` with one reference
+// taken for the caller; `cacheable` tells whether it may be cached (the text had no NUL). The
+// FNV-1a hash of a short text comes from the thread's remembered hashes at `hashIndex` when
+// it is there, and is remembered otherwise.
+[[gnu::always_inline]] inline BindingInternedString* BindingValueBuilder::InternMissed(
+    std::string_view text, const BindingTextEnds& ends, std::size_t hashIndex,
+    BindingValueContext& context, bool& cacheable) {
+  BindingShortTextHashes::Slot* known = text.size() <= BindingShortTextHashes::kLongest
+                                            ? &shortTextHashes_->slots[hashIndex]
+                                            : nullptr;
+  const bool remembered = known != nullptr && known->length == text.size() &&
+                          known->head == ends.head && known->tail == ends.tail;
+  // Only texts without a NUL are remembered, so a remembered one needs no cut.
+  const BindingCutText cut =
+      remembered ? BindingCutText{text, known->hash} : BindingCutAndHashText(text);
+  BindingInternedString* entry =
+      cut.text.empty() ? BindingValueContext::EmptyText() : context.Intern(cut.text, cut.hash);
+  cacheable = cut.text.size() == text.size();
+  if (cacheable && known != nullptr && !remembered) {
+    *known = {ends.head, ends.tail, static_cast<uint32_t>(text.size()), cut.hash};
+  }
+  return entry;
+}
+
 // The entry for `text` (up to its first NUL) in `context`, with one reference taken for the
 // caller. Only texts without a NUL are cached, so a hit also proves there is none to cut.
 BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
@@ -238,31 +324,55 @@ BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
   if (text.empty()) {
     return BindingValueContext::EmptyText();
   }
-  const TextEnds ends = EndsOf(text.data(), text.size());
-  const std::size_t index = TextCacheSlot(ends, text.size(), kTextCacheBits);
-  uint64_t& filled = cache.filled[index / 64];
-  const uint64_t bit = uint64_t{1} << (index % 64);
-  if ((filled & bit) != 0) {
+  const BindingTextEnds ends = EndsOf(text.data(), text.size());
+  const std::size_t index = InlineTextSlot(ends, text.size());
+  if (IsFilled(cache.filled, index)) {
     if (BindingInternedString* cached = cache.slots[index]; SameText(*cached, text, ends)) {
       ++cached->count;
       return cached;
     }
   }
-  BindingShortTextHashes::Slot* known =
-      text.size() <= BindingShortTextHashes::kLongest ? &shortTextHashes_->slots[index] : nullptr;
-  const bool remembered = known != nullptr && known->length == text.size() &&
-                          known->head == ends.head && known->tail == ends.tail;
-  // Only texts without a NUL are remembered, so a remembered one needs no cut.
-  const BindingCutText cut =
-      remembered ? BindingCutText{text, known->hash} : BindingCutAndHashText(text);
-  BindingInternedString* entry =
-      cut.text.empty() ? BindingValueContext::EmptyText() : context.Intern(cut.text, cut.hash);
-  if (cut.text.size() == text.size()) {
-    cache.slots[index] = entry;
-    filled |= bit;
-    if (known != nullptr && !remembered) {
-      *known = {ends.head, ends.tail, static_cast<uint32_t>(text.size()), cut.hash};
+  if (++cache.misses > TextCache::kInlineMisses) [[unlikely]] {
+    if (BindingInternedString* entry = InternThroughLarge(text, ends, index, context, cache)) {
+      return entry;
     }
+  }
+  bool cacheable;
+  BindingInternedString* entry = InternMissed(text, ends, index, context, cacheable);
+  if (cacheable) {
+    cache.slots[index] = entry;
+    Fill(cache.filled, index);
+  }
+  return entry;
+}
+
+// InternCached past the inline slots' misses: the large slots are looked at (added first when
+// missing), and a text found or interned is cached in both. Null, with the misses counted
+// afresh, when there is no memory for the large slots.
+BindingInternedString* BindingValueBuilder::InternThroughLarge(std::string_view text,
+                                                               const BindingTextEnds& ends,
+                                                               std::size_t index,
+                                                               BindingValueContext& context,
+                                                               TextCache& cache) {
+  if (cache.large == nullptr && !cache.Enlarge()) {
+    cache.misses = 0;
+    return nullptr;
+  }
+  TextCache::Large& large = *cache.large;
+  const std::size_t largeIndex = LargeTextSlot(text.data(), text.size(), ends);
+  BindingInternedString* entry = nullptr;
+  bool cacheable = true;
+  if (IsFilled(large.filled, largeIndex) && SameText(*large.slots[largeIndex], text, ends)) {
+    entry = large.slots[largeIndex];
+    ++entry->count;
+  } else {
+    entry = InternMissed(text, ends, index, context, cacheable);
+  }
+  if (cacheable) {
+    cache.slots[index] = entry;
+    Fill(cache.filled, index);
+    large.slots[largeIndex] = entry;
+    Fill(large.filled, largeIndex);
   }
   return entry;
 }

@@ -67,6 +67,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "value/property.h"
@@ -78,6 +79,7 @@ class BindingValueContext;
 struct BindingCollection;
 struct BindingShortTextHashes;  // hashes of short texts seen lately on a thread (builder.cpp)
 struct BindingInternedString;
+struct BindingTextEnds;  // a text's first and last eight bytes (builder.cpp)
 
 // What a builder event answers. Only Ok lets the decoder go on.
 enum class BindingBuildStatus : uint8_t {
@@ -176,13 +178,27 @@ class BindingValueBuilder {
   // spares the FNV-1a hash (a byte at a time) and the intern table's probe, which is most of
   // the cost of a key, and keys and many values recur throughout a document. Direct-mapped;
   // a slot holds an entry of the tree's table (not counted) and is valid only while its bit in
-  // `filled` is set, so that forgetting them all clears 64 bytes, not the 4 KiB of slots (a
-  // small document would spend more on that than on its parse).
-  static constexpr unsigned kTextCacheBits = 8;
+  // `filled` is set, so that forgetting them all clears a few words, not the slots (a small
+  // document would spend more on that than on its parse). 256 slots inside the builder serve
+  // a small document; after 128 misses, as a large document brings more distinct texts than
+  // they keep apart, 4096 slots on the heap are added behind them.
   struct TextCache {
-    static constexpr std::size_t kSlots = std::size_t{1} << kTextCacheBits;
-    uint64_t filled[kSlots / 64];
-    BindingInternedString* slots[kSlots];  // read only where `filled` says
+    static constexpr std::size_t kInlineSlots = 256;
+    static constexpr std::size_t kLargeSlots = 4096;
+    static constexpr uint32_t kInlineMisses = 128;
+    struct Large {
+      uint64_t filled[kLargeSlots / 64];
+      BindingInternedString* slots[kLargeSlots];  // read only where `filled` says
+    };
+
+    void Forget() noexcept;
+    // Adds the large slots, with what the inline ones hold; false without memory for them.
+    bool Enlarge() noexcept;
+
+    uint64_t filled[kInlineSlots / 64] = {};
+    BindingInternedString* slots[kInlineSlots];  // read only where `filled` says
+    uint32_t misses = 0;                         // of the inline slots
+    std::unique_ptr<Large> large;
   };
   // Both are on every event's path and are inlined into the events (value_builder.cpp).
   inline BindingProperty* Select();
@@ -191,6 +207,12 @@ class BindingValueBuilder {
   void EmptyTarget(BindingProperty* target) noexcept;
   BindingInternedString* InternCached(std::string_view text, BindingValueContext& context,
                                       TextCache& cache);
+  BindingInternedString* InternThroughLarge(std::string_view text, const BindingTextEnds& ends,
+                                            std::size_t index, BindingValueContext& context,
+                                            TextCache& cache);
+  inline BindingInternedString* InternMissed(std::string_view text, const BindingTextEnds& ends,
+                                             std::size_t hashIndex, BindingValueContext& context,
+                                             bool& cacheable);
   void ForgetTexts() noexcept;
   BindingBuildStatus Open(BindingReuse reuse, bool collection);
   BindingBuildStatus Close(bool collection) noexcept {

@@ -99,6 +99,26 @@ TEST_F(ValueBuilder, TextsAreCutAtNulAndInternedOnceThroughTheCache) {
   EXPECT_EQ(References(root, once) + References(root, "inner"), 2u);
 }
 
+TEST_F(ValueBuilder, TextsStayInternedOnceWhenADocumentOutgrowsTheCache) {
+  // More distinct texts than the cache keeps inline, alike in length and both ends.
+  const auto text = [](int i) { return "aaaaaaaa" + std::to_string(100000 + i) + "bbbbbbbb"; };
+  ASSERT_TRUE(Feed({kList}));
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 600; ++i) {
+      ASSERT_TRUE(Feed({Text(text(i))}));
+    }
+  }
+  // Forgetting the cache on an overwrite forgets what the grown cache holds as well.
+  const std::string once = "held once, then overwritten";
+  ASSERT_TRUE(Feed({kStruct, Key("a"), Text(once), Key("a"), Int(1), Key("b"), Text(once),
+                    kEndStruct, kEndList}));
+  for (int i = 0; i < 600; i += 37) {
+    EXPECT_EQ(References(root, text(i)), 3u) << i;
+  }
+  EXPECT_EQ(References(root, once), 1u);
+  EXPECT_EQ(Interned(root), 603u);
+}
+
 TEST(ValueBuilderLimits, NestingDeeperThanTheLimitIsRefusedAndChangesNothing) {
   EXPECT_EQ(kMaxBindingDepth, 512u);
   for (const bool collection : {true, false}) {
