@@ -270,6 +270,7 @@ void BindingValueContext::Clear() noexcept {
     large_ = next;
   }
   largeCount_ = 0;
+  medium_.ReleaseAll();
   blocks_.ReleaseAll();
   records_.ReleaseAll();
   stringCount_ = 0;

@@ -18,12 +18,12 @@
 // structure) come from a slot allocator backed by the process-wide BindingBlockPool, whose
 // pages and 64 KiB reservations go back as soon as they empty. Everything that grows with the
 // data — interned texts, structure members, the arrays of elements and members — comes from a
-// second slot allocator backed by heap pages (up to 72 bytes) or from the heap itself (beyond,
-// linked into a list). Why two: the pool gives its reservations back to the system at once, so
-// a large tree built and dropped in a loop would map and fault in fresh pages every time,
-// which costs far more than the work itself; the heap keeps and reuses that memory. Blob
-// records are listed too, because their byte vectors live on the heap. Clear() therefore
-// empties a whole tree without walking it.
+// second slot allocator backed by heap pages (up to 72 bytes), from chunks of the heap (up to
+// 1 KiB, BindingMediumBlocks) or from the heap itself (beyond, linked into a list). Why two: the
+// pool gives its reservations back to the system at once, so a large tree built and dropped in a
+// loop would map and fault in fresh pages every time, which costs far more than the work itself;
+// the heap keeps and reuses that memory. Blob records are listed too, because their byte vectors
+// live on the heap. Clear() therefore empties a whole tree without walking it.
 //
 // Threading: none; one tree is used by one thread at a time.
 #pragma once
@@ -36,6 +36,7 @@
 #include <utility>
 
 #include "value/block_allocator.h"
+#include "value/medium_blocks.h"
 #include "value/property.h"
 
 namespace Vexa {
@@ -174,16 +175,22 @@ class BindingValueContext {
     records_.Free(record, sizeof(T));
   }
 
-  // --- Blocks that grow with the data (heap-backed slots, or the heap) ---
-  // `bytes` (at least 1) from the heap-backed slots up to 72 bytes, from the heap beyond. Freed
-  // with Free and the same size. Throws std::bad_alloc.
+  // --- Blocks that grow with the data (heap-backed slots, chunks, or the heap) ---
+  // `bytes` (at least 1) from the heap-backed slots up to 72 bytes, from the medium blocks'
+  // chunks up to 1 KiB, from the heap beyond. Freed with Free and the same size. Throws
+  // std::bad_alloc.
   [[nodiscard]] void* Allocate(std::size_t bytes) {
-    return bytes <= BindingBlockAllocator::kLargestBlock ? blocks_.Allocate(bytes)
-                                                         : AllocateLarge(bytes);
+    if (bytes <= BindingBlockAllocator::kLargestBlock) {
+      return blocks_.Allocate(bytes);
+    }
+    return bytes <= BindingMediumBlocks::kLargestBlock ? medium_.Allocate(bytes)
+                                                       : AllocateLarge(bytes);
   }
   void Free(void* block, std::size_t bytes) noexcept {
     if (bytes <= BindingBlockAllocator::kLargestBlock) {
       blocks_.Free(block, bytes);
+    } else if (bytes <= BindingMediumBlocks::kLargestBlock) {
+      medium_.Free(block, bytes);
     } else {
       FreeLarge(block);
     }
@@ -224,7 +231,10 @@ class BindingValueContext {
   // Pages of the process pool (payload records) and of the heap (texts, members, arrays).
   [[nodiscard]] std::size_t PoolPageCount() const noexcept { return records_.PoolPageCount(); }
   [[nodiscard]] std::size_t HeapPageCount() const noexcept { return blocks_.PoolPageCount(); }
-  [[nodiscard]] std::size_t LargeBlockCount() const noexcept { return largeCount_; }
+  // Blocks of the heap beyond the slots: large blocks and the medium blocks' chunks.
+  [[nodiscard]] std::size_t LargeBlockCount() const noexcept {
+    return largeCount_ + medium_.ChunkCount();
+  }
 
  private:
   // Heap blocks carry these links in front of the caller's bytes.
@@ -248,6 +258,7 @@ class BindingValueContext {
   // Texts and members use a few classes each (keys of up to 7 bytes one, up to 15 the next,
   // members one), so their inline pages are shared ones: a small document fits inline.
   BindingBlockAllocator blocks_{BindingHeapPages(), BindingBlockAllocator::InlinePages::Shared};
+  BindingMediumBlocks medium_;
 
   BindingInternedString** buckets_;  // inlineBuckets_ or heapBuckets_
   uint32_t bucketCount_ = kInitialBuckets;

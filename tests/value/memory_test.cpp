@@ -13,6 +13,7 @@
 #include "value/block_allocator.h"
 #include "value/block_pool.h"
 #include "value/context.h"
+#include "value/medium_blocks.h"
 #include "value/records.h"
 
 namespace {
@@ -182,6 +183,45 @@ TEST(BindingBlockAllocatorTest, SharedInlinePagesGoToTheFirstClassesUsedWhileThe
   EXPECT_EQ(blocks.PoolPageCount() * 10 + pool.Statistics().pagesInUse, 22u);
   blocks.ReleaseAll();
   EXPECT_EQ(pool.Statistics().pagesInUse, 0u);
+}
+
+TEST(BindingMediumBlocksTest, DisjointBlocksFreedOnesReusedBySizeChunksBackWithTheLast) {
+  BindingMediumBlocks blocks;
+  std::mt19937 random(7);
+  std::vector<std::pair<unsigned char*, std::size_t>> held;
+  for (int index = 0; index < 600; ++index) {  // some 300 KiB: chunks grow to the largest
+    const std::size_t size =
+        index >= 597 ? 100 : 73 + random() % (BindingMediumBlocks::kLargestBlock - 72);
+    auto* block = static_cast<unsigned char*>(blocks.Allocate(size));
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+    std::memset(block, index & 0xFF, size);
+    held.emplace_back(block, size);
+  }
+  for (std::size_t index = 0; index < held.size(); ++index) {
+    const auto [block, size] = held[index];
+    ASSERT_EQ(std::count(block, block + size, static_cast<unsigned char>(index & 0xFF)),
+              static_cast<std::ptrdiff_t>(size))
+        << index;
+  }
+  EXPECT_EQ(blocks.ChunkCount(), 9u);  // 4, 8, 16, 32 and five of 64 KiB
+  // Freed blocks serve the next blocks of their 16 bytes, the smallest size among them too.
+  std::set<void*> freed;
+  for (int index = 0; index < 3; ++index) {
+    freed.insert(held.back().first);
+    blocks.Free(held.back().first, held.back().second);
+    held.pop_back();
+  }
+  for (int index = 0; index < 3; ++index) {
+    const std::size_t size = held.size() % 2 == 0 ? 100 : 97;  // both of 97 to 112 bytes
+    held.emplace_back(static_cast<unsigned char*>(blocks.Allocate(size)), size);
+  }
+  EXPECT_EQ(freed.size(), 3u);
+  EXPECT_EQ(std::set<void*>({held[597].first, held[598].first, held[599].first}), freed);
+  for (const auto& [each, eachSize] : held) {
+    ASSERT_NE(blocks.ChunkCount(), 0u);  // kept until the last block goes
+    blocks.Free(each, eachSize);
+  }
+  EXPECT_EQ(blocks.ChunkCount(), 0u);
 }
 
 }  // namespace
