@@ -239,17 +239,16 @@ bool BindingValueBuilder::TextCache::Enlarge() noexcept {
   }
   const Frame& top = frames_[depth_ - 1];
   if (top.isCollection) {
-    BindingProperty& holder = *top.container;
-    BindingCollection& collection = *holder.payload_.collection;
+    BindingCollection& collection = *top.collection;
     if (collection.size == collection.capacity) [[unlikely]] {
       if (collection.size >= kMaxBindingElements) {
         failure_ = BindingBuildStatus::TooManyElements;
         return nullptr;
       }
-      Grow(holder, collection);
+      Grow(*top.container, collection);
     }
     BindingProperty* element = ::new (collection.elements + collection.size)
-        BindingProperty(BindingProperty::NestedTag{}, holder.context_);
+        BindingProperty(BindingProperty::NestedTag{}, top.context);
     ++collection.size;
     return element;
   }
@@ -402,7 +401,17 @@ BindingBuildStatus BindingValueBuilder::Open(BindingReuse reuse, bool collection
     }
     target->kind_ = kind;
   }
-  frames_[depth_] = Frame{target, 0, collection, fresh};
+  Frame& frame = frames_[depth_];
+  frame.container = target;
+  if (collection) {
+    frame.collection = target->payload_.collection;
+  } else {
+    frame.structure = target->payload_.structure;
+  }
+  frame.context = target->context_;
+  frame.keyBits = 0;
+  frame.isCollection = collection;
+  frame.fresh = fresh;
   ++depth_;
   return BindingBuildStatus::Ok;
 }
@@ -412,9 +421,8 @@ BindingBuildStatus BindingValueBuilder::MemberKey(std::string_view key) {
     return BindingBuildStatus::Unbalanced;
   }
   Frame& frame = frames_[depth_ - 1];
-  BindingProperty& holder = *frame.container;
-  BindingStructure& structure = *holder.payload_.structure;
-  BindingValueContext& context = *holder.context_;
+  BindingStructure& structure = *frame.structure;
+  BindingValueContext& context = *frame.context;
   // One reference on the key is taken here; the new member keeps it, a found one gives it back
   // (the found member holds another, so the entry survives).
   BindingInternedString* entry = InternCached(key, context, keyCache_);

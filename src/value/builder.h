@@ -77,6 +77,7 @@ namespace Vexa {
 
 class BindingValueContext;
 struct BindingCollection;
+struct BindingStructure;
 struct BindingShortTextHashes;  // hashes of short texts seen lately on a thread (builder.cpp)
 struct BindingInternedString;
 struct BindingTextEnds;  // a text's first and last eight bytes (builder.cpp)
@@ -167,6 +168,13 @@ class BindingValueBuilder {
  private:
   struct Frame {
     BindingProperty* container;  // a collection or structure inside the tree
+    // The container's record and context, kept here so that an event reaches them with one
+    // load, not two in a row (both stay put while the container is open).
+    union {
+      BindingCollection* collection;
+      BindingStructure* structure;
+    };
+    BindingValueContext* context;
     // A structure created by this frame holds only the keys inserted through it: a key whose
     // bit (of its hash) is not set here cannot be present, and the search for it is skipped.
     uint64_t keyBits;
