@@ -331,7 +331,7 @@ BindingInternedString* BindingValueBuilder::InternCached(std::string_view text,
       return cached;
     }
   }
-  if (++cache.misses > TextCache::kInlineMisses) [[unlikely]] {
+  if (--cache.missesBeforeLarge < 0) [[unlikely]] {
     if (BindingInternedString* entry = InternThroughLarge(text, ends, index, context, cache)) {
       return entry;
     }
@@ -354,7 +354,7 @@ BindingInternedString* BindingValueBuilder::InternThroughLarge(std::string_view 
                                                                BindingValueContext& context,
                                                                TextCache& cache) {
   if (cache.large == nullptr && !cache.Enlarge()) {
-    cache.misses = 0;
+    cache.missesBeforeLarge = TextCache::kInlineMisses;
     return nullptr;
   }
   TextCache::Large& large = *cache.large;

@@ -193,7 +193,7 @@ class BindingValueBuilder {
   struct TextCache {
     static constexpr std::size_t kInlineSlots = 256;
     static constexpr std::size_t kLargeSlots = 4096;
-    static constexpr uint32_t kInlineMisses = 128;
+    static constexpr int64_t kInlineMisses = 128;
     struct Large {
       uint64_t filled[kLargeSlots / 64];
       BindingInternedString* slots[kLargeSlots];  // read only where `filled` says
@@ -205,7 +205,8 @@ class BindingValueBuilder {
 
     uint64_t filled[kInlineSlots / 64] = {};
     BindingInternedString* slots[kInlineSlots];  // read only where `filled` says
-    uint32_t misses = 0;                         // of the inline slots
+    // Counts down the inline slots' misses; below zero, the large slots are in use.
+    int64_t missesBeforeLarge = kInlineMisses;
     std::unique_ptr<Large> large;
   };
   // Both are on every event's path and are inlined into the events (value_builder.cpp).
