@@ -465,8 +465,21 @@ BindingBuildStatus BindingValueBuilder::ReserveElements(std::size_t count) {
   if (depth_ == 0 || !frames_[depth_ - 1].isCollection) {
     return BindingBuildStatus::Unbalanced;
   }
-  return frames_[depth_ - 1].container->Reserve(count) ? BindingBuildStatus::Ok
-                                                       : BindingBuildStatus::TooManyElements;
+  if (count > kMaxBindingElements) {
+    return BindingBuildStatus::TooManyElements;
+  }
+  const Frame& frame = frames_[depth_ - 1];
+  BindingCollection& collection = *frame.collection;
+  if (count > collection.capacity) {
+    if (collection.capacity == 0) {  // the common case: a new array, nothing to move
+      collection.elements =
+          static_cast<BindingProperty*>(frame.context->Allocate(count * sizeof(BindingProperty)));
+      collection.capacity = static_cast<uint32_t>(count);
+    } else {
+      frame.container->GrowCollection(collection, count);
+    }
+  }
+  return BindingBuildStatus::Ok;
 }
 
 // --- Scalars ---
