@@ -57,8 +57,9 @@
 //   same hash bit was inserted into it yet (the common case of a fresh object);
 // - a text that recurs (every key, many values) is found in a small cache of this builder by a
 //   cheap hash of its length and end bytes, instead of being hashed with FNV-1a a byte at a
-//   time and probed in the intern table again;
-// - the frame stack is a fixed array, so a document costs no allocation beyond its records.
+//   time and probed in the intern table again; a large document adds a larger cache behind it;
+// - the frame stack is a fixed array, and a frame keeps its container's record and context,
+//   so a document costs no allocation beyond its records and each value reaches them at once.
 //
 // Threading: none; one builder, one thread, one tree.
 #pragma once
