@@ -58,8 +58,9 @@
 // - a text that recurs (every key, many values) is found in a small cache of this builder by a
 //   cheap hash of its length and end bytes, instead of being hashed with FNV-1a a byte at a
 //   time and probed in the intern table again; a large document adds a larger cache behind it;
-// - the frame stack is a fixed array, and a frame keeps its container's record and context,
-//   so a document costs no allocation beyond its records and each value reaches them at once.
+// - the frame stack is a fixed array (beyond its records, only a large document allocates:
+//   its larger text caches), and a frame keeps its container's record and context, which
+//   each value event then reaches with one load.
 //
 // Threading: none; one builder, one thread, one tree.
 #pragma once
