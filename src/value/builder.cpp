@@ -75,28 +75,28 @@ constexpr unsigned kLargeSlotBits = 12;
   return ends;
 }
 
-// The slot of a text in the inline text cache: its length and ends mixed by multiplication,
-// the top bits. Texts that agree there share a slot; the full comparison on a hit tells them
-// apart, so a collision costs a miss, never a wrong answer.
-std::size_t InlineTextSlot(const BindingTextEnds& ends, std::size_t length) noexcept {
-  const uint64_t mixed =
-      (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^ length) * 0xC2B2AE3D27D4EB4Full;
-  return static_cast<std::size_t>(mixed >> (64 - kInlineSlotBits));
+// A text's length, ends and `middle` word mixed by multiplication; the top bits choose its
+// slot in a text cache. Texts that agree there share a slot; the full comparison on a hit
+// tells them apart, so a collision costs a miss, never a wrong answer.
+uint64_t MixText(const BindingTextEnds& ends, std::size_t length, uint64_t middle) noexcept {
+  return (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^ (middle * 0xFF51AFD7ED558CCDull) ^
+          length) *
+         0xC2B2AE3D27D4EB4Full;
 }
 
-// The slot of a text in the large cache: the middle word of a text past 16 bytes is mixed in
-// as well, as a large document holds many texts of one length that share both ends (dates,
-// numbers, paths).
+std::size_t InlineTextSlot(const BindingTextEnds& ends, std::size_t length) noexcept {
+  return static_cast<std::size_t>(MixText(ends, length, 0) >> (64 - kInlineSlotBits));
+}
+
+// The large cache mixes in the middle word of a text past 16 bytes as well, as a large document
+// holds many texts of one length that share both ends (dates, numbers, paths).
 std::size_t LargeTextSlot(const char* bytes, std::size_t length,
                           const BindingTextEnds& ends) noexcept {
   uint64_t middle = 0;
   if (length > 16) {
     std::memcpy(&middle, bytes + length / 2 - 4, 8);
   }
-  const uint64_t mixed = (ends.head ^ (ends.tail * 0x9E3779B97F4A7C15ull) ^
-                          (middle * 0xFF51AFD7ED558CCDull) ^ length) *
-                         0xC2B2AE3D27D4EB4Full;
-  return static_cast<std::size_t>(mixed >> (64 - kLargeSlotBits));
+  return static_cast<std::size_t>(MixText(ends, length, middle) >> (64 - kLargeSlotBits));
 }
 
 // A text cache's slot `index` is valid while its bit in `filled` is set.
@@ -245,7 +245,7 @@ bool BindingValueBuilder::TextCache::Enlarge() noexcept {
         failure_ = BindingBuildStatus::TooManyElements;
         return nullptr;
       }
-      Grow(*top.container, collection);
+      Grow(*top.container, collection, NextCapacity(collection.capacity));
     }
     BindingProperty* element = ::new (collection.elements + collection.size)
         BindingProperty(BindingProperty::NestedTag{}, top.context);
@@ -261,16 +261,17 @@ bool BindingValueBuilder::TextCache::Enlarge() noexcept {
   return member;
 }
 
-// A full collection's array grows: the first array is only allocated (nothing to move); later
-// ones are relocated by BindingProperty itself.
-void BindingValueBuilder::Grow(BindingProperty& holder, BindingCollection& collection) {
+// A collection's array grows to `capacity` elements: a new array is only allocated (nothing to
+// move); a used one is relocated by BindingProperty itself.
+void BindingValueBuilder::Grow(BindingProperty& holder, BindingCollection& collection,
+                               std::size_t capacity) {
   if (collection.capacity == 0) {
     collection.elements = static_cast<BindingProperty*>(
-        holder.context_->Allocate(kFirstCapacity * sizeof(BindingProperty)));
-    collection.capacity = kFirstCapacity;
+        holder.context_->Allocate(capacity * sizeof(BindingProperty)));
+    collection.capacity = static_cast<uint32_t>(capacity);
     return;
   }
-  holder.GrowCollection(collection, NextCapacity(collection.capacity));
+  holder.GrowCollection(collection, capacity);
 }
 
 // Empties a target that holds something, before it is given a new payload. Emptying may
@@ -471,13 +472,7 @@ BindingBuildStatus BindingValueBuilder::ReserveElements(std::size_t count) {
   const Frame& frame = frames_[depth_ - 1];
   BindingCollection& collection = *frame.collection;
   if (count > collection.capacity) {
-    if (collection.capacity == 0) {  // the common case: a new array, nothing to move
-      collection.elements =
-          static_cast<BindingProperty*>(frame.context->Allocate(count * sizeof(BindingProperty)));
-      collection.capacity = static_cast<uint32_t>(count);
-    } else {
-      frame.container->GrowCollection(collection, count);
-    }
+    Grow(*frame.container, collection, count);
   }
   return BindingBuildStatus::Ok;
 }

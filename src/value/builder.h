@@ -214,7 +214,7 @@ class BindingValueBuilder {
   // Both are on every event's path and are inlined into the events (value_builder.cpp).
   inline BindingProperty* Select();
   inline BindingProperty* Prepare(BindingProperty* target) noexcept;
-  void Grow(BindingProperty& holder, BindingCollection& collection);
+  void Grow(BindingProperty& holder, BindingCollection& collection, std::size_t capacity);
   void EmptyTarget(BindingProperty* target) noexcept;
   BindingInternedString* InternCached(std::string_view text, BindingValueContext& context,
                                       TextCache& cache);
