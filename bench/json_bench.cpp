@@ -5,6 +5,10 @@
 //                             on the small payloads the plugin sees (small27, record120, list2k)
 //   BM_RapidJsonParse/<doc>   rapidjson::Document::Parse, document dropped each iteration
 //   BM_NlohmannParse/<doc>    nlohmann::json::parse
+//   BM_RapidJsonReadOnly/<doc>  RapidJSON's reader alone, as ParseJson runs it (in place, on a
+//                             copy), handing every value to a handler that builds nothing
+//   BM_BuildOnly/<doc>        the value builder alone, replaying the reader's events recorded
+//                             beforehand: with the one above, where a parse's time goes
 //   BM_JsonWrite/<doc>        ToJson of the parsed value
 //   BM_RapidJsonWrite/<doc>   rapidjson::Writer over the parsed Document
 //   BM_JsonParsedBytes/twitter  bytes held by the parsed value and by RapidJSON's DOM of it
@@ -21,20 +25,25 @@
 #include <rapidjson/writer.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "codecs/json.h"
 #include "malloc_counter.h"
 #include "payloads.h"
 #include "ratio.h"
 #include "value/block_pool.h"
+#include "value/builder.h"
 
 namespace {
 
@@ -110,6 +119,206 @@ void BM_NlohmannParse(benchmark::State& state, const char* name) {
   for (auto _ : state) {
     nlohmann::json document = nlohmann::json::parse(text);
     benchmark::DoNotOptimize(document);
+  }
+  SetThroughput(state, text);
+}
+
+// --- Reading and building apart ---
+
+// Takes every value, folding it into one word (integer operations only, which take a cycle), so
+// that no reading is optimised away.
+struct ConsumingHandler : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ConsumingHandler> {
+  bool Default() { return Take(1); }
+  bool Int(int value) { return Take(static_cast<uint64_t>(value)); }
+  bool Uint(unsigned value) { return Take(value); }
+  bool Int64(int64_t value) { return Take(static_cast<uint64_t>(value)); }
+  bool Uint64(uint64_t value) { return Take(value); }
+  bool Double(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return Take(bits);
+  }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return Take(length ^ static_cast<unsigned char>(text[0]));
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+    return String(text, length, copy);
+  }
+  bool Take(uint64_t value) {
+    folded ^= value;
+    return true;
+  }
+  uint64_t folded = 0;
+};
+
+void BM_RapidJsonReadOnly(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  // ParseJson's scratch copy stands 64 bytes into its buffer (see json_reader.cpp); so does
+  // this one, as the reader's speed depends on it.
+  constexpr std::size_t kScratchOffset = 64;
+  std::vector<char> scratch(kScratchOffset + text.size() + 1);
+  char* const copy = scratch.data() + kScratchOffset;
+  for (auto _ : state) {
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    rapidjson::InsituStringStream stream(copy);
+    ConsumingHandler handler;
+    rapidjson::Reader reader;
+    if (reader.Parse<rapidjson::kParseInsituFlag>(stream, handler).IsError()) {
+      state.SkipWithError("the reader failed");
+      break;
+    }
+    benchmark::DoNotOptimize(handler.folded);
+  }
+  SetThroughput(state, text);
+}
+
+// A document's builder events, as the reader hands them to ParseJson's handler.
+struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, RecordedEvents> {
+  enum class Kind : uint8_t {
+    Null,
+    Bool,
+    Signed,
+    Unsigned,
+    Float,
+    String,
+    Key,
+    BeginStructure,
+    EndStructure,
+    BeginCollection,
+    EndCollection
+  };
+  struct Event {
+    Kind kind;
+    union {
+      bool boolean;
+      int64_t whole;
+      uint64_t natural;
+      double real;
+      std::size_t textBegin;  // in `texts`, up to the next event's
+    };
+  };
+
+  bool Null() { return Add({Kind::Null, {}}); }
+  bool Bool(bool value) {
+    Event event{Kind::Bool, {}};
+    event.boolean = value;
+    return Add(event);
+  }
+  bool Int(int value) { return Int64(value); }
+  bool Int64(int64_t value) {
+    Event event{Kind::Signed, {}};
+    event.whole = value;
+    return Add(event);
+  }
+  bool Uint(unsigned value) { return Uint64(value); }
+  bool Uint64(uint64_t value) {
+    Event event{Kind::Unsigned, {}};
+    event.natural = value;
+    return Add(event);
+  }
+  bool Double(double value) {
+    Event event{Kind::Float, {}};
+    event.real = value;
+    return Add(event);
+  }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return AddText(Kind::String, text, length);
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    return AddText(Kind::Key, text, length);
+  }
+  bool StartObject() { return Add({Kind::BeginStructure, {}}); }
+  bool EndObject(rapidjson::SizeType) { return Add({Kind::EndStructure, {}}); }
+  bool StartArray() { return Add({Kind::BeginCollection, {}}); }
+  bool EndArray(rapidjson::SizeType) { return Add({Kind::EndCollection, {}}); }
+
+  bool Add(const Event& event) {
+    events.push_back(event);
+    return true;
+  }
+  bool AddText(Kind kind, const char* text, rapidjson::SizeType length) {
+    Event event{kind, {}};
+    event.textBegin = texts.size();
+    texts.append(text, length);
+    textEnds.push_back(texts.size());
+    return Add(event);
+  }
+
+  // Feeds the events to `builder`; false at the first it refuses.
+  bool Replay(Vexa::BindingValueBuilder& builder) const {
+    using Vexa::BindingBuildStatus;
+    using Vexa::BindingReuse;
+    std::size_t text = 0;
+    const auto nextText = [&](const Event& event) {
+      return std::string_view(texts).substr(event.textBegin, textEnds[text++] - event.textBegin);
+    };
+    for (const Event& event : events) {
+      BindingBuildStatus status = BindingBuildStatus::Ok;
+      switch (event.kind) {
+        case Kind::Null:
+          status = builder.Null();
+          break;
+        case Kind::Bool:
+          status = builder.Bool(event.boolean);
+          break;
+        case Kind::Signed:
+          status = builder.Signed(event.whole);
+          break;
+        case Kind::Unsigned:
+          status = builder.Unsigned(event.natural);
+          break;
+        case Kind::Float:
+          status = builder.Float(event.real);
+          break;
+        case Kind::String:
+          status = builder.String(nextText(event));
+          break;
+        case Kind::Key:
+          status = builder.MemberKey(nextText(event));
+          break;
+        case Kind::BeginStructure:
+          status = builder.BeginStructure(BindingReuse::Keep);
+          break;
+        case Kind::EndStructure:
+          status = builder.EndStructure();
+          break;
+        case Kind::BeginCollection:
+          status = builder.BeginCollection(BindingReuse::Keep);
+          break;
+        case Kind::EndCollection:
+          status = builder.EndCollection();
+          break;
+      }
+      if (status != BindingBuildStatus::Ok) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  std::vector<Event> events;
+  std::string texts;
+  std::vector<std::size_t> textEnds;  // one per text event, in order
+};
+
+void BM_BuildOnly(benchmark::State& state, const char* name) {
+  const std::string& text = Document(name);
+  std::string copy = text;
+  rapidjson::InsituStringStream stream(copy.data());
+  RecordedEvents recorded;
+  rapidjson::Reader reader;
+  if (reader.Parse<rapidjson::kParseInsituFlag>(stream, recorded).IsError()) {
+    state.SkipWithError("the reader failed");
+    return;
+  }
+  for (auto _ : state) {
+    BindingResult result;
+    Vexa::BindingValueBuilder builder(result.value);
+    if (!recorded.Replay(builder)) {
+      state.SkipWithError("the builder refused an event");
+      break;
+    }
+    benchmark::DoNotOptimize(result);
   }
   SetThroughput(state, text);
 }
@@ -209,7 +418,15 @@ BENCHMARK_CAPTURE(BM_JsonParse, list2k, "list2k");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, small27, "small27");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, record120, "record120");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, canada, "canada.json");
+BENCHMARK_CAPTURE(BM_BuildOnly, twitter, "twitter.json");
+BENCHMARK_CAPTURE(BM_BuildOnly, citm_catalog, "citm_catalog.json");
+BENCHMARK_CAPTURE(BM_BuildOnly, canada, "canada.json");
 VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_RapidJsonParse);
+VEXA_BENCHMARK_RATIO(BM_RapidJsonReadOnly, BM_RapidJsonParse);
+VEXA_BENCHMARK_RATIO(BM_BuildOnly, BM_RapidJsonParse);
 VEXA_BENCHMARK_RATIO(BM_JsonParseView, BM_RapidJsonParse);
 VEXA_BENCHMARK_RATIO(BM_JsonParse, BM_NlohmannParse);
 
