@@ -6,6 +6,8 @@
 //   BM_MessagePackScan/<doc>     the same reader feeding a sink that only counts: the share of
 //                                the decode that is reading MessagePack rather than building
 //                                the value (the builder's and the value's own costs)
+//   BM_HashDistinctTexts/<doc>   FNV-1a over each distinct text of the document once: the least
+//                                hashing that a decode does, every text being interned
 //
 // The encodings are made at start-up, so no binary input is kept beside the JSON documents:
 // each document is parsed with nlohmann::ordered_json (members stay in the document's order,
@@ -21,15 +23,18 @@
 #include <map>
 #include <msgpack.hpp>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codecs/msgpack.h"
 #include "codecs/msgpack_reader.h"
 #include "payloads.h"
 #include "ratio.h"
 #include "value/builder.h"
+#include "value/context.h"
 
 #ifndef VEXA_BENCH_DATA_DIR
 #define VEXA_BENCH_DATA_DIR "/work/shared/bench-data"
@@ -161,6 +166,38 @@ void BM_MessagePackScan(benchmark::State& state, const char* name) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
 }
 
+// Keeps the distinct texts, keys and strings alike, that the reader hands over.
+struct TextCollector : CountingSink {
+  Status MemberKey(std::string_view key) { return Keep(key); }
+  Status String(std::string_view text) { return Keep(text); }
+  Status Keep(std::string_view text) {
+    texts.emplace(text);
+    return Status::Ok;
+  }
+  std::set<std::string, std::less<>> texts;
+};
+static_assert(Vexa::BindingValueSink<TextCollector>);
+
+void BM_HashDistinctTexts(benchmark::State& state, const char* name) {
+  const std::string& bytes = Encoded(name);
+  TextCollector collector;
+  Vexa::MessagePackReader<TextCollector> reader(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                bytes.size(), collector);
+  if (!reader.Run()) {
+    state.SkipWithError("decoding failed");
+    return;
+  }
+  const std::vector<std::string> texts(collector.texts.begin(), collector.texts.end());
+  for (auto _ : state) {
+    uint32_t folded = 0;
+    for (const std::string& text : texts) {
+      folded ^= Vexa::BindingCutAndHashText(text).hash;
+    }
+    benchmark::DoNotOptimize(folded);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+
 void BM_MsgpackUnpack(benchmark::State& state, const char* name) {
   const std::string& bytes = Encoded(name);
   for (auto _ : state) {
@@ -176,6 +213,8 @@ BENCHMARK_CAPTURE(BM_MessagePackDecode, canada, "canada");
 BENCHMARK_CAPTURE(BM_MessagePackScan, twitter, "twitter");
 BENCHMARK_CAPTURE(BM_MessagePackScan, citm_catalog, "citm_catalog");
 BENCHMARK_CAPTURE(BM_MessagePackScan, canada, "canada");
+BENCHMARK_CAPTURE(BM_HashDistinctTexts, twitter, "twitter");
+BENCHMARK_CAPTURE(BM_HashDistinctTexts, citm_catalog, "citm_catalog");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, twitter, "twitter");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, citm_catalog, "citm_catalog");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, canada, "canada");
@@ -187,5 +226,6 @@ BENCHMARK_CAPTURE(BM_MsgpackUnpack, record120, "record120");
 BENCHMARK_CAPTURE(BM_MsgpackUnpack, list2k, "list2k");
 VEXA_BENCHMARK_RATIO(BM_MessagePackDecode, BM_MsgpackUnpack);
 VEXA_BENCHMARK_RATIO(BM_MessagePackScan, BM_MsgpackUnpack);
+VEXA_BENCHMARK_RATIO(BM_HashDistinctTexts, BM_MsgpackUnpack);
 
 }  // namespace
