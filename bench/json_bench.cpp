@@ -187,6 +187,10 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
     BeginCollection,
     EndCollection
   };
+  struct TextSpan {  // 32 bits each, as RapidJSON's lengths are, so that an event stays 16 bytes
+    uint32_t begin;
+    uint32_t length;
+  };
   struct Event {
     Kind kind;
     union {
@@ -194,7 +198,7 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
       int64_t whole;
       uint64_t natural;
       double real;
-      std::size_t textBegin;  // in `texts`, up to the next event's
+      TextSpan text;  // of `texts`
     };
   };
 
@@ -238,9 +242,8 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
   }
   bool AddText(Kind kind, const char* text, rapidjson::SizeType length) {
     Event event{kind, {}};
-    event.textBegin = texts.size();
+    event.text = {static_cast<uint32_t>(texts.size()), length};
     texts.append(text, length);
-    textEnds.push_back(texts.size());
     return Add(event);
   }
 
@@ -248,9 +251,8 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
   bool Replay(Vexa::BindingValueBuilder& builder) const {
     using Vexa::BindingBuildStatus;
     using Vexa::BindingReuse;
-    std::size_t text = 0;
-    const auto nextText = [&](const Event& event) {
-      return std::string_view(texts).substr(event.textBegin, textEnds[text++] - event.textBegin);
+    const auto textOf = [this](const Event& event) {
+      return std::string_view(texts).substr(event.text.begin, event.text.length);
     };
     for (const Event& event : events) {
       BindingBuildStatus status = BindingBuildStatus::Ok;
@@ -271,10 +273,10 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
           status = builder.Float(event.real);
           break;
         case Kind::String:
-          status = builder.String(nextText(event));
+          status = builder.String(textOf(event));
           break;
         case Kind::Key:
-          status = builder.MemberKey(nextText(event));
+          status = builder.MemberKey(textOf(event));
           break;
         case Kind::BeginStructure:
           status = builder.BeginStructure(BindingReuse::Keep);
@@ -298,7 +300,6 @@ struct RecordedEvents : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Recorded
 
   std::vector<Event> events;
   std::string texts;
-  std::vector<std::size_t> textEnds;  // one per text event, in order
 };
 
 void BM_BuildOnly(benchmark::State& state, const char* name) {

@@ -151,13 +151,19 @@ struct CountingSink {
 };
 static_assert(Vexa::BindingValueSink<CountingSink>);
 
+// Reads `bytes` whole into `sink`; false when the reader refuses them.
+template <typename Sink>
+bool ReadInto(const std::string& bytes, Sink& sink) {
+  return Vexa::MessagePackReader<Sink>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                       sink)
+      .Run();
+}
+
 void BM_MessagePackScan(benchmark::State& state, const char* name) {
   const std::string& bytes = Encoded(name);
   for (auto _ : state) {
     CountingSink sink;
-    Vexa::MessagePackReader<CountingSink> reader(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                                 bytes.size(), sink);
-    if (!reader.Run()) {
+    if (!ReadInto(bytes, sink)) {
       state.SkipWithError("decoding failed");
       break;
     }
@@ -181,9 +187,7 @@ static_assert(Vexa::BindingValueSink<TextCollector>);
 void BM_HashDistinctTexts(benchmark::State& state, const char* name) {
   const std::string& bytes = Encoded(name);
   TextCollector collector;
-  Vexa::MessagePackReader<TextCollector> reader(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                                bytes.size(), collector);
-  if (!reader.Run()) {
+  if (!ReadInto(bytes, collector)) {
     state.SkipWithError("decoding failed");
     return;
   }
