@@ -21,7 +21,7 @@
 
 #include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/endpoint_declaration.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "binding/field_registration.h"
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "dispatch/endpoint_answer.h"
 #include "dispatch/endpoint_declaration.h"
 #include "dispatch/request_handler.h"

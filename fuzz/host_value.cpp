@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

@@ -187,7 +187,7 @@ typedef void(VEXA_HOST_CALL* HostResponseRelease)(struct HostResponse* response)
 typedef struct HostResponse {
   HostResult result;      /* body value, or the error text of a failed call */
   uint8_t responseFlags;  /* passed through from the bound function */
-  uint32_t responseFormat; /* 1, 2 or 3 as the bound function set it, else 0 */
+  uint32_t responseFormat; /* HOST_RESPONSE_FORMAT_FIRST to _LAST as set, else _NONE */
   uint32_t status;        /* HTTP status code */
   const char* responseText; /* the shared "" when empty, which is never freed */
   const HostHeader* headers;
@@ -210,7 +210,52 @@ typedef struct HostResponse {
  * they point to, until the module stops. The host only reads them. Each record begins with a
  * link to the next record of the same array (null in the last), so an array can be walked
  * as a list or indexed. Missing texts are the empty text, never null. Kinds are the type
- * system's kind numbers (0 none, 1 bool ... 19 map). */
+ * system's kind numbers below. */
+
+/* What a field, argument, return value or container element holds. */
+typedef uint32_t HostTypeKind;
+enum {
+  HOST_TYPE_NONE = 0,
+  HOST_TYPE_BOOL = 1,
+  HOST_TYPE_INT8 = 2,
+  HOST_TYPE_UINT8 = 3,
+  HOST_TYPE_INT16 = 4,
+  HOST_TYPE_UINT16 = 5,
+  HOST_TYPE_INT32 = 6,
+  HOST_TYPE_UINT32 = 7,
+  HOST_TYPE_INT64 = 8,
+  HOST_TYPE_UINT64 = 9,
+  HOST_TYPE_FLOAT = 10,
+  HOST_TYPE_DOUBLE = 11,
+  HOST_TYPE_STRING = 12,
+  HOST_TYPE_OBJECT = 13, /* any dynamic value */
+  HOST_TYPE_BLOB = 14,
+  HOST_TYPE_VECTOR = 15, /* of the element kind */
+  HOST_TYPE_ENUM = 16,
+  HOST_TYPE_STRUCT = 17,
+  HOST_TYPE_CALLBACK = 18,
+  HOST_TYPE_MAP = 19 /* from text to the element kind */
+};
+
+/* Where an endpoint's argument may be given. */
+typedef uint32_t HostArgumentPlace;
+enum {
+  HOST_ARGUMENT_ANYWHERE = 0,
+  HOST_ARGUMENT_QUERY = 1,
+  HOST_ARGUMENT_PATH = 2,
+  HOST_ARGUMENT_RESERVED = 3, /* the host's own; the plugin never declares it */
+  HOST_ARGUMENT_HEADER = 4,
+  HOST_ARGUMENT_BODY = 5
+};
+
+/* A response's format word: the bound function's choice among the host's formats 1 to 3,
+ * passed through; any other choice is written as HOST_RESPONSE_FORMAT_NONE. What each format
+ * means is the host's. */
+enum {
+  HOST_RESPONSE_FORMAT_NONE = 0,
+  HOST_RESPONSE_FORMAT_FIRST = 1,
+  HOST_RESPONSE_FORMAT_LAST = 3
+};
 
 #pragma pack(push, 1)
 
@@ -218,8 +263,8 @@ typedef struct HostArgumentRecord {
   const struct HostArgumentRecord* next;
   const char* name;
   const char* description;
-  uint32_t kind;
-  uint32_t elementKind;
+  HostTypeKind kind;
+  HostTypeKind elementKind;
   const char* typeName;
   uint8_t optional;
 } HostArgumentRecord;
@@ -232,8 +277,8 @@ typedef struct HostFunctionRecord {
   const char* nameSpace;
   const HostArgumentRecord* arguments;
   uint32_t argumentCount;
-  uint32_t returnKind;
-  uint32_t returnElementKind;
+  HostTypeKind returnKind;
+  HostTypeKind returnElementKind;
   const char* returnTypeName;
   const char* description;
   const char* help;
@@ -248,8 +293,8 @@ typedef struct HostFieldRecord {
   const char* name;
   const char* description;
   uint32_t offset; /* byte offset in the native record */
-  uint32_t kind;
-  uint32_t elementKind;
+  HostTypeKind kind;
+  HostTypeKind elementKind;
   const char* typeName;
   uint8_t optional;
 } HostFieldRecord;
@@ -286,11 +331,10 @@ typedef struct HostEventDescription {
   uint32_t tagCount;
 } HostEventDescription;
 
-/* Where an endpoint's argument may be given: 0 anywhere, 1 query, 2 path, 3 reserved,
- * 4 header, 5 body. */
+/* Where an endpoint's argument may be given: a HOST_ARGUMENT_* number. */
 typedef struct HostArgumentLocation {
   const struct HostArgumentLocation* next;
-  uint32_t location;
+  HostArgumentPlace location;
 } HostArgumentLocation;
 
 typedef struct HostTextList {

@@ -44,7 +44,6 @@ EndpointRecord& RequestDispatcher::Endpoint(const BindingFunctionDescriptor& fun
   endpoint->invoker = InvokerOf(function);
   endpoint->argumentLocations.assign(function.arguments.size(),
                                      static_cast<uint32_t>(ArgumentLocation::Any));
-  endpoint->userData = {this, endpoint.get()};
   EndpointRecord& created = *endpoint;
   byFunction_.emplace(&function, &created);
   endpoints_.push_back(std::move(endpoint));

@@ -6,11 +6,12 @@
 //   endpoint.SetUriTemplate("/items/{id}");                          // builds the route once
 //   endpoint.method = Vexa::HttpMethod::Get;
 //   endpoint.SetLocation(0, Vexa::ArgumentLocation::Path);
-//   ... registration hands the host endpoint.userData and &Vexa::HandleEndpointRequest ...
+//   ... the API table (bridge/endpoint_table.h) hands the host this record and the one handler ...
 //
 // Endpoints are usually made by a declaration (dispatch/endpoint_declaration.h) and answered by
-// the one endpoint handler (dispatch/request_handler.h), which finds the record through the
-// request's user data and matches the request against the record's route.
+// the one endpoint handler (bridge/endpoint_handler.h), which finds the record through the
+// request's user data and matches the request against the record's route
+// (dispatch/request_handler.h).
 //
 // Ownership: the dispatcher owns its endpoint records (stable addresses, for as long as the
 // dispatcher lives); a record borrows its function descriptor and invoker from the registry.
@@ -31,7 +32,6 @@
 
 #include "dispatch/http_call.h"
 #include "dispatch/route_pattern.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
@@ -57,8 +57,6 @@ struct EndpointRecord {
   std::vector<std::vector<std::string>> textLists;  // passed through likewise
   // One entry per argument (ArgumentLocation values); arguments beyond the list count as Any.
   std::vector<uint32_t> argumentLocations;
-  // The record the host hands back with every request: {dispatcher, this endpoint}.
-  HostEndpointUserData userData{};
 
   // The URI template as declared; empty when the function's name is the route.
   [[nodiscard]] const std::string& UriTemplate() const { return uriTemplate_; }
@@ -93,8 +91,7 @@ class RequestDispatcher {
   RequestDispatcher& operator=(const RequestDispatcher&) = delete;
 
   // The endpoint of `function`, created on first use with one Any location per argument, the
-  // function's invoker, its name as the route, and user data pointing at this dispatcher and
-  // the record.
+  // function's invoker and its name as the route.
   EndpointRecord& Endpoint(const BindingFunctionDescriptor& function);
   // The endpoint of `function`, or null.
   [[nodiscard]] EndpointRecord* FindEndpoint(const BindingFunctionDescriptor* function) const;

@@ -1,18 +1,15 @@
 // The per-call vocabulary of the request dispatcher: request methods, the call state a bound
 // function leaves its result and response data in, the raw request record a bound function
-// may ask for, response body streams, and the release function of the responses the plugin
-// fills.
+// may ask for, and response body streams. The host's records of a call are translated at the
+// seam (bridge/host_response.h, bridge/endpoint_handler.h); nothing here knows them.
 //
 //   Vexa::HttpCallState state;
 //   state.result = Vexa::BindingResult(answer);        // or state.Fail("Not found")
 //   state.status = 200;
 //   state.headers["Cache-Control"] = "no-store";
-//   ...
-//   Vexa::ReleaseHostResponse(&response);              // what the host calls when done
 //
 // Ownership: a call state owns its result, texts, headers and body stream; the dispatcher owns
-// the call state for the duration of one call. A HostResponse filled by the plugin owns what
-// it points to until its release function (ReleaseHostResponse) runs.
+// the call state for the duration of one call.
 //
 // Threading: every record here belongs to one call and one thread.
 #pragma once
@@ -26,11 +23,14 @@
 #include "binding/static_type.h"
 #include "value/property.h"
 #include "value/result.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
 class BindingRegistry;
+
+// The word a host hands out with every call and expects back unchanged: its own handle for the
+// module, passed through to bound functions.
+using HostHandle = std::uintptr_t;
 
 // The host's method numbers. Other carries its name separately.
 enum class HttpMethod : uint32_t {
@@ -55,11 +55,12 @@ enum class HttpMethod : uint32_t {
 using HttpHeaderMap = std::unordered_map<std::string, std::string>;
 
 // A response body handed to the host in pieces. The host reads it through the response's
-// stream thunks and destroys it through the release thunk.
+// stream functions and destroys it through the release function (bridge/host_response.h).
 class HttpBodyStream {
  public:
   virtual ~HttpBodyStream() = default;
-  // The host's read request, forwarded unchanged (see HostStreamRead).
+  // The host's read request, forwarded unchanged: fills up to *size bytes of `buffer`, sets
+  // *size to what it wrote and *more to 1 while more is to come; answers 0 on a read error.
   virtual uint8_t Read(void* buffer, uint32_t* size, uint8_t* more) = 0;
   // The whole length in bytes, as far as it is known.
   [[nodiscard]] virtual uint32_t Length() const = 0;
@@ -111,32 +112,6 @@ enum class HttpBodyCodec : uint32_t { None = 0, Json = 1, Yaml = 2, MessagePack 
 // Whether `contentType` begins with `literal`, compared case-insensitively over the length of
 // the literal. A null content type begins with nothing.
 [[nodiscard]] bool ContentTypeIs(const char* contentType, std::string_view literal);
-
-// The response release function stored at the end of every HostResponse the plugin fills:
-// frees the body value, an owned error text, a non-empty response text, every header name
-// and value and the header array, destroys a stream still held, and zeroes the record.
-// Accepts a zeroed record and null.
-void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response);
-
-// The stream thunks stored in a HostResponse that carries a body stream; `stream` is the
-// HttpBodyStream the response holds.
-uint8_t VEXA_HOST_CALL ReadBodyStream(void* stream, void* buffer, uint32_t* size, uint8_t* more);
-void VEXA_HOST_CALL ReleaseBodyStream(void* stream);
-
-// Writes the outcome of a call into `response` (which holds nothing): on failure no body and
-// an owned copy of the message as error text; otherwise the result value as the body, enum
-// values named through `registry` (may be null), or the error kHttpResultNotRepresentableMessage
-// (dispatch/messages.h) when the value has no host form. Then the flag byte, the format (1 to
-// 3 kept, else 0), the status, the response text (or the shared ""), the headers, and the body
-// stream (moved out of `state`, which then holds none), and the release function.
-// Memory: everything stored is allocated with std::malloc and owned by the response from the
-// moment it is stored. When an allocation fails nothing is thrown: the response is released
-// again and holds only the error text kHostErrorFallbackText, the call state's status, the
-// shared "" and the release function; the body stream then stays in `state`. Anything else
-// that a stream's Length() or the conversion throws propagates, with a response that its
-// release function frees correctly.
-void WriteHostResponse(HostResponse& response, HttpCallState& state,
-                       const BindingRegistry* registry);
 
 VEXA_STATIC_TYPE(HttpBaseTransport::Request, "struct Vexa::HttpBaseTransport::Request");
 VEXA_STATIC_TYPE(RemotingRequest, "struct Vexa::RemotingRequest");

@@ -20,7 +20,6 @@
 #include "binding/static_type.h"
 #include "dispatch/http_call.h"
 #include "value/property.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 

@@ -28,6 +28,16 @@ inline constexpr const char kExpectedValueMessage[] = "Expected value for argume
 // %1 the element path component as given.
 inline constexpr const char kIndexFormatMessage[] = "Index %1 is in an incorrect format";
 inline constexpr const char kIndexRangeMessage[] = "Index %1 is out of range";
+// %1 the argument name, %2 the deepest nesting a value may have. An element path of that many
+// components or more: the value it builds would be deeper than any value may be. The text is
+// the one a host value nested too deeply gets.
+inline constexpr const char kArgumentTooDeepMessage[] =
+    "Couldn't assign value to '%1' because the input is nested deeper than %2 levels.";
+// %1 the argument name, %2 the function name. A path, query or header text whose decoded form
+// holds a NUL byte: no C text could carry it, and cutting it there would answer another
+// question than the one asked (status kMalformedRequestStatus).
+inline constexpr const char kNulInArgumentMessage[] =
+    "Argument '%1' for '%2' holds a NUL byte.";
 inline constexpr const char kUnsupportedBodyMessage[] = "Unsupported body content type";
 // The spelling is the one clients know.
 inline constexpr const char kExtraMessagePackMessage[] = "Extra MessgePack data found in body";

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "binding/descriptors.h"
-#include "binding/host_value.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
 #include "codecs/sniff.h"
@@ -141,7 +140,7 @@ void BindArgumentElement(HttpCallState& state, BindingProperty& value,
   const std::size_t components =
       static_cast<std::size_t>(std::count(path.begin(), path.end(), '.')) + 1;
   if (components >= kMaxBindingDepth) {
-    state.Fail(Format(kHostValueTooDeepMessage, argument.name, kMaxBindingDepth));
+    state.Fail(Format(kArgumentTooDeepMessage, argument.name, kMaxBindingDepth));
     return;
   }
   BindingProperty* current = &value;
@@ -208,11 +207,11 @@ bool HeaderNamesArgument(const char* headerName, std::string_view argumentName) 
 }
 
 // The value of the last header that names the argument, or null.
-const char* HeaderValueFor(const HostRequest& request, std::string_view argumentName) {
+const char* HeaderValueFor(const HttpRequest& request, std::string_view argumentName) {
   const char* found = nullptr;
-  for (uint32_t index = 0; index < request.headerCount; ++index) {
-    if (HeaderNamesArgument(request.headers[index].name, argumentName)) {
-      found = request.headers[index].value;
+  for (const HttpHeader& header : request.headers) {
+    if (HeaderNamesArgument(header.name, argumentName)) {
+      found = header.value;
     }
   }
   return found;
@@ -250,8 +249,8 @@ void ParseQuery(std::string_view path, HttpHeaderMap& query) {
 // of each, and a request without the headers it could use allocates nothing here.
 void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values,
                       const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-                      const HostRequest& request, const HttpHeaderMap& pathArguments) {
-  for (std::size_t index = 0; index < function.arguments.size() && request.headerCount != 0;
+                      const HttpRequest& request, const HttpHeaderMap& pathArguments) {
+  for (std::size_t index = 0; index < function.arguments.size() && !request.headers.empty();
        ++index) {
     const ArgumentLocation location = endpoint.LocationOf(index);
     if (location != ArgumentLocation::Any && location != ArgumentLocation::Header) {
@@ -267,7 +266,7 @@ void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values
     BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
                         ArgumentLocation::Path);
   }
-  if (state.Failed() || std::strchr(request.path, '?') == nullptr) {
+  if (state.Failed() || request.path.find('?') == std::string_view::npos) {
     return;
   }
   HttpHeaderMap query;
@@ -278,25 +277,16 @@ void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values
   }
 }
 
-// A HostResult that is released however the scope is left.
-struct ScopedHostResult {
-  HostResult record{};
-  ScopedHostResult() = default;
-  ScopedHostResult(const ScopedHostResult&) = delete;
-  ScopedHostResult& operator=(const ScopedHostResult&) = delete;
-  ~ScopedHostResult() { ReleaseHostResult(record); }
-};
-
 // The host's own argument list: by name, or by position after the path placeholders (which
 // the host leaves out of its list). Host values are converted as they are: no element paths,
 // no location check.
 void BindHostArguments(HttpCallState& state, std::vector<BindingProperty>& values,
-                       const BindingFunctionDescriptor& function, const HostRequest& request,
+                       const BindingFunctionDescriptor& function, const HttpRequest& request,
                        std::size_t pathArgumentCount) {
-  for (uint32_t position = 0; position < request.argumentCount && !state.Failed(); ++position) {
-    const HostRequestArgument& entry = request.arguments[position];
-    const char* entryName = entry.name;
-    std::size_t index = static_cast<std::size_t>(position) + pathArgumentCount;
+  const std::size_t count = request.ArgumentCount();
+  for (std::size_t position = 0; position < count && !state.Failed(); ++position) {
+    const char* entryName = request.arguments->NameAt(position);
+    std::size_t index = position + pathArgumentCount;
     if (entryName != nullptr) {
       const BindingArgumentDescriptor* argument = function.FindArgument(entryName);
       index = argument == nullptr ? values.size()
@@ -311,10 +301,9 @@ void BindHostArguments(HttpCallState& state, std::vector<BindingProperty>& value
     const std::string_view name = entryName != nullptr
                                       ? std::string_view(entryName)
                                       : std::string_view(function.arguments[index].name);
-    ScopedHostResult conversion;
-    if (!FromHostValue(conversion.record, values[index], entry.value, name)) {
-      const char* error = conversion.record.error;
-      state.Fail(error != nullptr ? error : "");
+    std::string error;
+    if (!request.arguments->Read(position, values[index], name, error)) {
+      state.Fail(error);
     }
   }
 }
@@ -365,13 +354,14 @@ void DecodeBody(HttpCallState& state, BindingProperty& target, const char* conte
 // failure, and its own failure is the one reported. A body of no bytes is no body.
 void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
               const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-              const HostRequest& request) {
-  if (request.body == nullptr || request.bodyLength == 0) {
+              const HttpRequest& request) {
+  if (request.body.empty()) {
     return;
   }
   for (std::size_t index = 0; index < function.arguments.size(); ++index) {
     if (endpoint.LocationOf(index) == ArgumentLocation::Body) {
-      DecodeBody(state, values[index], request.contentType, request.body, request.bodyLength);
+      DecodeBody(state, values[index], request.contentType, request.body.data(),
+                 request.body.size());
       return;
     }
   }
@@ -382,7 +372,7 @@ void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
 std::vector<BindingProperty> GatherRequestArguments(HttpCallState& state,
                                                     const BindingFunctionDescriptor& function,
                                                     const EndpointRecord& endpoint,
-                                                    const HostRequest& request,
+                                                    const HttpRequest& request,
                                                     const HttpHeaderMap& pathArguments) {
   std::vector<BindingProperty> values = InitialArgumentValues(function);
   BindRequestTexts(state, values, function, endpoint, request, pathArguments);
@@ -411,6 +401,11 @@ void BindRequestArgument(HttpCallState& state, std::vector<BindingProperty>& val
   const ArgumentLocation declared = endpoint.LocationOf(index);
   if (declared != ArgumentLocation::Any && declared != location) {
     state.Fail(Format(kInvalidLocationMessage, argumentName, function.name));
+    return;
+  }
+  if (text.find('\0') != std::string_view::npos) {
+    state.Fail(Format(kNulInArgumentMessage, argumentName, function.name));
+    state.status = kMalformedRequestStatus;
     return;
   }
   if (dot == std::string_view::npos) {

@@ -36,8 +36,8 @@
 
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
+#include "dispatch/http_request.h"
 #include "value/property.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
@@ -48,15 +48,16 @@ struct BindingFunctionDescriptor;
 // and the path arguments of its route, as described above.
 [[nodiscard]] std::vector<BindingProperty> GatherRequestArguments(
     HttpCallState& state, const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-    const HostRequest& request, const HttpHeaderMap& pathArguments);
+    const HttpRequest& request, const HttpHeaderMap& pathArguments);
 
 // Binds `text` to the argument that `name` designates: the part of the name before its first
 // "." is the argument name, the rest an element path of member names and element indices
 // ("ids.2", "filter.country"). Fails for an unknown argument, for a location that the
 // endpoint's declaration excludes (`endpoint`'s declared location is neither Any nor
 // `location`), for an empty text where the argument's kind needs one, and for a malformed or
-// too large element index, and for an element path of kMaxBindingDepth or more components
-// (kHostValueTooDeepMessage). A non-empty text is decoded by DeserializeArgumentValue; for an
+// too large element index, for a text that holds a NUL byte (kNulInArgumentMessage, with status
+// 400), and for an element path of kMaxBindingDepth or more components
+// (kArgumentTooDeepMessage). A non-empty text is decoded by DeserializeArgumentValue; for an
 // argument of kind object, struct or vector without an element path it is sniffed. The
 // argument's value in `values` (sized to the function's arguments) is replaced or, along an
 // element path, grown. Does nothing when `state` has already failed.

@@ -1,50 +1,80 @@
-// The endpoint handler: the one function the host calls for every endpoint of a module, and the
-// path of a request through it.
+// Answering one endpoint call: the path of a request through the dispatcher, on the C++ view of
+// the request that the seam translated once (dispatch/http_request.h). The host's records are
+// read and written only at the seam (bridge/endpoint_handler.h).
 //
-//   record.handler = &Vexa::HandleEndpointRequest;       // in every host endpoint record
-//   ... the host: record.handler(&response, &request), request.userData = record's user data;
-//       later response.release(&response) ...
+//   Vexa::EndpointCall call;
+//   Vexa::AnswerEndpointRequest(call, request, endpoint);
+//   ... write call.state into the host's response (its registry names enum values) ...
+//   // call goes out of scope: a prepared token is released after the response was written
 //
 // A request goes one way:
-// 1. The response is emptied through the release function it carries (a record without one is
-//    taken as holding nothing) and gets ours.
-// 2. A request that cannot be read safely (no record, no endpoint in its user data, no path, a
-//    count without its array, a header without a name or value) is answered with status 400
-//    and is never read further.
-// 3. The path before its first "?" is matched against the endpoint's route, which was built
+// 1. The path before its first "?" is matched against the endpoint's route, which was built
 //    when the endpoint's template was set; the endpoint's method must allow the request's.
 //    Otherwise: "Invalid function", status 404.
-// 4. The arguments are gathered (dispatch/request_arguments.h) and, unless that failed, the
+// 2. The arguments are gathered (dispatch/request_arguments.h) and, unless that failed, the
 //    function is called through its invoker (Prepare, then Invoke with the request record when
 //    the function asks for one).
-// 5. The response is written from the call state (WriteHostResponse), also after a failure;
-//    then a prepared token is released.
-// Every failure ends in the response's error text (dispatch/messages.h), with the call state's
-// status (0 unless the function set one), 400 for malformed requests, 404 for no route and 500
-// for faults on the plugin's side (an exception out of an invoker, exhausted memory).
+// 3. The call state holds the outcome, also after a failure; the prepared token is released
+//    when the EndpointCall is destroyed, after the caller wrote the response.
+// Every failure ends in the call state's failure message (dispatch/messages.h), with the call
+// state's status (0 unless the function set one), 404 for no route and 500 for faults on the
+// plugin's side (an exception out of an invoker).
 //
-// Ownership: the request is borrowed for the call; the response is the host's, and everything
-// the handler stores in it is freed by the release function stored with it.
+// Ownership: the request is borrowed for the call; the EndpointCall owns the call state and the
+// prepared token.
 //
-// Threading: the handler takes no lock; any number of requests may be handled at once, as the
-// functions allow.
+// Threading: nothing here is locked; a call belongs to the thread that answers it. The host
+// calls a module's endpoints from one thread at a time (vexa/host_contract.h).
 #pragma once
 
 #include <span>
 
+#include "dispatch/endpoint.h"
+#include "dispatch/http_call.h"
+#include "dispatch/http_request.h"
 #include "dispatch/route_pattern.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
-// The handler registered with every endpoint: releases what `response` holds, then answers
-// `request` for the endpoint named by request->userData. Never throws; a null response is left
-// alone.
-void VEXA_HOST_CALL HandleEndpointRequest(HostResponse* response, const HostRequest* request);
+class BindingInvoker;
+class BindingRegistry;
+
+// One call of an endpoint: its state, the registry of the called function (for writing the
+// answer; null when no function was reached) and the token its invoker prepared, which is
+// released when the call is destroyed.
+class EndpointCall {
+ public:
+  EndpointCall() = default;
+  EndpointCall(const EndpointCall&) = delete;
+  EndpointCall& operator=(const EndpointCall&) = delete;
+  // Releases the prepared token. A Release that throws has nothing left to report to.
+  ~EndpointCall();
+
+  HttpCallState state;
+  const BindingRegistry* registry = nullptr;
+
+  // Takes the token `invoker` prepared; it is released once, by the destructor.
+  void HoldToken(BindingInvoker* invoker, void* token) {
+    invoker_ = invoker;
+    token_ = token;
+  }
+  [[nodiscard]] void* Token() const { return token_; }
+
+ private:
+  BindingInvoker* invoker_ = nullptr;
+  void* token_ = nullptr;
+};
+
+// Fails `call` with `message` and `status`.
+void FailCall(EndpointCall& call, std::string_view message, uint32_t status);
+
+// Answers `request` for `endpoint` into `call` (steps 1 to 3 above).
+void AnswerEndpointRequest(EndpointCall& call, const HttpRequest& request,
+                           const EndpointRecord& endpoint);
 
 // The same for a request routed among `patterns` (in declaration order; see MatchRoutes)
-// instead of one endpoint's route; the request's user data is not read.
-void DispatchRequest(HostResponse& response, const HostRequest& request,
-                     std::span<const RoutePattern> patterns);
+// instead of one endpoint's route.
+void AnswerRoutedRequest(EndpointCall& call, const HttpRequest& request,
+                         std::span<const RoutePattern> patterns);
 
 }  // namespace Vexa

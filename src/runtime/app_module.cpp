@@ -1,7 +1,7 @@
 #include "runtime/app_module.h"
 
 #include "binding/field_registration.h"
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "diagnostics/log_manager.h"
 #include "dispatch/route_pattern.h"
 #include "runtime/entry.h"

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "diagnostics/log.h"
 #include "runtime/app_module.h"
 #include "runtime/messages.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "binding/static_type.h"
-#include "runtime/failure.h"
+#include "value/failure.h"
 #include "value/property.h"
 
 namespace Vexa {

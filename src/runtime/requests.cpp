@@ -1,7 +1,7 @@
 // Requests to host URIs: the untyped core behind AppModule::Request.
 #include <array>
 
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "runtime/app_module.h"
 
 namespace Vexa {

@@ -9,7 +9,7 @@
 #include <future>
 #include <string_view>
 
-#include "runtime/failure.h"
+#include "value/failure.h"
 #include "value/property.h"
 
 namespace Vexa {

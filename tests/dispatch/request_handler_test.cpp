@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "binding/field_registration.h"
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
 #include "codecs/yaml.h"

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 #include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
 #include "runtime/entry.h"
@@ -33,7 +33,7 @@ using Testing::Structure;
 // host table that offers only the log entry; every host call is written to `journal`: "request
 // METHOD PATH [ARGUMENTS as JSON]", "subscribe NAME FLAGS", "unsubscribe NAME", "yield", "begin
 // LABEL", "end", "log LEVEL TEXT". Each request is answered by `answer`, which finds status 200
-// and a release of what binding/host_value.h allocated already set.
+// and a release of what bridge/host_value.h allocated already set.
 class ScriptedModule : public AppModule {
  public:
   ScriptedModule() {

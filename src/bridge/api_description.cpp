@@ -1,4 +1,4 @@
-#include "binding/api_description.h"
+#include "bridge/api_description.h"
 
 #include <cstddef>
 #include <string>

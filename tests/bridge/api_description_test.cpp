@@ -1,6 +1,6 @@
 // The API description: what its records show of registered functions, types and events, and
 // that every array is also a list ending in a null link.
-#include "binding/api_description.h"
+#include "bridge/api_description.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The endpoint table: each endpoint record is its function's record of the API description
 // followed by what the dispatcher knows of the endpoint. Walking it as a C host does is the
 // seam harness's part (tests/seam).
-#include "dispatch/endpoint_table.h"
+#include "bridge/endpoint_table.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "binding/api_description.h"
+#include "bridge/api_description.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/request_handler.h"

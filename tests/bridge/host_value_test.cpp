@@ -1,6 +1,6 @@
 // Host values: what release frees, the two conversions with their messages, and the nesting
 // and element limits.
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 
 #include <gtest/gtest.h>
 

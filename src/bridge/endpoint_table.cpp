@@ -1,4 +1,4 @@
-#include "dispatch/endpoint_table.h"
+#include "bridge/endpoint_table.h"
 
 #include <cstddef>
 #include <string>
@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "binding/descriptors.h"
+#include "binding/registry.h"
+#include "bridge/api_description.h"
+#include "bridge/endpoint_handler.h"
+#include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
-#include "dispatch/request_handler.h"
 
 namespace Vexa {
 
@@ -20,12 +23,14 @@ static_assert(offsetof(HostEndpointRecord, function) == 0);
 struct EndpointTable::Arrays {
   BindingApiDescription description;
   std::vector<HostEndpointRecord> endpoints;
+  // One per endpoint, reserved before the first is added: the host is handed their addresses.
+  std::vector<HostEndpointUserData> userData;
   std::vector<std::vector<HostArgumentLocation>> locations;  // one array per endpoint
   std::vector<std::vector<HostTextList>> textLists;          // one array per endpoint
   std::vector<std::vector<const char*>> texts;               // one pointer array per text list
   HostEndpointTable table{};
 
-  void AddEndpoint(const EndpointRecord& endpoint);
+  void AddEndpoint(const RequestDispatcher& dispatcher, const EndpointRecord& endpoint);
   const HostArgumentLocation* KeepLocations(const std::vector<uint32_t>& declared);
   const HostTextList* KeepTextLists(const std::vector<std::vector<std::string>>& lists);
   const char* const* KeepTexts(const std::vector<std::string>& list);
@@ -106,11 +111,15 @@ const HostTextList* EndpointTable::Arrays::KeepTextLists(
   return textLists.back().data();
 }
 
-void EndpointTable::Arrays::AddEndpoint(const EndpointRecord& endpoint) {
+void EndpointTable::Arrays::AddEndpoint(const RequestDispatcher& dispatcher,
+                                        const EndpointRecord& endpoint) {
+  // The handler casts the user data's words back; neither is changed through them.
+  userData.push_back(HostEndpointUserData{const_cast<RequestDispatcher*>(&dispatcher),
+                                          const_cast<EndpointRecord*>(&endpoint)});
   HostEndpointRecord record{};
   record.function = FunctionPart(description, endpoint);
   record.function.next = nullptr;  // linked in Finish
-  record.function.userData = &endpoint.userData;
+  record.function.userData = &userData.back();
   record.handler = &HandleEndpointRequest;
   record.argumentLocations = KeepLocations(endpoint.argumentLocations);
   record.uriTemplate = HostText(endpoint.UriTemplate());
@@ -146,9 +155,10 @@ const HostEndpointTable& EndpointTable::Build(const RequestDispatcher& dispatche
   built->description.Build(registry);
   const std::vector<const EndpointRecord*> declared = dispatcher.EndpointsSnapshot();
   built->endpoints.reserve(declared.size());
+  built->userData.reserve(declared.size());
   for (const EndpointRecord* endpoint : declared) {
     if (endpoint != nullptr) {
-      built->AddEndpoint(*endpoint);
+      built->AddEndpoint(dispatcher, *endpoint);
     }
   }
   built->Finish();

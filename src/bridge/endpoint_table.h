@@ -9,11 +9,12 @@
 //       request.userData == api.endpoints[i].function.userData ...
 //
 // What an endpoint record holds. Its function part is a copy of the function record (see
-// binding/api_description.h) whose whole name equals the name of the endpoint's function; when
+// bridge/api_description.h) whose whole name equals the name of the endpoint's function; when
 // no registered function has that name, the function part is zero, except that its texts are
 // kHostEmptyText, so the host never meets a null text. In either case its user data is the
-// endpoint's (the dispatcher and the endpoint record, which the handler finds the endpoint by).
-// Then: the shared handler HandleEndpointRequest, the argument locations (1 to 5 kept, anything
+// endpoint's (the dispatcher and the endpoint record, which the handler finds the endpoint by),
+// kept by the table.
+// Then: the shared handler HandleEndpointRequest (bridge/endpoint_handler.h), the argument locations (1 to 5 kept, anything
 // else written as 0), the URI template, the method (1 to 8, else 0), the flag byte, the text lists,
 // and the method name (for method 8 only; kHostEmptyText otherwise). Endpoints are listed in
 // the dispatcher's order; every array is also a list whose last link is null (an endpoint's
@@ -33,7 +34,7 @@
 
 #include <memory>
 
-#include "binding/api_description.h"
+#include "bridge/api_description.h"
 #include "binding/registry.h"
 #include "dispatch/endpoint.h"
 #include "vexa/host_contract.h"

@@ -1,4 +1,4 @@
-#include "binding/host_value.h"
+#include "bridge/host_value.h"
 
 #include <algorithm>
 #include <cstdlib>
