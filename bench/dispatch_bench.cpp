@@ -21,11 +21,11 @@
 
 #include "binding/conversion/conversion.h"
 #include "binding/field_registration.h"
-#include "bridge/host_value.h"
 #include "binding/registry.h"
+#include "bridge/endpoint_handler.h"
+#include "bridge/host_value.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/endpoint_declaration.h"
-#include "dispatch/request_handler.h"
 #include "malloc_counter.h"
 #include "ratio.h"
 
@@ -110,7 +110,8 @@ void RunDispatch(benchmark::State& state, Vexa::EndpointRecord& endpoint, const 
   HostRequest request{};
   request.method = HOST_METHOD_GET;
   request.path = path;
-  request.userData = &endpoint.userData;
+  const HostEndpointUserData userData{nullptr, &endpoint};  // what the API table hands the host
+  request.userData = &userData;
   HostResponse response{};
   Vexa::HandleEndpointRequest(&response, &request);
   if (response.result.error != nullptr || response.result.value.kind == HOST_VALUE_EMPTY) {

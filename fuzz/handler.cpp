@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "binding/field_registration.h"
+#include "bridge/endpoint_handler.h"
 #include "bridge/host_value.h"
 #include "dispatch/endpoint_answer.h"
 #include "dispatch/endpoint_declaration.h"
-#include "dispatch/request_handler.h"
 #include "fuzz_support.h"
 
 namespace FuzzHandler {
@@ -148,7 +148,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   request.method = input.ConsumeIntegralInRange<HostMethod>(0, 9);
   request.methodName = input.ConsumeBool() ? methodName.c_str() : nullptr;
   request.path = input.ConsumeIntegralInRange(0, 31) != 0 ? path.c_str() : nullptr;
-  request.userData = endpoint < 3 ? &endpoints.records[endpoint]->userData : nullptr;
+  const HostEndpointUserData userData{
+      nullptr,
+      endpoint < 3 ? const_cast<Vexa::EndpointRecord*>(endpoints.records[endpoint]) : nullptr};
+  request.userData = endpoint < 3 ? &userData : nullptr;
   request.headers = headers.data();
   request.headerCount = static_cast<uint32_t>(headers.size());
   request.arguments = arguments.data();

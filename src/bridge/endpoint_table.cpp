@@ -40,10 +40,11 @@ struct EndpointTable::Arrays {
 
 namespace {
 
-// The host's table knows the locations 1 to 5 (3 is reserved on its side); any other number
-// is written as 0.
-uint32_t HostLocation(uint32_t location) {
-  return location >= 1 && location <= 5 ? location : 0;
+// The host's table knows the places 1 to 5 (3 is reserved on its side); any other number is
+// written as "anywhere".
+HostArgumentPlace HostLocation(uint32_t location) {
+  const bool known = location >= HOST_ARGUMENT_QUERY && location <= HOST_ARGUMENT_BODY;
+  return known ? location : HostArgumentPlace{HOST_ARGUMENT_ANYWHERE};
 }
 
 // The function part of an endpoint whose function has no record: no arguments, no kinds, and

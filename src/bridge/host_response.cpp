@@ -42,7 +42,8 @@ void FillHostResponse(HostResponse& response, HttpCallState& state,
 
   response.responseFlags = state.responseFlags;
   const uint32_t format = state.responseFormat;
-  response.responseFormat = (format >= 1 && format <= 3) ? format : 0;
+  const bool passed = format >= HOST_RESPONSE_FORMAT_FIRST && format <= HOST_RESPONSE_FORMAT_LAST;
+  response.responseFormat = passed ? format : uint32_t{HOST_RESPONSE_FORMAT_NONE};
   response.status = state.status;
   // A text that holds nothing before its first NUL is empty to the host as well, and must
   // not be allocated: release frees only texts that are not empty.

@@ -24,7 +24,7 @@
 // prepared token.
 //
 // Threading: nothing here is locked; a call belongs to the thread that answers it. The host
-// calls a module's endpoints from one thread at a time (vexa/host_contract.h).
+// calls a module's endpoints from one thread at a time (the threading rule of the seam header).
 #pragma once
 
 #include <span>

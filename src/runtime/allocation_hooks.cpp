@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "runtime/allocation_counters.h"
+#include "diagnostics/allocation_counters.h"
 
 extern "C" {
 

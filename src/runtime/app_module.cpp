@@ -1,12 +1,13 @@
 #include "runtime/app_module.h"
 
 #include "binding/field_registration.h"
-#include "bridge/host_value.h"
+#include "diagnostics/assertion.h"
 #include "diagnostics/log_manager.h"
 #include "dispatch/route_pattern.h"
-#include "runtime/entry.h"
+#include "runtime/messages.h"
 #include "runtime/plugin_log_target.h"
 #include "runtime/telemetry.h"
+#include "util/format.h"
 
 namespace Vexa {
 
@@ -31,57 +32,47 @@ void AppModule::OnStop() {
   serviceProxy_.Clear();
 }
 
-namespace {
-
-// Calls one entry of the host's table with the table first, unless the host offers no table or
-// no such entry: then nothing is called and the answer is false.
-template <auto Entry, typename... Arguments>
-bool CallEntry(const HostApiTable* api, Arguments... arguments) {
-  if (api == nullptr || api->*Entry == nullptr) {
-    return false;
-  }
-  (api->*Entry)(api, arguments...);
-  return true;
-}
-
-}  // namespace
-
-bool AppModule::CallHostRequest(HostResponse& response, const HostRequest& request) {
-  return CallEntry<&HostApiTable::request>(Api(), &response, &request);
+Maybe<BindingProperty> AppModule::CallHostRequest(const HostCall& call) {
+  return host_.Request(call, &registry_, [this] { Yield(); });
 }
 
 bool AppModule::CallHostReserved2(uintptr_t first, uintptr_t second) {
-  return CallEntry<&HostApiTable::reserved2>(Api(), first, second);
+  return host_.Reserved2(first, second);
 }
 
-bool AppModule::CallHostSendEvent(const HostEvent& event) {
-  return CallEntry<&HostApiTable::sendEvent>(Api(), &event);
+bool AppModule::CallHostSendEvent(std::span<const std::string_view> names,
+                                  const BindingProperty& payload, uint32_t flags) {
+  return host_.SendEvent(names, payload, flags, &registry_);
 }
 
-bool AppModule::CallHostSubscribe(const char* eventName, HostHandle handle,
-                                  HostEventCallback callback, void* context, uint32_t flags) {
-  return CallEntry<&HostApiTable::subscribe>(Api(), eventName, handle, callback, context, flags);
+bool AppModule::CallHostSubscribe(const char* eventName, HostEventReceiver& receiver,
+                                  uint32_t flags) {
+  return host_.Subscribe(eventName, receiver, flags);
 }
 
-bool AppModule::CallHostUnsubscribe(const char* eventName, HostHandle handle) {
-  return CallEntry<&HostApiTable::unsubscribe>(Api(), eventName, handle);
+bool AppModule::CallHostUnsubscribe(const char* eventName) {
+  return host_.Unsubscribe(eventName);
 }
 
 bool AppModule::CallHostReserved6(uintptr_t first, uintptr_t second, uintptr_t third, double value,
                                   uintptr_t fourth) {
-  return CallEntry<&HostApiTable::reserved6>(Api(), first, second, third, value, fourth);
+  return host_.Reserved6(first, second, third, value, fourth);
 }
 
 bool AppModule::CallHostYield() {
-  return CallEntry<&HostApiTable::yield>(Api());
+  // Counted, so that a Stop the host sends while the module waits is refused (bridge/entry.h).
+  ++yields_;
+  const bool yielded = host_.Yield();
+  --yields_;
+  return yielded;
 }
 
 bool AppModule::CallHostWaitBegin(const char* label, uintptr_t reserved) {
-  return CallEntry<&HostApiTable::waitBegin>(Api(), label, reserved);
+  return host_.WaitBegin(label, reserved);
 }
 
 bool AppModule::CallHostWaitEnd() {
-  return CallEntry<&HostApiTable::waitEnd>(Api());
+  return host_.WaitEnd();
 }
 
 void AppModule::OnDeclare() {}
@@ -91,14 +82,13 @@ bool AppModule::OnStart() {
 }
 
 bool AppModule::CallHostLog(int32_t level, const char* message) {
-  return CallEntry<&HostApiTable::log>(Api(), level, message);
+  return host_.Log(level, message);
 }
 
 // --- Lifecycle ---
 
-void AppModule::Register(HostLoadRecord& record, std::string_view shortName,
+void AppModule::Register(const PluginApiVersion& core, std::string_view shortName,
                          std::string_view type) {
-  const PluginApiVersion core{record.apiMajor, record.apiMinor, record.apiPatch, {}, {}};
   if (!IsCompatible(core, kPluginApiVersion)) {
     const std::string description = IncompatibleVersionText(shortName, kPluginApiVersion, core);
     FatalError(kIncompatibleVersionIdentifier, description.c_str());
@@ -111,14 +101,6 @@ void AppModule::Register(HostLoadRecord& record, std::string_view shortName,
   DeclareRuntime();
   OnDeclare();
   apiTable_.Build(dispatcher_, registry_);
-
-  record.apiMajor = kPluginApiVersion.major;
-  record.apiMinor = kPluginApiVersion.minor;
-  record.apiPatch = kPluginApiVersion.patch;
-  record.callbacks = &ModuleCallbacks();
-  record.module = this;
-  record.fullName = identity_.fullName.c_str();
-  record.endpoints = &apiTable_.Table();
 }
 
 // The runtime's own records, enums and events, each under its plain name with the one tag
@@ -173,15 +155,14 @@ void AppModule::DeclareRuntime() {
   declareEvent(kServiceProxyAsyncEventName, proxyResponse, kAsyncEventHelp);
 }
 
-bool AppModule::Start(const HostContext* context) {
-  if (context == nullptr || context->api == nullptr) {
+bool AppModule::Start(const HostLink& host) {
+  if (!host.Connected()) {
     return false;
   }
-  context_ = context;
+  host_ = host;
   AttachLogTarget();
   userAgent_ = Format(kUserAgentTemplate, coreVersion_, identity_.fullName);
-  handle_ = context->handle;
-  telemetry_ = std::make_unique<TelemetrySink>(*this);
+  telemetry_ = std::make_unique<TelemetrySink>(calls_);
   RegisterEventHandler<PluginServiceProxyResponse>(
       kServiceProxyUuidEventName,
       [this](const PluginServiceProxyResponse& response) {
@@ -211,7 +192,7 @@ void AppModule::AttachLogTarget() {
     return;
   }
   logTarget_.reset();
-  logTarget_ = std::make_unique<PluginLogTarget>(*this);
+  logTarget_ = std::make_unique<PluginLogTarget>(calls_);
 }
 
 void AppModule::BeginStop() {
@@ -233,29 +214,56 @@ void AppModule::BrokenFuture(const std::future_error& error) {
   FatalError(kBrokenFutureIdentifier, description.c_str());
 }
 
-// --- Events ---
+// --- The host calls of the module's parts ---
 
-Maybe<void> AppModule::SendEventValue(std::string_view baseName, std::string_view uri,
-                                      const BindingProperty& value, uint32_t flags) {
-  const std::string name = EventNameForUri(uri);
-  Trace(kSendingEventTrace, identity_.fullName.c_str(), name.c_str());
-  HostEvent event{};
-  if (!ToHostValue(value, event.payload, &registry_)) {
-    return Failure(0, Format(kEventNotSentMessage, name));
-  }
-  event.name = name.c_str();
-  event.flags = flags;
-  const bool sent = CallHostSendEvent(event);
-  const std::string base(baseName);
-  if (sent && name != base) {
-    event.name = base.c_str();
-    CallHostSendEvent(event);
-  }
-  ReleaseHostValue(event.payload);
-  if (!sent) {
-    return Failure(0, Format(kEventNotSentMessage, name));
-  }
-  return {};
+Maybe<BindingProperty> AppModule::SlotCalls::Request(const HostCall& call) {
+  return module_.CallHostRequest(call);
+}
+
+bool AppModule::SlotCalls::SendEvent(std::span<const std::string_view> names,
+                                     const BindingProperty& payload, uint32_t flags) {
+  return module_.CallHostSendEvent(names, payload, flags);
+}
+
+bool AppModule::SlotCalls::Subscribe(const char* eventName, HostEventReceiver& receiver,
+                                     uint32_t flags) {
+  return module_.CallHostSubscribe(eventName, receiver, flags);
+}
+
+bool AppModule::SlotCalls::Unsubscribe(const char* eventName) {
+  return module_.CallHostUnsubscribe(eventName);
+}
+
+bool AppModule::SlotCalls::Yield() {
+  return module_.CallHostYield();
+}
+
+bool AppModule::SlotCalls::WaitBegin(const char* label) {
+  return module_.CallHostWaitBegin(label, 0);
+}
+
+bool AppModule::SlotCalls::WaitEnd() {
+  return module_.CallHostWaitEnd();
+}
+
+bool AppModule::SlotCalls::Log(int32_t level, const char* message) {
+  return module_.CallHostLog(level, message);
+}
+
+HostHandle AppModule::SlotCalls::Handle() const {
+  return module_.Handle();
+}
+
+const std::string& AppModule::SlotCalls::FullName() const {
+  return module_.FullName();
+}
+
+const BindingRegistry& AppModule::SlotCalls::Registry() const {
+  return module_.Registry();
+}
+
+bool AppModule::SlotCalls::IsStopping() const {
+  return module_.IsStopping();
 }
 
 }  // namespace Vexa

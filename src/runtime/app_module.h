@@ -1,6 +1,6 @@
-// AppModule: the base of every plugin module, and everything between a module and its host:
-// registration and start, requests to host URIs, cooperative waiting, events, service proxy
-// calls and telemetry.
+// AppModule: the base of every plugin module. A module declares its records and endpoints,
+// starts by observing resources, and from then on answers its endpoints, handles events and
+// calls its host.
 //
 //   class EchoModule final : public Vexa::AppModule {
 //    protected:
@@ -16,29 +16,36 @@
 //   }
 //
 // Lifecycle: constructed; registered (Register: version check, names, declarations, the API
-// table, written back into the load record); started (Start: the host context is known, the log
-// goes to the host, events and requests are allowed); stopping (Stop: no new service proxy
-// requests, the Stop hook unsubscribes everything); destroyed (by Stop).
+// table); started (Start: the host is known, the log goes to the host, events and requests are
+// allowed); stopping (BeginStop: no new service proxy requests, the Stop hook unsubscribes
+// everything); destroyed (by the host's Stop, bridge/entry.h).
 //
 // The virtual operations are in a fixed order, the order of the slots a host-side module table
 // has: Subscribe, Unsubscribe, the destructor, the Stop hook, the nine host calls (host API
-// entries 1 to 9, each forwarding its arguments unchanged), the Declare hook, the Start hook.
-// A host call answers false, calling nothing, when the host offers no such entry (or before
-// Start); a request through a missing entry is a Failure.
+// entries 1 to 9, each forwarding its arguments unchanged to bridge/host_link.h), the Declare
+// hook, the Start hook. Every call the module's parts make to the host goes through these
+// slots. A host call answers false, calling nothing, when the host offers no such entry (or
+// before Start); a request through a missing entry is a Failure.
 //
-// Failures are values (Maybe<T>); only an incompatible host version and a broken future while
-// awaiting end the process (with a report, diagnostics/assertion.h). Functions here may throw
-// std::bad_alloc; the C callbacks the host calls (runtime/entry.h) catch everything.
+// The parts behind the module's API each live with their concept: requests in
+// runtime/requests.h, events in runtime/events.h, the service proxy in runtime/service_proxy.h,
+// telemetry in runtime/telemetry.h; the members below are their module-facing doors.
+//
+// Failures are values (Maybe<T>, value/failure.h); only an incompatible host version and a
+// broken future while awaiting end the process (with a report, diagnostics/assertion.h).
+// Functions here may throw std::bad_alloc; the functions the host calls (src/bridge) catch
+// everything.
 //
 // Ownership: the module owns its registry, dispatcher, API table, log target, telemetry sink
 // and the tables of its handlers; the API table and every text it points to live as long as
-// the module. The host context is borrowed from Start until Stop.
+// the module. The host link is borrowed from Start until Stop.
 //
-// Threading: the host calls a module from one thread at a time; waiting yields to the host on
-// that thread instead of blocking it. The service proxy tables have a mutex of their own.
+// Threading: the host calls a module on one sequence (the threading rule of the seam header);
+// waiting yields to the host on that sequence instead of blocking it. The service proxy tables have
+// a mutex of their own, because its completion handlers may be called while a request is being
+// posted.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -47,30 +54,20 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
-#include "binding/conversion/conversion.h"
 #include "binding/registry.h"
-#include "binding/static_type.h"
-#include "codecs/json.h"
-#include "diagnostics/assertion.h"
-#include "diagnostics/log.h"
-#include "dispatch/endpoint.h"
 #include "bridge/endpoint_table.h"
-#include "dispatch/http_call.h"
+#include "bridge/host_link.h"
+#include "dispatch/endpoint.h"
 #include "runtime/events.h"
-#include "value/failure.h"
-#include "runtime/messages.h"
+#include "runtime/host_calls.h"
 #include "runtime/plugin_version.h"
 #include "runtime/records.h"
+#include "runtime/requests.h"
 #include "runtime/service_proxy.h"
-#include "util/format.h"
+#include "value/failure.h"
 #include "value/property.h"
-#include "value/result.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
@@ -94,12 +91,13 @@ class AppModule {
   // proxy tables; an override calls the base.
   virtual void OnStop();
   // 5 to 13: host API entries 1 to 9.
-  virtual bool CallHostRequest(HostResponse& response, const HostRequest& request);
+  virtual Maybe<BindingProperty> CallHostRequest(const HostCall& call);
   virtual bool CallHostReserved2(uintptr_t first, uintptr_t second);
-  virtual bool CallHostSendEvent(const HostEvent& event);
-  virtual bool CallHostSubscribe(const char* eventName, HostHandle handle,
-                                 HostEventCallback callback, void* context, uint32_t flags);
-  virtual bool CallHostUnsubscribe(const char* eventName, HostHandle handle);
+  virtual bool CallHostSendEvent(std::span<const std::string_view> names,
+                                 const BindingProperty& payload, uint32_t flags);
+  virtual bool CallHostSubscribe(const char* eventName, HostEventReceiver& receiver,
+                                 uint32_t flags);
+  virtual bool CallHostUnsubscribe(const char* eventName);
   virtual bool CallHostReserved6(uintptr_t first, uintptr_t second, uintptr_t third, double value,
                                  uintptr_t fourth);
   virtual bool CallHostYield();
@@ -113,20 +111,21 @@ class AppModule {
   // Host API entry 10: one log record. False when the host offers no log entry.
   bool CallHostLog(int32_t level, const char* message);
 
-  // --- Lifecycle (driven by the C callbacks of runtime/entry.h) ---
+  // --- Lifecycle (driven by the seam's callbacks, bridge/entry.h) ---
 
-  // Checks the core's version in `record` against kPluginApiVersion (incompatible: a fatal
-  // report, the process ends), composes the names from `shortName` and `type`, makes the
-  // declarations and writes the plugin's version, callbacks, this module, its full name and
-  // its API table back into `record`.
-  void Register(HostLoadRecord& record, std::string_view shortName,
+  // Checks `core` against kPluginApiVersion (incompatible: a fatal report, the process ends),
+  // composes the names from `shortName` and `type`, makes the declarations and builds the API
+  // table.
+  void Register(const PluginApiVersion& core, std::string_view shortName,
                 std::string_view type = "backend");
-  // Keeps `context` (borrowed until Stop), routes the log to the host, sets the user agent,
-  // creates the telemetry sink, registers the service proxy event handlers and answers the
-  // Start hook. A null context, or one without an API table, is refused (false).
-  bool Start(const HostContext* context);
+  // Keeps `host` (its context is borrowed until Stop), routes the log to the host, sets the
+  // user agent, creates the telemetry sink, registers the service proxy event handlers and
+  // answers the Start hook. A link without a host is refused (false).
+  bool Start(const HostLink& host);
   // Sets the stopping flag and runs the Stop hook. The caller then destroys the module.
   void BeginStop();
+  // Whether the module is inside a yield to its host, waiting.
+  [[nodiscard]] bool IsWaiting() const { return yields_ > 0; }
 
   // --- What a module knows ---
 
@@ -139,31 +138,61 @@ class AppModule {
   [[nodiscard]] const std::string& ApiName() const { return apiName_; }
   [[nodiscard]] const std::vector<std::string>& ApiTags() const { return apiTags_; }
   [[nodiscard]] const PluginApiVersion& CoreVersion() const { return coreVersion_; }
-  [[nodiscard]] const HostContext* Context() const { return context_; }
-  [[nodiscard]] HostHandle Handle() const { return handle_; }
+  [[nodiscard]] HostHandle Handle() const { return host_.Handle(); }
   [[nodiscard]] const std::string& UserAgent() const { return userAgent_; }
   [[nodiscard]] bool IsStopping() const { return stopping_; }
   [[nodiscard]] TelemetrySink* Telemetry() { return telemetry_.get(); }
   [[nodiscard]] ModuleEvents& Events() { return events_; }
   [[nodiscard]] ServiceProxyRequests& ServiceProxyTables() { return serviceProxy_; }
+  // The host calls as the module's parts see them: each goes through the slot of its entry.
+  [[nodiscard]] HostCalls& Host() { return calls_; }
 
-  // --- Requests to host URIs ---
+  // --- Requests, events and the service proxy (see their headers) ---
 
-  // Sends `method` `uri` with `arguments` (native values of registered types, or
-  // BindingProperty values) as positional body items, and answers, by R: nothing (void), the
-  // response value (BindingProperty), or the value converted to R (text, a registered record,
-  // any bindable type). Failures: code 400 "Request not sent: Error converting parameters for
-  // %1 %2: %3" when an argument does not convert (nothing is sent); the host's status and
-  // "Error response for %1 %2: %3" when the host answers an error; code 0 "Error reading
-  // streamed response ..." or "Error converting response ..." when the answer does not read.
   template <typename R = void, typename... Args>
-  Maybe<R> Request(HttpMethod method, std::string_view uri, const Args&... arguments);
+  Maybe<R> Request(HttpMethod method, std::string_view uri, const Args&... arguments) {
+    return Vexa::Request<R>(calls_, method, uri, arguments...);
+  }
 
-  // The untyped core of Request: `arguments` are already values. With `readAnswer` false the
-  // answer is not read (success carries an empty value).
-  Maybe<BindingProperty> RequestValue(HttpMethod method, std::string_view uri,
-                                      std::span<const BindingProperty* const> arguments,
-                                      bool readAnswer);
+  template <typename Payload>
+  void RegisterEventHandler(std::string_view eventName, std::function<void(const Payload&)> handler,
+                            uint32_t flags) {
+    events_.RegisterHandler<Payload>(eventName, std::move(handler), flags);
+  }
+
+  template <typename T>
+  void ObserveResource(std::string_view uri,
+                       std::function<void(const PluginResourceEventOf<T>&)> handler) {
+    events_.ObserveResource<T>(uri, std::move(handler));
+  }
+
+  // Sends `event` (a record with a `uri` field, usually PluginResourceEvent) as the event of its
+  // URI, and once more under `baseName` when that name differs.
+  template <typename Event>
+  Maybe<void> SendEvent(std::string_view baseName, const Event& event, uint32_t flags = 0) {
+    return events_.Send(baseName, event, flags);
+  }
+
+  template <typename Payload>
+  [[nodiscard]] Maybe<void> InvokeServiceProxy(std::string_view service, std::string_view method,
+                                               const Payload& payload, std::string_view replyMethod,
+                                               std::string_view replyText,
+                                               ServiceProxyHandler onComplete) {
+    return serviceProxy_.Invoke(service, method, payload, replyMethod, replyText,
+                                std::move(onComplete));
+  }
+
+  template <typename T, typename Payload>
+  [[nodiscard]] std::future<Maybe<T>> ServiceProxyCall(std::string_view service,
+                                                       std::string_view method,
+                                                       const Payload& payload) {
+    return serviceProxy_.Call<T>(service, method, payload);
+  }
+  // The same, awaited.
+  template <typename T, typename Payload>
+  Maybe<T> ServiceProxy(std::string_view service, std::string_view method, const Payload& payload) {
+    return Await(ServiceProxyCall<T>(service, method, payload));
+  }
 
   // --- Waiting ---
 
@@ -177,63 +206,32 @@ class AppModule {
   // One pass of the host: "Wait: yield" announced, one yield, the wait ended.
   void Yield();
 
-  // --- Events ---
-
-  // Stores a handler of the named event, typed by its payload (PluginResourceEvent,
-  // PluginServiceProxyResponse or any registered record), and subscribes at the host with
-  // `flags`.
-  template <typename Payload>
-  void RegisterEventHandler(std::string_view eventName, std::function<void(const Payload&)> handler,
-                            uint32_t flags);
-
-  // Observes the resource at `uri` (a pattern when it contains "*"): `handler` receives each
-  // event with its data converted to T (a default T for Delete; events whose data does not
-  // convert are traced and dropped). For a plain URI the current value is fetched at once with
-  // "GET" and, when that succeeds, delivered as a Create event.
-  template <typename T>
-  void ObserveResource(std::string_view uri,
-                       std::function<void(const PluginResourceEventOf<T>&)> handler);
-
-  // Sends `event` (a record with a `uri` field, usually PluginResourceEvent) as the event of its
-  // URI, and once more under `baseName` when that name differs. A conversion failure is
-  // returned; so is a host without a send entry.
-  template <typename Event>
-  Maybe<void> SendEvent(std::string_view baseName, const Event& event, uint32_t flags = 0);
-
-  Maybe<void> SendEventValue(std::string_view baseName, std::string_view uri,
-                             const BindingProperty& value, uint32_t flags);
-
-  // --- Service proxy ---
-
-  // Posts a request to `service`.`method` with `payload` (see runtime/service_proxy.h); the
-  // reply method and text are empty for a uuid request. Answers the empty text, or why no
-  // request is pending ("Finalizing", "Request already in flight", a host failure, or "Failed
-  // to convert type ..." when the payload does not convert).
-  template <typename Payload>
-  [[nodiscard]] std::string InvokeServiceProxy(std::string_view service, std::string_view method,
-                                               const Payload& payload, std::string_view replyMethod,
-                                               std::string_view replyText,
-                                               ServiceProxyHandler onComplete);
-
-  // A uuid request whose answer payload (JSON) is converted to T; the future is ready at once
-  // when no request could be made.
-  template <typename T, typename Payload>
-  [[nodiscard]] std::future<Maybe<T>> ServiceProxyCall(std::string_view service,
-                                                       std::string_view method,
-                                                       const Payload& payload);
-  // The same, awaited.
-  template <typename T, typename Payload>
-  Maybe<T> ServiceProxy(std::string_view service, std::string_view method, const Payload& payload) {
-    return Await(ServiceProxyCall<T>(service, method, payload));
-  }
-
  private:
+  // The host calls of the module's parts, each through the module's slot of its entry.
+  class SlotCalls final : public HostCalls {
+   public:
+    explicit SlotCalls(AppModule& module) : module_(module) {}
+    Maybe<BindingProperty> Request(const HostCall& call) override;
+    bool SendEvent(std::span<const std::string_view> names, const BindingProperty& payload,
+                   uint32_t flags) override;
+    bool Subscribe(const char* eventName, HostEventReceiver& receiver, uint32_t flags) override;
+    bool Unsubscribe(const char* eventName) override;
+    bool Yield() override;
+    bool WaitBegin(const char* label) override;
+    bool WaitEnd() override;
+    bool Log(int32_t level, const char* message) override;
+    [[nodiscard]] HostHandle Handle() const override;
+    [[nodiscard]] const std::string& FullName() const override;
+    [[nodiscard]] const BindingRegistry& Registry() const override;
+    [[nodiscard]] bool IsStopping() const override;
+
+   private:
+    AppModule& module_;
+  };
+
   void DeclareRuntime();
   void AttachLogTarget();
-  template <typename T>
-  [[nodiscard]] Maybe<T> ServiceProxyAnswer(const PluginServiceProxyResponse& response) const;
   [[noreturn]] static void BrokenFuture(const std::future_error& error);
-  [[nodiscard]] const HostApiTable* Api() const { return context_ ? context_->api : nullptr; }
 
   PluginApiVersion coreVersion_;
   PluginIdentity identity_;
@@ -243,110 +241,15 @@ class AppModule {
   RequestDispatcher dispatcher_;
   EndpointTable apiTable_;
   std::unique_ptr<PluginLogTarget> logTarget_;
-  const HostContext* context_ = nullptr;
-  HostHandle handle_ = 0;
+  HostLink host_;
   std::string userAgent_;
   std::unique_ptr<TelemetrySink> telemetry_;
-  ModuleEvents events_{*this};
-  ServiceProxyRequests serviceProxy_{*this};
+  SlotCalls calls_{*this};
+  ModuleEvents events_{calls_};
+  ServiceProxyRequests serviceProxy_{calls_};
+  int yields_ = 0;  // yields in progress
   bool stopping_ = false;
 };
-
-// --- Templates ---
-
-namespace RuntimeDetail {
-
-// A request argument or payload as a value: a BindingProperty is used where it stands, anything
-// else is converted into `converted`. Null when the conversion failed (`converted` says why).
-template <typename T>
-[[nodiscard]] const BindingProperty* ValueOf(const T& native, BindingResult& converted,
-                                             const BindingRegistry& registry) {
-  if constexpr (std::is_same_v<T, BindingProperty>) {
-    return &native;
-  } else {
-    return ToValue(converted, native, registry) ? &converted.value : nullptr;
-  }
-}
-
-// The event handler for payloads of type Payload.
-template <typename Payload>
-class TypedEventHandler final : public EventHandler {
- public:
-  explicit TypedEventHandler(std::function<void(const Payload&)> function)
-      : function_(std::move(function)) {}
-
-  void Handle(AppModule& module, std::string_view eventName,
-              const BindingProperty& payload) override {
-    Payload record{};
-    BindingResult result;
-    if (!ToNative(result, record, payload, kResultValueName, module.Registry())) {
-      const std::string name(eventName);
-      const std::string message(result.ErrorText());
-      Trace(kConvertPayloadTrace, module.FullName().c_str(), TypeName(), name.c_str(),
-            message.c_str());
-      return;
-    }
-    Trace(kHandlingEventTrace, module.FullName().c_str(), std::string(eventName).c_str());
-    function_(record);
-  }
-
-  [[nodiscard]] const char* TypeName() const override { return TypeNameOf<Payload>(); }
-  [[nodiscard]] HostEventCallback Callback() const override { return &Deliver; }
-
- private:
-  // The module's C callback for this payload type; the context is the module.
-  static void VEXA_HOST_CALL Deliver(const HostEvent* event) {
-    if (event != nullptr && event->context != nullptr) {
-      static_cast<AppModule*>(event->context)->Events().Deliver(*event);
-    }
-  }
-
-  std::function<void(const Payload&)> function_;
-};
-
-}  // namespace RuntimeDetail
-
-template <typename R, typename... Args>
-Maybe<R> AppModule::Request(HttpMethod method, std::string_view uri, const Args&... arguments) {
-  std::array<BindingResult, sizeof...(Args)> converted;
-  std::array<const BindingProperty*, sizeof...(Args)> values{};
-  std::size_t index = 0;
-  std::string refusal;
-  [[maybe_unused]] const auto add = [&](const auto& argument) {
-    if (refusal.empty()) {
-      values[index] = RuntimeDetail::ValueOf(argument, converted[index], registry_);
-      if (values[index] == nullptr) {
-        refusal = converted[index].ErrorText();
-        refusal = refusal.empty() ? "?" : refusal;
-      }
-    }
-    ++index;
-  };
-  (add(arguments), ...);
-  if (!refusal.empty()) {
-    return Failure(400, Format(kRequestNotSentMessage, HttpMethodText(method), uri, refusal));
-  }
-  Maybe<BindingProperty> answer = RequestValue(method, uri, values, !std::is_void_v<R>);
-  if constexpr (std::is_void_v<R>) {
-    if (!answer) {
-      return answer.Error();
-    }
-    return {};
-  } else if constexpr (std::is_same_v<R, BindingProperty>) {
-    return answer;
-  } else {
-    if (!answer) {
-      return answer.Error();
-    }
-    R converted{};
-    BindingResult result;
-    if (!ToNative(result, converted, answer.Value(), kResultValueName, registry_)) {
-      return Failure(0, Format(kConvertResponseMessage, HttpMethodText(method), uri,
-                               std::string_view(result.ErrorText())));
-    }
-    return converted;
-  }
-}
 
 template <typename T>
 T AppModule::Await(std::future<T> future) {
@@ -372,96 +275,6 @@ T AppModule::Await(std::future<T> future) {
   } catch (const std::future_error& error) {
     BrokenFuture(error);
   }
-}
-
-template <typename Payload>
-void AppModule::RegisterEventHandler(std::string_view eventName,
-                                     std::function<void(const Payload&)> handler, uint32_t flags) {
-  events_.RegisterHandler(
-      eventName, std::make_shared<RuntimeDetail::TypedEventHandler<Payload>>(std::move(handler)),
-      flags);
-}
-
-template <typename T>
-void AppModule::ObserveResource(std::string_view uri,
-                                std::function<void(const PluginResourceEventOf<T>&)> handler) {
-  auto typed = [this, handler = std::move(handler)](const PluginResourceEvent& event) {
-    PluginResourceEventOf<T> converted{event.uri, event.eventType, T{}};
-    if (event.eventType != PluginResourceEventType::Delete) {
-      BindingResult result;
-      if (!ToNative(result, converted.data, event.data, kValueName, registry_)) {
-        Trace(kConvertResourceTrace, FullName().c_str(), TypeNameOf<T>(), event.uri.c_str());
-        return;
-      }
-    }
-    handler(converted);
-  };
-  events_.AddResourceHandler(uri, typed);
-  Subscribe(uri);
-  if (uri.find('*') == std::string_view::npos) {
-    Maybe<BindingProperty> current = Request<BindingProperty>(HttpMethod::Get, uri);
-    if (current) {
-      typed(PluginResourceEvent{std::string(uri), PluginResourceEventType::Create,
-                                std::move(current).Value()});
-    }
-  }
-}
-
-template <typename Event>
-Maybe<void> AppModule::SendEvent(std::string_view baseName, const Event& event, uint32_t flags) {
-  BindingResult converted;
-  const BindingProperty* value = RuntimeDetail::ValueOf(event, converted, registry_);
-  if (value == nullptr) {
-    return Failure(0, std::string(converted.ErrorText()));
-  }
-  return SendEventValue(baseName, event.uri, *value, flags);
-}
-
-template <typename Payload>
-std::string AppModule::InvokeServiceProxy(std::string_view service, std::string_view method,
-                                          const Payload& payload, std::string_view replyMethod,
-                                          std::string_view replyText,
-                                          ServiceProxyHandler onComplete) {
-  if (stopping_) {
-    return kFinalizingMessage;
-  }
-  BindingResult converted;
-  const BindingProperty* value = RuntimeDetail::ValueOf(payload, converted, registry_);
-  if (value == nullptr) {
-    return Format(kConvertPayloadMessage, TypeNameOf<Payload>());
-  }
-  return serviceProxy_.Invoke(service, method, *value, replyMethod, replyText,
-                              std::move(onComplete));
-}
-
-template <typename T>
-Maybe<T> AppModule::ServiceProxyAnswer(const PluginServiceProxyResponse& response) const {
-  if (!response.error.empty()) {
-    return Failure(0, response.error);
-  }
-  const BindingResult parsed = ParseJson(response.payload);
-  T value{};
-  BindingResult converted;
-  if (!parsed || !ToNative(converted, value, parsed.value, kValueName, registry_)) {
-    return Failure(0, Format(kDeserializeMessage, response.payload, TypeNameOf<T>()));
-  }
-  return value;
-}
-
-template <typename T, typename Payload>
-std::future<Maybe<T>> AppModule::ServiceProxyCall(std::string_view service, std::string_view method,
-                                                  const Payload& payload) {
-  auto promise = std::make_shared<std::promise<Maybe<T>>>();
-  std::future<Maybe<T>> future = promise->get_future();
-  const std::string refusal =
-      InvokeServiceProxy(service, method, payload, {}, {},
-                         [this, promise](const PluginServiceProxyResponse& response) {
-                           promise->set_value(ServiceProxyAnswer<T>(response));
-                         });
-  if (!refusal.empty()) {
-    promise->set_value(Failure(0, refusal));
-  }
-  return future;
 }
 
 }  // namespace Vexa

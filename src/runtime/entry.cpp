@@ -1,71 +1,46 @@
 #include "runtime/entry.h"
 
-#include "runtime/allocation_counters.h"
+#include <string>
+#include <utility>
 
 namespace Vexa {
-
 namespace {
 
-uint8_t VEXA_HOST_CALL StartModule(void* module, const HostContext* context) {
-  if (module == nullptr) {
-    return 0;
-  }
-  try {
-    return static_cast<AppModule*>(module)->Start(context) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
-}
+// An AppModule as the seam's callbacks see it.
+class HostedAppModule final : public HostedModule {
+ public:
+  HostedAppModule(std::unique_ptr<AppModule> module, std::string_view shortName,
+                  std::string_view type)
+      : module_(std::move(module)), shortName_(shortName), type_(type) {}
 
-void VEXA_HOST_CALL StopModule(void* module) {
-  if (module == nullptr) {
-    return;
+  Registration Register(uint32_t coreMajor, uint32_t coreMinor, uint32_t corePatch) override {
+    module_->Register(PluginApiVersion{coreMajor, coreMinor, corePatch, {}, {}}, shortName_, type_);
+    return Registration{kPluginApiVersion.major, kPluginApiVersion.minor, kPluginApiVersion.patch,
+                        module_->FullName().c_str(), &module_->ApiTable()};
   }
-  auto* appModule = static_cast<AppModule*>(module);
-  try {
-    appModule->BeginStop();
-  } catch (...) {
-    // The module goes either way; what the Stop hook left undone dies with it.
-  }
-  delete appModule;
-}
+  bool Start(const HostLink& host) override { return module_->Start(host); }
+  void BeginStop() override { module_->BeginStop(); }
+  [[nodiscard]] bool IsWaiting() const override { return module_->IsWaiting(); }
+  [[nodiscard]] const char* FullName() const override { return module_->FullName().c_str(); }
 
-void VEXA_HOST_CALL WriteStatistics(void* /*module*/, uint32_t counters[14]) {
-  if (counters != nullptr) {
-    WriteAllocationCounters(ReadAllocationCounters(), counters);
-  }
-}
-
-constexpr HostCallbackTable kCallbacks{&StartModule, &StopModule, &WriteStatistics};
-
-void ClearOutWords(HostLoadRecord& record) {
-  record.callbacks = nullptr;
-  record.module = nullptr;
-  record.fullName = nullptr;
-  record.endpoints = nullptr;
-}
+ private:
+  std::unique_ptr<AppModule> module_;
+  std::string shortName_;
+  std::string type_;
+};
 
 }  // namespace
 
-const HostCallbackTable& ModuleCallbacks() {
-  return kCallbacks;
-}
-
-void RegisterLoadedModule(AppModule* module, HostLoadRecord* record, std::string_view shortName,
-                          std::string_view type) {
-  if (record == nullptr) {
-    delete module;
-    return;
-  }
-  ClearOutWords(*record);
+std::unique_ptr<HostedModule> HostModule(std::unique_ptr<AppModule> module,
+                                         std::string_view shortName,
+                                         std::string_view type) noexcept {
   if (module == nullptr) {
-    return;
+    return nullptr;
   }
   try {
-    module->Register(*record, shortName, type);
+    return std::make_unique<HostedAppModule>(std::move(module), shortName, type);
   } catch (...) {
-    ClearOutWords(*record);
-    delete module;
+    return nullptr;
   }
 }
 

@@ -1,31 +1,29 @@
-// The plugin's entry: what the exported load function does, and the callbacks the host calls.
+// Loading a module: what a plugin's exported load function does.
 //
 //   extern "C" VEXA_PLUGIN_EXPORT void VEXA_HOST_CALL load_kor_geoinfo(HostLoadRecord* record) {
 //     Vexa::LoadModule<GeoInfoModule>(record, "kor-geoinfo");
 //   }
 //
-// Every function here validates what the host hands it and never throws: a null record is
-// ignored; a module that cannot be created leaves the record's out words (callbacks, module,
-// full name, API table) zero, so the host sees no callback table; Start refuses a null module or
-// context; Stop and Statistics ignore a null module.
+// The module is created, wrapped for the seam (bridge/entry.h: the callbacks Start, Stop and
+// Statistics drive it from then on) and registered with the record. A module that cannot be
+// created or registered leaves the record's out words zero, so the host sees no callback table;
+// nothing here throws.
 #pragma once
 
+#include <memory>
 #include <new>
 #include <string_view>
 
+#include "bridge/entry.h"
 #include "runtime/app_module.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
 
-// The callbacks written into word 4 of the load record: Start, Stop (destroys the module),
-// Statistics.
-[[nodiscard]] const HostCallbackTable& ModuleCallbacks();
-
-// Registers `module` (owned from here: it is destroyed when registration throws) with
-// `record`, or zeroes the record's out words when `module` is null or registration fails.
-void RegisterLoadedModule(AppModule* module, HostLoadRecord* record, std::string_view shortName,
-                          std::string_view type);
+// Wraps `module` (owned; destroyed with the wrapper, also when wrapping fails) for the seam,
+// to be registered under `shortName` and `type`. Null when `module` is null or memory ran out.
+[[nodiscard]] std::unique_ptr<HostedModule> HostModule(std::unique_ptr<AppModule> module,
+                                                       std::string_view shortName,
+                                                       std::string_view type) noexcept;
 
 // Creates a Module and registers it with `record` under `shortName` and `type`.
 template <typename Module>
@@ -34,13 +32,13 @@ void LoadModule(HostLoadRecord* record, std::string_view shortName,
   if (record == nullptr) {
     return;
   }
-  Module* module = nullptr;
+  std::unique_ptr<AppModule> module;
   try {
-    module = new Module();
+    module = std::make_unique<Module>();
   } catch (...) {
     module = nullptr;
   }
-  RegisterLoadedModule(module, record, shortName, type);
+  RegisterHostedModule(record, HostModule(std::move(module), shortName, type));
 }
 
 }  // namespace Vexa

@@ -1,11 +1,11 @@
 #include "runtime/events.h"
 
 #include <exception>
+#include <span>
 
-#include "bridge/host_value.h"
 #include "diagnostics/log.h"
-#include "runtime/app_module.h"
 #include "runtime/messages.h"
+#include "util/format.h"
 #include "util/text.h"
 
 namespace Vexa {
@@ -52,10 +52,9 @@ bool UriMatchesPattern(std::string_view pattern, std::string_view uri) {
 
 void ModuleEvents::RegisterHandler(std::string_view name, std::shared_ptr<EventHandler> handler,
                                    uint32_t flags) {
-  const HostEventCallback callback = handler->Callback();
   std::string key(name);
   handlers_.insert_or_assign(key, std::move(handler));
-  module_.CallHostSubscribe(key.c_str(), module_.Handle(), callback, &module_, flags);
+  host_.Subscribe(key.c_str(), *this, flags);
 }
 
 void ModuleEvents::Subscribe(std::string_view uri) {
@@ -63,9 +62,9 @@ void ModuleEvents::Subscribe(std::string_view uri) {
   if (++counts_[name] != 1) {
     return;
   }
-  module_.RegisterEventHandler<PluginResourceEvent>(
+  RegisterHandler<PluginResourceEvent>(
       name, [this](const PluginResourceEvent& event) { DispatchResourceEvent(event); }, 0);
-  Trace(kSubscribingTrace, module_.FullName().c_str(), name.c_str());
+  Trace(kSubscribingTrace, host_.FullName().c_str(), name.c_str());
 }
 
 void ModuleEvents::Unsubscribe(std::string_view uri) {
@@ -77,9 +76,9 @@ void ModuleEvents::Unsubscribe(std::string_view uri) {
     return;
   }
   counts_.erase(count);
-  module_.CallHostUnsubscribe(name.c_str(), module_.Handle());
+  host_.Unsubscribe(name.c_str());
   handlers_.erase(name);
-  Trace(kUnsubscribingTrace, module_.FullName().c_str(), name.c_str());
+  Trace(kUnsubscribingTrace, host_.FullName().c_str(), name.c_str());
 }
 
 void ModuleEvents::AddResourceHandler(std::string_view uri, ResourceEventHandler handler) {
@@ -118,32 +117,26 @@ void ModuleEvents::DispatchResourceEvent(const PluginResourceEvent& event) {
   }
 }
 
-void ModuleEvents::Deliver(const HostEvent& event) {
-  const char* const eventName = event.name;
-  if (eventName == nullptr) {
-    return;
-  }
+void ModuleEvents::ReceiveHostEvent(std::string_view name, BindingResult&& payload) {
+  const std::string eventName(name);
   try {
-    const auto found = handlers_.find(std::string_view(eventName));
+    const auto found = handlers_.find(name);
     if (found == handlers_.end()) {
       return;
     }
     // Held for the call: the handler may replace or remove itself.
     const std::shared_ptr<EventHandler> handler = found->second;
-    const HostValue payloadRecord = event.payload;
-    HostResult result{};
-    BindingProperty payload;
-    if (!FromHostValue(result, payload, payloadRecord, kResultValueName)) {
-      Trace(kConvertPayloadTrace, module_.FullName().c_str(), handler->TypeName(), eventName,
-            result.error != nullptr ? result.error : "");
-      ReleaseHostResult(result);
+    if (!payload) {
+      const std::string message(payload.ErrorText());
+      Trace(kConvertPayloadTrace, host_.FullName().c_str(), handler->TypeName(), eventName.c_str(),
+            message.c_str());
       return;
     }
-    handler->Handle(module_, eventName, payload);
+    handler->Handle(host_, name, payload.value);
   } catch (const std::exception& error) {
-    Trace(kDroppedEventTrace, module_.FullName().c_str(), eventName, error.what());
+    Trace(kDroppedEventTrace, host_.FullName().c_str(), eventName.c_str(), error.what());
   } catch (...) {
-    Trace(kDroppedEventTrace, module_.FullName().c_str(), eventName, "unknown exception");
+    Trace(kDroppedEventTrace, host_.FullName().c_str(), eventName.c_str(), "unknown exception");
   }
 }
 
@@ -153,11 +146,22 @@ void ModuleEvents::UnsubscribeAll() {
   const auto handlers = std::move(handlers_);
   handlers_.clear();
   for (const auto& entry : handlers) {
-    module_.CallHostUnsubscribe(entry.first.c_str(), module_.Handle());
+    host_.Unsubscribe(entry.first.c_str());
   }
   counts_.clear();
   exactHandlers_.clear();
   patternHandlers_.clear();
+}
+
+Maybe<void> ModuleEvents::SendValue(std::string_view baseName, std::string_view uri,
+                                    const BindingProperty& value, uint32_t flags) {
+  const std::string name = EventNameForUri(uri);
+  Trace(kSendingEventTrace, host_.FullName().c_str(), name.c_str());
+  const std::string_view names[] = {name, baseName};
+  if (!host_.SendEvent(std::span(names, name == baseName ? 1 : 2), value, flags)) {
+    return Failure(0, Format(kEventNotSentMessage, name));
+  }
+  return {};
 }
 
 int ModuleEvents::SubscriptionCount(std::string_view uri) const {

@@ -15,10 +15,13 @@
 // characters up to the next "/", which it leaves; the pattern matches when both texts end
 // together. So "/a/*" matches "/a/b" but neither "/a/" nor "/a/b/c".
 //
-// Ownership: the module owns its ModuleEvents; handlers are shared, so a handler that replaces
-// or removes handlers (itself included) while it runs stays alive until it returns.
+// Ownership: the module owns its ModuleEvents, which borrows the module's host calls; handlers
+// are shared, so a handler that replaces or removes handlers (itself included) while it runs
+// stays alive until it returns. ModuleEvents is the receiver of every subscription it makes:
+// it must live until the module stops.
 //
-// Threading: the tables are used on the thread the host calls the module on; they take no lock.
+// Threading: the tables are used on the module's sequence (the threading rule of the seam header);
+// they take no lock.
 #pragma once
 
 #include <cstdint>
@@ -30,14 +33,16 @@
 #include <utility>
 #include <vector>
 
-#include "binding/registry.h"
+#include "binding/conversion/conversion.h"
+#include "bridge/host_link.h"
+#include "diagnostics/log.h"
+#include "runtime/host_calls.h"
+#include "runtime/messages.h"
 #include "runtime/records.h"
+#include "runtime/requests.h"
 #include "value/property.h"
-#include "vexa/host_contract.h"
 
 namespace Vexa {
-
-class AppModule;
 
 // The host event name of the resource at `uri` (see the top of this file).
 [[nodiscard]] std::string EventNameForUri(std::string_view uri);
@@ -52,26 +57,68 @@ class EventHandler {
   virtual ~EventHandler() = default;
   // Converts `payload` (named "<result>" in messages) and calls the function; a payload that
   // does not convert is traced and dropped.
-  virtual void Handle(AppModule& module, std::string_view eventName,
+  virtual void Handle(HostCalls& host, std::string_view eventName,
                       const BindingProperty& payload) = 0;
   // The payload type's name, as traces quote it.
   [[nodiscard]] virtual const char* TypeName() const = 0;
-  // The C callback that the host is given for events of this handler's payload type.
-  [[nodiscard]] virtual HostEventCallback Callback() const = 0;
+};
+
+// The event handler for payloads of type Payload (PluginResourceEvent,
+// PluginServiceProxyResponse or any registered record).
+template <typename Payload>
+class TypedEventHandler final : public EventHandler {
+ public:
+  explicit TypedEventHandler(std::function<void(const Payload&)> function)
+      : function_(std::move(function)) {}
+
+  void Handle(HostCalls& host, std::string_view eventName,
+              const BindingProperty& payload) override {
+    Payload record{};
+    BindingResult result;
+    if (!ToNative(result, record, payload, kResultValueName, host.Registry())) {
+      const std::string name(eventName);
+      const std::string message(result.ErrorText());
+      Trace(kConvertPayloadTrace, host.FullName().c_str(), TypeName(), name.c_str(),
+            message.c_str());
+      return;
+    }
+    Trace(kHandlingEventTrace, host.FullName().c_str(), std::string(eventName).c_str());
+    function_(record);
+  }
+
+  [[nodiscard]] const char* TypeName() const override { return TypeNameOf<Payload>(); }
+
+ private:
+  std::function<void(const Payload&)> function_;
 };
 
 using ResourceEventHandler = std::function<void(const PluginResourceEvent&)>;
 
-class ModuleEvents {
+class ModuleEvents final : public HostEventReceiver {
  public:
-  explicit ModuleEvents(AppModule& module) : module_(module) {}
+  explicit ModuleEvents(HostCalls& host) : host_(host) {}
   ModuleEvents(const ModuleEvents&) = delete;
   ModuleEvents& operator=(const ModuleEvents&) = delete;
 
   // Stores `handler` under `name` (replacing an earlier one) and subscribes to the event at the
-  // host with the module as context and `flags` (0 resource events, 1 service proxy events).
+  // host with `flags` (0 resource events, 1 service proxy events).
   void RegisterHandler(std::string_view name, std::shared_ptr<EventHandler> handler,
                        uint32_t flags);
+  // The same, typed by the handler's payload.
+  template <typename Payload>
+  void RegisterHandler(std::string_view name, std::function<void(const Payload&)> handler,
+                       uint32_t flags) {
+    RegisterHandler(name, std::make_shared<TypedEventHandler<Payload>>(std::move(handler)), flags);
+  }
+
+  // Observes the resource at `uri` (a pattern when it contains "*"): `handler` receives each
+  // event with its data converted to T (a default T for Delete; events whose data does not
+  // convert are traced and dropped). The subscription is counted (Subscribe below). For a plain
+  // URI the current value is fetched at once with "GET" and, when that succeeds, delivered as a
+  // Create event.
+  template <typename T>
+  void ObserveResource(std::string_view uri,
+                       std::function<void(const PluginResourceEventOf<T>&)> handler);
 
   // Counted subscription of the resource event of `uri`: the first subscription of an event
   // name registers the resource dispatcher for it; the last unsubscription unsubscribes at the
@@ -87,9 +134,25 @@ class ModuleEvents {
   // of the URI runs first, then every matching pattern handler in registration order.
   void DispatchResourceEvent(const PluginResourceEvent& event);
 
-  // The host's delivery of `event` to the handler registered under its name (none: ignored).
-  // Never throws.
-  void Deliver(const HostEvent& event);
+  // The host's delivery of an event to the handler registered under its name (none: ignored).
+  // A payload that did not convert is traced and dropped. Never throws.
+  void ReceiveHostEvent(std::string_view name, BindingResult&& payload) override;
+
+  // Sends `event` (a record with a `uri` field, usually PluginResourceEvent) as the event of its
+  // URI (EventNameForUri), and once more under `baseName` when that name differs. A conversion
+  // failure is returned, and so is a payload without a host form or a host without a send
+  // entry ("Event not sent: ...").
+  template <typename Event>
+  Maybe<void> Send(std::string_view baseName, const Event& event, uint32_t flags = 0) {
+    BindingResult converted;
+    const BindingProperty* value = ValueOf(event, converted, host_.Registry());
+    if (value == nullptr) {
+      return Failure::Of(0, converted);
+    }
+    return SendValue(baseName, event.uri, *value, flags);
+  }
+  Maybe<void> SendValue(std::string_view baseName, std::string_view uri,
+                        const BindingProperty& value, uint32_t flags);
 
   // The Stop hook's part: unsubscribes every event name with a handler at the host, then
   // clears the handlers, the counts and the resource handlers.
@@ -99,11 +162,36 @@ class ModuleEvents {
   [[nodiscard]] int SubscriptionCount(std::string_view uri) const;
 
  private:
-  AppModule& module_;
+  HostCalls& host_;
   std::map<std::string, std::shared_ptr<EventHandler>, std::less<>> handlers_;
   std::map<std::string, int, std::less<>> counts_;
   std::map<std::string, std::shared_ptr<ResourceEventHandler>, std::less<>> exactHandlers_;
   std::vector<std::pair<std::string, std::shared_ptr<ResourceEventHandler>>> patternHandlers_;
 };
+
+template <typename T>
+void ModuleEvents::ObserveResource(std::string_view uri,
+                                   std::function<void(const PluginResourceEventOf<T>&)> handler) {
+  auto typed = [this, handler = std::move(handler)](const PluginResourceEvent& event) {
+    PluginResourceEventOf<T> converted{event.uri, event.eventType, T{}};
+    if (event.eventType != PluginResourceEventType::Delete) {
+      BindingResult result;
+      if (!ToNative(result, converted.data, event.data, kValueName, host_.Registry())) {
+        Trace(kConvertResourceTrace, host_.FullName().c_str(), TypeNameOf<T>(), event.uri.c_str());
+        return;
+      }
+    }
+    handler(converted);
+  };
+  AddResourceHandler(uri, typed);
+  Subscribe(uri);
+  if (uri.find('*') == std::string_view::npos) {
+    Maybe<BindingProperty> current = Request<BindingProperty>(host_, HttpMethod::Get, uri);
+    if (current) {
+      typed(PluginResourceEvent{std::string(uri), PluginResourceEventType::Create,
+                                std::move(current).Value()});
+    }
+  }
+}
 
 }  // namespace Vexa

@@ -2,6 +2,8 @@
 // positional (util/format.h); those with "%s" are printf templates for Log and Trace.
 #pragma once
 
+#include "bridge/host_messages.h"  // the texts of failed host requests
+
 namespace Vexa {
 
 // Registration and start.
@@ -18,18 +20,7 @@ inline constexpr const char kPluginTraceVariable[] = "VEXA_PLUGIN_TRACE";
 inline constexpr const char kPluginsTag[] = "Plugins";
 inline constexpr const char kPluginTagPrefix[] = "Plugin ";
 
-// Host requests.
-inline constexpr const char kRequestNotSentMessage[] =
-    "Request not sent: Error converting parameters for %1 %2: %3";
-inline constexpr const char kErrorResponseMessage[] = "Error response for %1 %2: %3";
-inline constexpr const char kStreamReadErrorMessage[] =
-    "Error reading streamed response for %1 %2: %3";
-inline constexpr const char kStreamReadError[] = "Stream read error";
-inline constexpr const char kConvertResponseMessage[] = "Error converting response for %1 %2: %3";
-// A request whose host entry is missing never calls through null.
-inline constexpr const char kMissingHostEntryMessage[] =
-    "Request not sent: the host offers no request entry for %1 %2";
-inline constexpr const char kArgumentNotRepresentable[] = "argument %1 has no host form";
+// Host requests (the texts of failed ones are in bridge/host_messages.h).
 inline constexpr const char kTelemetryUriPrefix[] = "/telemetry/v1/events/";
 
 // Awaiting.
@@ -82,8 +73,8 @@ inline constexpr const char kMethodEventHelp[] =
 inline constexpr const char kAsyncEventHelp[] =
     "Fired when an async service proxy message is received.";
 
-// The value names of converted payloads, as messages quote them.
-inline constexpr const char kResultValueName[] = "<result>";
+// The value names of converted payloads, as messages quote them ("<result>" is
+// kResultValueName, bridge/host_messages.h).
 inline constexpr const char kValueName[] = "<value>";
 
 }  // namespace Vexa

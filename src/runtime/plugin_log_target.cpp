@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "diagnostics/log_manager.h"
-#include "runtime/app_module.h"
 #include "runtime/messages.h"
 
 namespace Vexa {
@@ -21,7 +20,7 @@ LogGroups MutedUnderHost() {
 
 }  // namespace
 
-PluginLogTarget::PluginLogTarget(AppModule& module) : module_(module) {
+PluginLogTarget::PluginLogTarget(HostCalls& host) : host_(host) {
   RouteWriteEntryToWrite();
   LogManager* manager = LogManager::Obtain();
   if (manager == nullptr) {
@@ -62,7 +61,7 @@ const char* PluginLogTarget::TypeName() const {
 }
 
 bool PluginLogTarget::Write(const LogRecord& record) {
-  return module_.CallHostLog(record.level, record.message != nullptr ? record.message : "");
+  return host_.Log(record.level, record.message != nullptr ? record.message : "");
 }
 
 }  // namespace Vexa

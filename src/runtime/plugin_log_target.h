@@ -8,21 +8,20 @@
 // that were attached, the level, the muted groups), so that a report written after the module
 // is gone, such as a fatal one, still reaches standard error.
 //
-// Ownership: owned by the module that created it at Start; it borrows the module, which
-// outlives it. Threading: created and destroyed on the host's thread; Write runs on whichever
-// thread logs, with the log manager's lock held.
+// Ownership: owned by the module that created it at Start; it borrows the module's host calls,
+// which outlive it. Threading: created and destroyed on the module's sequence; Write runs on
+// whichever thread logs, with the log manager's lock held.
 #pragma once
 
 #include "diagnostics/log_target.h"
 #include "diagnostics/log_types.h"
+#include "runtime/host_calls.h"
 
 namespace Vexa {
 
-class AppModule;
-
 class PluginLogTarget final : public LogTarget {
  public:
-  explicit PluginLogTarget(AppModule& module);
+  explicit PluginLogTarget(HostCalls& host);
   ~PluginLogTarget() override;
 
   [[nodiscard]] const char* TypeName() const override;
@@ -38,7 +37,7 @@ class PluginLogTarget final : public LogTarget {
     LogGroups muted = kGroupExtra;
   };
 
-  AppModule& module_;
+  HostCalls& host_;
   Previous previous_;
 };
 

@@ -6,7 +6,6 @@
 
 #include "codecs/json.h"
 #include "diagnostics/log.h"
-#include "runtime/app_module.h"
 #include "runtime/messages.h"
 
 namespace Vexa {
@@ -22,46 +21,47 @@ std::string Qualified(std::string_view service, std::string_view method) {
 
 }  // namespace
 
-std::string ServiceProxyRequests::Invoke(std::string_view service, std::string_view method,
-                                         const BindingProperty& payload,
-                                         std::string_view replyMethod, std::string_view replyText,
-                                         ServiceProxyHandler onComplete) {
-  if (module_.IsStopping()) {
-    return kFinalizingMessage;
+Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::string_view method,
+                                              const BindingProperty& payload,
+                                              std::string_view replyMethod,
+                                              std::string_view replyText,
+                                              ServiceProxyHandler onComplete) {
+  if (host_.IsStopping()) {
+    return Failure::Static(0, kFinalizingMessage);
   }
-  const std::string payloadText = ToJson(payload, &module_.Registry());
+  const std::string payloadText = ToJson(payload, &host_.Registry());
   const std::string serviceMethod = Qualified(service, method);
-  const char* const fullName = module_.FullName().c_str();
+  const char* const fullName = host_.FullName().c_str();
   Log(kLevelAlways, kGroupDebug, kPreparingLine, fullName, serviceMethod.c_str());
 
   const std::string serviceText(service);
   const std::string methodText(method);
-  const uint64_t handle = module_.Handle();
+  const uint64_t handle = host_.Handle();
   const bool uuidRequest = replyMethod.empty();
   std::string key = uuidRequest ? std::string() : Qualified(service, replyMethod);
   {
     const std::lock_guard lock(mutex_);
     if (!uuidRequest && pending_.contains(key)) {
       Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
-      return kInFlightMessage;
+      return Failure::Static(0, kInFlightMessage);
     }
     ++posting_;
   }
-  std::optional<std::string> failure;
+  std::optional<Failure> failure;
   if (uuidRequest) {
-    Maybe<std::string> uuid = module_.Request<std::string>(
-        HttpMethod::Post, kUuidRequestUri, serviceText, methodText, handle, payloadText);
+    Maybe<std::string> uuid = Request<std::string>(host_, HttpMethod::Post, kUuidRequestUri,
+                                                   serviceText, methodText, handle, payloadText);
     if (uuid) {
       key = std::move(uuid).Value();
     } else {
-      failure = uuid.Error().Message();
+      failure = Failure(0, uuid.Error().Message());
     }
   } else {
     const Maybe<void> posted =
-        module_.Request(HttpMethod::Post, kMethodRequestUri, serviceText, methodText,
-                        std::string(replyMethod), std::string(replyText), handle, payloadText);
+        Request(host_, HttpMethod::Post, kMethodRequestUri, serviceText, methodText,
+                std::string(replyMethod), std::string(replyText), handle, payloadText);
     if (!posted) {
-      failure = posted.Error().Message();
+      failure = Failure(0, posted.Error().Message());
     }
   }
   if (failure) {
@@ -92,7 +92,7 @@ void ServiceProxyRequests::OnAsyncResponse(const PluginServiceProxyResponse& res
   const std::lock_guard lock(mutex_);
   const auto handler = async_.find(key);
   if (handler == async_.end()) {
-    Log(kLevelError, kGroupDebug, kNoAsyncHandlerLine, module_.FullName().c_str(), key.c_str());
+    Log(kLevelError, kGroupDebug, kNoAsyncHandlerLine, host_.FullName().c_str(), key.c_str());
     return;
   }
   handler->second(response);
@@ -131,7 +131,7 @@ void ServiceProxyRequests::StoreResponse(std::string key,
   // it (an answer delivered twice, or one nobody asked for), and keeping it would grow the table
   // with every such answer, or hand a stale one to the next method request of that key.
   if (posting_ == 0 && !pending_.contains(key)) {
-    Trace(kIgnoredAnswerTrace, module_.FullName().c_str(), key.c_str());
+    Trace(kIgnoredAnswerTrace, host_.FullName().c_str(), key.c_str());
     return;
   }
   received_.insert_or_assign(std::move(key), response);
@@ -144,7 +144,7 @@ void ServiceProxyRequests::EndPostingLocked() {
   }
   // Every arrival and every stored request has run the matching, so what is left matches nothing.
   for (const auto& [key, response] : received_) {
-    Trace(kIgnoredAnswerTrace, module_.FullName().c_str(), key.c_str());
+    Trace(kIgnoredAnswerTrace, host_.FullName().c_str(), key.c_str());
   }
   received_.clear();
 }
@@ -162,7 +162,7 @@ void ServiceProxyRequests::MatchLocked() {
     pending_.erase(pending);
     received_.erase(received);
     handler(response);
-    Log(kLevelAlways, kGroupDebug, kFulfilledLine, module_.FullName().c_str(), key.c_str());
+    Log(kLevelAlways, kGroupDebug, kFulfilledLine, host_.FullName().c_str(), key.c_str());
     return;
   }
 }

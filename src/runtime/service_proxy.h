@@ -1,11 +1,11 @@
 // Requests to remote services through the host's service proxy, and the matching of their
 // answers, which arrive later as events.
 //
-//   std::string error = proxy.Invoke("contenttargeting.geoinfo", "getWhereAmI", payload, "", "",
-//       [](const Vexa::PluginServiceProxyResponse& response) { ... });
-//   // typed, through the module:
-//   Vexa::Maybe<WhereAmIResponse> answer =
-//       module.ServiceProxy<WhereAmIResponse>("contenttargeting.geoinfo", "getWhereAmI", request);
+//   Vexa::Maybe<void> posted = proxy.Invoke("contenttargeting.geoinfo", "getWhereAmI", payload,
+//       "", "", [](const Vexa::PluginServiceProxyResponse& response) { ... });
+//   // typed: a future of the answer's payload converted to a record
+//   std::future<Vexa::Maybe<WhereAmIResponse>> answer =
+//       proxy.Call<WhereAmIResponse>("contenttargeting.geoinfo", "getWhereAmI", request);
 //
 // A uuid request (no reply method) is keyed by the uuid that the host answers to the POST; a
 // method request by service + "." + reply method. An answer event is keyed by its uuid
@@ -24,34 +24,57 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "codecs/json.h"
+#include "runtime/host_calls.h"
+#include "runtime/messages.h"
 #include "runtime/records.h"
+#include "runtime/requests.h"
+#include "value/failure.h"
 #include "value/property.h"
 
 namespace Vexa {
-
-class AppModule;
 
 using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse&)>;
 
 class ServiceProxyRequests {
  public:
-  explicit ServiceProxyRequests(AppModule& module) : module_(module) {}
+  explicit ServiceProxyRequests(HostCalls& host) : host_(host) {}
   ServiceProxyRequests(const ServiceProxyRequests&) = delete;
   ServiceProxyRequests& operator=(const ServiceProxyRequests&) = delete;
 
-  // Posts the request and stores `onComplete` as pending under its key. Answers the empty text
-  // on success, else why nothing is pending: "Finalizing" while the module stops, "Request
-  // already in flight" for a method request whose key is pending, or the host's failure
-  // message. `payload` is the payload record already converted to a value (the module's
-  // InvokeServiceProxy converts it); it is posted as compact JSON text.
-  [[nodiscard]] std::string Invoke(std::string_view service, std::string_view method,
-                                   const BindingProperty& payload, std::string_view replyMethod,
+  // Posts the request and stores `onComplete` as pending under its key; the reply method and
+  // text are empty for a uuid request. A refusal says why nothing is pending, with code 0:
+  // "Finalizing" while the module stops, "Request already in flight" for a method request
+  // whose key is pending, the host's failure message, or "Failed to convert type ... to
+  // BindingProperty for serialization" when `payload` (a registered record, or a value) does
+  // not convert. The payload is posted as compact JSON text.
+  template <typename Payload>
+  [[nodiscard]] Maybe<void> Invoke(std::string_view service, std::string_view method,
+                                   const Payload& payload, std::string_view replyMethod,
                                    std::string_view replyText, ServiceProxyHandler onComplete);
+  [[nodiscard]] Maybe<void> InvokeValue(std::string_view service, std::string_view method,
+                                        const BindingProperty& payload,
+                                        std::string_view replyMethod, std::string_view replyText,
+                                        ServiceProxyHandler onComplete);
+
+  // A uuid request whose answer payload (JSON) is converted to T under the value name
+  // "<value>". The future is ready at once when no request could be made; it reports a broken
+  // promise when the tables are cleared before the answer came.
+  template <typename T, typename Payload>
+  [[nodiscard]] std::future<Maybe<T>> Call(std::string_view service, std::string_view method,
+                                           const Payload& payload);
+
+  // An answer as the typed call's result: its error as a failure, or its payload converted to T
+  // ("Failed to deserialize response payload ..." when it does not convert).
+  template <typename T>
+  [[nodiscard]] Maybe<T> AnswerOf(const PluginServiceProxyResponse& response) const;
 
   // An answer event of either kind: stored under its response key, then matched.
   void OnUuidResponse(const PluginServiceProxyResponse& response);
@@ -73,12 +96,57 @@ class ServiceProxyRequests {
   void MatchLocked();       // mutex_ held
   void EndPostingLocked();  // mutex_ held: a POST has answered
 
-  AppModule& module_;
+  HostCalls& host_;
   mutable std::mutex mutex_;
   std::map<std::string, ServiceProxyHandler, std::less<>> pending_;
   std::map<std::string, PluginServiceProxyResponse, std::less<>> received_;
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
   std::size_t posting_ = 0;  // POSTs out, whose keys are not known yet
 };
+
+template <typename Payload>
+Maybe<void> ServiceProxyRequests::Invoke(std::string_view service, std::string_view method,
+                                         const Payload& payload, std::string_view replyMethod,
+                                         std::string_view replyText,
+                                         ServiceProxyHandler onComplete) {
+  if (host_.IsStopping()) {
+    return Failure::Static(0, kFinalizingMessage);
+  }
+  BindingResult converted;
+  const BindingProperty* value = ValueOf(payload, converted, host_.Registry());
+  if (value == nullptr) {
+    return Failure(0, Format(kConvertPayloadMessage, TypeNameOf<Payload>()));
+  }
+  return InvokeValue(service, method, *value, replyMethod, replyText, std::move(onComplete));
+}
+
+template <typename T>
+Maybe<T> ServiceProxyRequests::AnswerOf(const PluginServiceProxyResponse& response) const {
+  if (!response.error.empty()) {
+    return Failure(0, response.error);
+  }
+  const BindingResult parsed = ParseJson(response.payload);
+  T value{};
+  BindingResult converted;
+  if (!parsed || !ToNative(converted, value, parsed.value, kValueName, host_.Registry())) {
+    return Failure(0, Format(kDeserializeMessage, response.payload, TypeNameOf<T>()));
+  }
+  return value;
+}
+
+template <typename T, typename Payload>
+std::future<Maybe<T>> ServiceProxyRequests::Call(std::string_view service, std::string_view method,
+                                                 const Payload& payload) {
+  auto promise = std::make_shared<std::promise<Maybe<T>>>();
+  std::future<Maybe<T>> future = promise->get_future();
+  Maybe<void> posted = Invoke(service, method, payload, {}, {},
+                              [this, promise](const PluginServiceProxyResponse& response) {
+                                promise->set_value(AnswerOf<T>(response));
+                              });
+  if (!posted) {
+    promise->set_value(posted.Error());
+  }
+  return future;
+}
 
 }  // namespace Vexa

@@ -3,7 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "runtime/app_module.h"
+#include "runtime/messages.h"
+#include "runtime/requests.h"
 
 namespace Vexa {
 
@@ -12,7 +13,7 @@ std::future<Maybe<void>> TelemetrySink::SendTelemetry(std::string_view eventName
   std::promise<Maybe<void>> outcome;
   std::string uri = kTelemetryUriPrefix;
   uri += eventName;
-  outcome.set_value(module_.Request<void>(HttpMethod::Post, uri, payload));
+  outcome.set_value(Request<void>(host_, HttpMethod::Post, uri, payload));
   return outcome.get_future();
 }
 

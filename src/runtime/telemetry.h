@@ -3,22 +3,22 @@
 //
 //   module.Telemetry()->SendTelemetry("whereami", payload);   // POST /telemetry/v1/events/whereami
 //
-// Ownership: the module creates its sink at Start and owns it; the sink borrows the module.
+// Ownership: the module creates its sink at Start and owns it; the sink borrows the module's host
+// calls.
 #pragma once
 
 #include <future>
 #include <string_view>
 
+#include "runtime/host_calls.h"
 #include "value/failure.h"
 #include "value/property.h"
 
 namespace Vexa {
 
-class AppModule;
-
 class TelemetrySink {
  public:
-  explicit TelemetrySink(AppModule& module) : module_(module) {}
+  explicit TelemetrySink(HostCalls& host) : host_(host) {}
 
   // Posts `payload` as the one body item to "/telemetry/v1/events/" + `eventName`. The future
   // is ready at once with the request's outcome.
@@ -26,7 +26,7 @@ class TelemetrySink {
                                                        const BindingProperty& payload);
 
  private:
-  AppModule& module_;
+  HostCalls& host_;
 };
 
 }  // namespace Vexa

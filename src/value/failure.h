@@ -23,6 +23,8 @@
 #include <utility>
 #include <variant>
 
+#include "value/result.h"
+
 namespace Vexa {
 
 // A signed 32-bit code (an HTTP status, or 0 when none applies) and a message that is either
@@ -39,6 +41,14 @@ class Failure {
     failure.code = failureCode;
     failure.static_ = message != nullptr ? message : "";
     return failure;
+  }
+
+  // The failure of a conversion or decoder: `code` and the result's message ("?" when the
+  // result carries none, so that a failure never reads as empty). `result` must have failed.
+  [[nodiscard]] static Failure Of(int32_t failureCode, const BindingResult& result) {
+    assert(!result.Ok());
+    const std::string_view message = result.ErrorText();
+    return Failure(failureCode, std::string(message.empty() ? std::string_view("?") : message));
   }
 
   // Whichever text is present; valid while the failure lives.

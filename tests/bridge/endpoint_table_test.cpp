@@ -11,10 +11,10 @@
 #include <tuple>
 #include <vector>
 
-#include "bridge/api_description.h"
 #include "binding/registry.h"
+#include "bridge/api_description.h"
+#include "bridge/endpoint_handler.h"
 #include "dispatch/endpoint.h"
-#include "dispatch/request_handler.h"
 
 namespace Vexa {
 namespace {
@@ -37,8 +37,11 @@ TEST(EndpointTable, FunctionPartThenWhatTheEndpointRecordHolds) {
             std::make_tuple(table.Description().types, 1u, table.Description().events, 1u));
   const HostEndpointRecord* record = built.endpoints;
   HostFunctionRecord expected = *table.Description().functions;
-  expected.userData = &endpoint.userData;
+  expected.userData = record->function.userData;
   EXPECT_EQ(std::memcmp(&record->function, &expected, sizeof expected), 0);
+  const HostEndpointUserData* userData = record->function.userData;
+  EXPECT_EQ(std::make_tuple(userData->dispatcher, userData->endpoint),
+            std::make_tuple(static_cast<void*>(&dispatcher), static_cast<void*>(&endpoint)));
   EXPECT_EQ(HostEndpointHandler{record->handler}, &HandleEndpointRequest);
   EXPECT_EQ(static_cast<const char*>(record->uriTemplate), endpoint.UriTemplate().c_str());
   EXPECT_EQ(uint8_t{record->flags}, 0xA5);
@@ -78,13 +81,13 @@ TEST(EndpointTable, FunctionWithoutARecordHasAnEmptyFunctionPart) {
   RequestDispatcher dispatcher;
   const EndpointRecord& endpoint = dispatcher.Endpoint(hidden);
   EndpointTable table;
+  const HostEndpointRecord* record = table.Build(dispatcher, registry).endpoints;
   HostFunctionRecord expected{};
-  expected.userData = &endpoint.userData;
+  expected.userData = record->function.userData;
   expected.name = expected.nameSpace = expected.returnTypeName = kHostEmptyText;
   expected.description = expected.help = expected.asyncTypeName = kHostEmptyText;
-  EXPECT_EQ(std::memcmp(&table.Build(dispatcher, registry).endpoints->function, &expected,
-                        sizeof expected),
-            0);
+  EXPECT_EQ(std::memcmp(&record->function, &expected, sizeof expected), 0);
+  EXPECT_EQ(record->function.userData->endpoint, static_cast<const void*>(&endpoint));
 }
 
 }  // namespace

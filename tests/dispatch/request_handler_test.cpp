@@ -2,7 +2,7 @@
 // from the response as one line and the response released through its own release function.
 // Routing, gathering arguments, calls through a scripted invoker and through bound functions,
 // EndpointAnswer results, response writing, and requests that the host hands in malformed.
-#include "dispatch/request_handler.h"
+#include "bridge/endpoint_handler.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "binding/field_registration.h"
+#include "bridge/endpoint_handler.h"
+#include "bridge/host_response.h"
 #include "bridge/host_value.h"
 #include "codecs/json.h"
 #include "codecs/msgpack.h"
@@ -141,7 +143,7 @@ class ScriptedInvoker : public BindingInvoker {
 };
 
 // A host request; texts are borrowed.
-struct HostCall {
+struct HostCallSketch {
   std::string path{};
   std::vector<HostHeader> headers{};
   std::vector<HostRequestArgument> arguments{};
@@ -150,14 +152,17 @@ struct HostCall {
   HttpMethod method = HttpMethod::Get;
   const char* methodName = nullptr;
   HostHandle context = 0;
+  // What the API table hands the host with the endpoint: only its endpoint word is read.
+  mutable HostEndpointUserData userData{};
 
   HostRequest For(const EndpointRecord& endpoint) const {
     const auto count = [](const auto& items) { return static_cast<uint32_t>(items.size()); };
+    userData = {nullptr, const_cast<EndpointRecord*>(&endpoint)};
     return {static_cast<HostMethod>(method),
             path.c_str(),
             arguments.data(),
             count(arguments),
-            &endpoint.userData,
+            &userData,
             headers.data(),
             count(headers),
             contentType,
@@ -249,14 +254,14 @@ class Dispatcher : public ::testing::Test {
     return endpoint;
   }
 
-  std::string Call(const EndpointRecord& endpoint, const HostCall& call) {
+  std::string Call(const EndpointRecord& endpoint, const HostCallSketch& call) {
     script_ = Script{};
     const HostRequest request = call.For(endpoint);
     return Respond(&request);
   }
 
   void Expect(const EndpointRecord& endpoint,
-              const std::vector<std::pair<HostCall, std::string>>& rows) {
+              const std::vector<std::pair<HostCallSketch, std::string>>& rows) {
     for (const auto& [call, expected] : rows) {
       EXPECT_EQ(Call(endpoint, call), expected) << call.path;
       // A refused call does not reach the function.
@@ -372,7 +377,8 @@ TEST_F(Dispatcher, BodyGoesToTheFirstBodyArgumentByContentType) {
   const EndpointRecord& post =
       Declare("Post", "/post", {{"body", K::Object, L::Body}, {"more", K::Object, L::Body}});
   const auto body = [](const char* contentType, std::string bytes, std::string path = "/post") {
-    return HostCall{.path = std::move(path), .contentType = contentType, .body = std::move(bytes)};
+    return HostCallSketch{
+        .path = std::move(path), .contentType = contentType, .body = std::move(bytes)};
   };
   const std::string decoded = R"({"body":{"a":1}})";
   Expect(
@@ -427,7 +433,7 @@ TEST_F(Dispatcher, CallsThroughTheInvokerAndReleasesTheTokenWhateverHappens) {
   EndpointRecord& call =
       Declare("Call", "/call", {{"flag", K::Bool, L::Any, false}, {"maybe", K::Bool}});
   for (const auto& [act, invoked, answer] : cases) {
-    HostCall request{.path = "/call", .context = 0x1234};
+    HostCallSketch request{.path = "/call", .context = 0x1234};
     const HostRequest record = request.For(call);
     script_ = Script{};
     script_.token = &token;
@@ -451,11 +457,11 @@ TEST_F(Dispatcher, RequestRecordForTheRequestTypesOnly) {
   for (const StaticTypeInfo* type :
        {&StaticTypeInfoOf<int>(), &StaticTypeInfoOf<HttpBaseTransport::Request>(),
         &StaticTypeInfoOf<RemotingRequest>()}) {
-    HostCall call{.path = "/other?",
-                  .headers = {{"Accept", "a"}, {"Accept", "b"}},
-                  .method = HttpMethod::Other,
-                  .methodName = "PURGE",
-                  .context = 77};
+    HostCallSketch call{.path = "/other?",
+                        .headers = {{"Accept", "a"}, {"Accept", "b"}},
+                        .method = HttpMethod::Other,
+                        .methodName = "PURGE",
+                        .context = 77};
     const HostRequest request = call.For(endpoint);
     script_ = Script{};
     script_.contextType = type;
@@ -499,14 +505,14 @@ TEST_F(Dispatcher, WritesTheCallStateIntoTheResponse) {
     script_.act = [&leave](Step step, HttpCallState& state) {
       step == "invoke" ? leave(state) : void();
     };
-    const HostCall write{"/write"};
+    const HostCallSketch write{"/write"};
     const HostRequest request = write.For(endpoint);
     EXPECT_EQ(Respond(&request), answer);
     EXPECT_EQ(gDestroyed, destroyed) << answer;
   }
   // One literal for every empty response text, also one empty up to its NUL; never freed.
   HostResponse responses[2] = {};
-  const HostCall write{"/write"};
+  const HostCallSketch write{"/write"};
   const HostRequest request = write.For(endpoint);
   for (HostResponse& response : responses) {
     script_.act = [&](Step, HttpCallState& state) {
@@ -533,7 +539,7 @@ TEST_F(Dispatcher, StreamReadThunkForwardsAndNeverThrows) {
 
 TEST_F(Dispatcher, ExhaustedMemoryIsAnsweredNotThrown) {
   const EndpointRecord& endpoint = Declare("Item", "/items/{id}", {{"id"}});
-  const HostCall item{"/items/7"};
+  const HostCallSketch item{"/items/7"};
   const HostRequest request = item.For(endpoint);
   for (const auto& [failing, answer] :
        {std::pair{FailAllocations::Next, "error 'Internal error: std::bad_alloc', status 500"},
@@ -568,7 +574,7 @@ TEST_F(Dispatcher, MalformedRequestIsAnsweredWithoutReadingIt) {
       {[](HostRequest& r) { r.body = nullptr; },
        missing + "body bytes are missing for a count of 2'"}};
   for (const auto& [spoil, answer] : cases) {
-    const HostCall call{
+    const HostCallSketch call{
         "/post", {{"a", "1"}, {"b", "2"}}, {{"name", HostString("x")}}, "application/json", "{}"};
     HostRequest request = call.For(post);
     spoil(request);
@@ -581,7 +587,7 @@ TEST_F(Dispatcher, MalformedRequestIsAnsweredWithoutReadingIt) {
 
   // A list of routes is checked the same way. The second answer releases the first (the
   // sanitizer build sees a leak otherwise).
-  const HostCall call{"/post"};
+  const HostCallSketch call{"/post"};
   HostRequest request = call.For(post);
   HostResponse response{};
   DispatchRequest(response, request, {});

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "binding/conversion/conversion.h"
+#include "diagnostics/allocation_counters.h"
 #include "geoinfo/geoinfo_module.h"
 #include "geoinfo/messages.h"
-#include "runtime/allocation_counters.h"
 #include "support/values.h"
 
 namespace Vexa::Client::Api {
@@ -24,9 +24,8 @@ using Testing::Structure;
 // enum with its values (in name order). The runtime's own, under their plain names with the
 // one tag "vclient", beside them.
 TEST(GeoInfoRecords, UnderTheApiNameWithTheApiTags) {
-  HostLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
   GeoInfoModule module;
-  module.Register(record, kGeoInfoShortName);
+  module.Register(PluginApiVersion{18, 0, 0, {}, {}}, kGeoInfoShortName);
   const auto check = [&](const std::string& prefix, const std::vector<std::string>& tags,
                          std::initializer_list<std::string> rows) {
     for (const std::string& row : rows) {

@@ -22,6 +22,7 @@
 #include "runtime/app_module.h"
 #include "runtime/entry.h"
 #include "support/values.h"
+#include "vexa/host_contract.h"
 
 namespace Vexa {
 namespace {
@@ -30,20 +31,37 @@ using Lines = std::vector<std::string>;
 using Testing::Structure;
 
 // Registered as "kor-test" (full name "mdl-be-kor-test") and started with host handle 42 and a
-// host table that offers only the log entry; every host call is written to `journal`: "request
-// METHOD PATH [ARGUMENTS as JSON]", "subscribe NAME FLAGS", "unsubscribe NAME", "yield", "begin
-// LABEL", "end", "log LEVEL TEXT". Each request is answered by `answer`, which finds status 200
-// and a release of what bridge/host_value.h allocated already set.
+// host table whose entries write every call to `journal`: "request METHOD PATH [ARGUMENTS as
+// JSON]", "subscribe NAME FLAGS", "unsubscribe NAME", "yield", "begin LABEL", "end", "log LEVEL
+// TEXT". It offers no send entry. Each request is answered by `answer`, which finds status 200
+// and a release of what bridge/host_value.h allocated already set. Deliver plays the host
+// delivering an event through the callback and context of the module's subscriptions.
 class ScriptedModule : public AppModule {
  public:
   ScriptedModule() {
-    HostLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
-    Register(record, "kor-test");
-    host_.api.log = [](const HostApiTable* api, int32_t level, const char* message) {
-      reinterpret_cast<const Host*>(api)->self->Note("log " + std::to_string(level) + " " +
-                                                     message);
+    Register(PluginApiVersion{18, 0, 0, {}, {}}, "kor-test");
+    host_.api.request = [](const HostApiTable* api, HostResponse* response,
+                           const HostRequest* request) { Self(api).Answer(*response, *request); };
+    host_.api.subscribe = [](const HostApiTable* api, const char* name, HostHandle,
+                             HostEventCallback callback, void* context, uint32_t flags) {
+      Self(api).subscription_ = {callback, context};
+      Self(api).Note(std::string("subscribe ") + name + " " + std::to_string(flags));
     };
-    EXPECT_TRUE(Start(&context_));
+    host_.api.unsubscribe = [](const HostApiTable* api, const char* name, HostHandle) {
+      Self(api).Note(std::string("unsubscribe ") + name);
+    };
+    host_.api.yield = [](const HostApiTable* api) {
+      Self(api).onYield();
+      Self(api).Note("yield");
+    };
+    host_.api.waitBegin = [](const HostApiTable* api, const char* label, uintptr_t) {
+      Self(api).Note(std::string("begin ") + label);
+    };
+    host_.api.waitEnd = [](const HostApiTable* api) { Self(api).Note("end"); };
+    host_.api.log = [](const HostApiTable* api, int32_t level, const char* message) {
+      Self(api).Note("log " + std::to_string(level) + " " + message);
+    };
+    EXPECT_TRUE(Start(HostLink(&context_)));
     journal.clear();
   }
 
@@ -56,7 +74,24 @@ class ScriptedModule : public AppModule {
     return true;
   }
 
-  bool CallHostRequest(HostResponse& response, const HostRequest& request) override {
+  // Delivers `payload` as the event `name` to the module's subscription callback.
+  void Deliver(const char* name, const HostValue& payload) {
+    ASSERT_NE(subscription_.first, nullptr);
+    const HostEvent event{name, payload, 0, subscription_.second};
+    subscription_.first(&event);
+  }
+
+ private:
+  struct Host {
+    HostApiTable api;
+    ScriptedModule* self;
+  };
+
+  static ScriptedModule& Self(const HostApiTable* api) {
+    return *reinterpret_cast<const Host*>(api)->self;
+  }
+
+  void Answer(HostResponse& response, const HostRequest& request) {
     std::string arguments;
     for (uint32_t index = 0; index < request.argumentCount; ++index) {
       HostResult result{};
@@ -70,31 +105,17 @@ class ScriptedModule : public AppModule {
     response.status = 200;
     response.release = [](HostResponse* answered) { ReleaseHostResult(answered->result); };
     answer(response, request);
-    return true;
   }
-  bool CallHostSubscribe(const char* name, HostHandle, HostEventCallback, void*,
-                         uint32_t flags) override {
-    return Note(std::string("subscribe ") + name + " " + std::to_string(flags));
-  }
-  bool CallHostUnsubscribe(const char* name, HostHandle) override {
-    return Note(std::string("unsubscribe ") + name);
-  }
-  bool CallHostYield() override {
-    onYield();
-    return Note("yield");
-  }
-  bool CallHostWaitBegin(const char* label, uintptr_t) override {
-    return Note(std::string("begin ") + label);
-  }
-  bool CallHostWaitEnd() override { return Note("end"); }
 
- private:
-  struct Host {
-    HostApiTable api;
-    ScriptedModule* self;
-  } host_{{}, this};
+  Host host_{{}, this};
   HostContext context_{&host_.api, 42};
+  std::pair<HostEventCallback, void*> subscription_{};
 };
+
+// The message of a refused request, or "" when it was posted.
+std::string Refusal(const Maybe<void>& posted) {
+  return posted ? "" : posted.Error().Message();
+}
 
 TEST(PluginVersion, CompatibilityTextsAndFullNames) {
   const PluginApiVersion plugin{18, 1, 2, {}, {}};
@@ -130,7 +151,7 @@ TEST(ModuleEntry, IdentityTracesAndUnconstructibleModules) {
   ScriptedModule module;
   ::unsetenv(kPluginTraceVariable);
   EXPECT_EQ(Format("%1", module.Identity()), "mdl-be-kor-test (kor-test, backend)");
-  EXPECT_EQ(module.InvokeServiceProxy("svc", "getX", Failure(1, "x"), "", "", {}),
+  EXPECT_EQ(Refusal(module.InvokeServiceProxy("svc", "getX", Failure(1, "x"), "", "", {})),
             "Failed to convert type \"const char *__cdecl StaticType::Name<class "
             "Vexa::Failure>(void)\" to BindingProperty for serialization");
   Trace("traced %d", 1);
@@ -276,10 +297,10 @@ class ModuleTest : public ::testing::Test {
  protected:
   // Delivers the resource event of `uri` under the session's event name, as the host does.
   void Dispatch(const std::string& uri) {
-    HostEvent event{"OnJsonApiEvent_kor-login_v1_session", {}, 0, &module_};
-    ASSERT_TRUE(ToHostValue(Structure({{"uri", uri}, {"eventType", "Update"}}), event.payload));
-    module_.Events().Deliver(event);
-    ReleaseHostValue(event.payload);
+    HostValue payload{};
+    ASSERT_TRUE(ToHostValue(Structure({{"uri", uri}, {"eventType", "Update"}}), payload));
+    module_.Deliver("OnJsonApiEvent_kor-login_v1_session", payload);
+    ReleaseHostValue(payload);
   }
   void Observe(const char* uri, std::string label) {
     module_.Events().AddResourceHandler(uri, [this, label](const PluginResourceEvent& event) {
@@ -289,11 +310,11 @@ class ModuleTest : public ::testing::Test {
 
   // A uuid request, or a method request when `replyMethod` is given; its answer is journalled.
   std::string Invoke(std::string_view replyMethod = "") {
-    return module_.InvokeServiceProxy("svc", "getX", Structure({{"ip", "1.2.3.4"}}), replyMethod,
-                                      replyMethod.empty() ? "" : "text",
-                                      [this](const PluginServiceProxyResponse& answer) {
-                                        module_.Note("answer " + answer.payload);
-                                      });
+    return Refusal(module_.InvokeServiceProxy("svc", "getX", Structure({{"ip", "1.2.3.4"}}),
+                                              replyMethod, replyMethod.empty() ? "" : "text",
+                                              [this](const PluginServiceProxyResponse& answer) {
+                                                module_.Note("answer " + answer.payload);
+                                              }));
   }
   static PluginServiceProxyResponse Response(std::string uuid, std::string method,
                                              std::string payload) {
@@ -343,11 +364,10 @@ TEST_F(ModuleTest, UnreadableAndFailingEventsAreDroppedWithATrace) {
   module_.Subscribe("/kor-login/v1/session");
   module_.journal.clear();
   LogManager::Obtain()->SetMutedGroups(0);
-  HostEvent unreadable{"OnJsonApiEvent_kor-login_v1_session", {}, 0, &module_};
-  unreadable.payload.kind = 99;
-  module_.Events().Deliver(unreadable);
-  unreadable.name = "OnJsonApiEvent_kor-other_v1_x";  // not subscribed: ignored
-  module_.Events().Deliver(unreadable);
+  HostValue unreadable{};
+  unreadable.kind = 99;
+  module_.Deliver("OnJsonApiEvent_kor-login_v1_session", unreadable);
+  module_.Deliver("OnJsonApiEvent_kor-other_v1_x", unreadable);  // not subscribed: ignored
   Dispatch("/kor-login/v1/session");
   LogManager::Obtain()->SetMutedGroups(kGroupExtra);
   EXPECT_EQ(module_.journal,
@@ -440,7 +460,9 @@ TEST_F(ModuleTest, ProxyFailuresAndStopLeaveNothingPending) {
   ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);
   EXPECT_THROW(future.get(), std::future_error);  // a broken promise
   module_.journal.clear();
-  EXPECT_EQ(module_.ServiceProxyTables().Invoke("svc", "getX", {}, "", "", {}), "Finalizing");
+  EXPECT_EQ(
+      Refusal(module_.ServiceProxyTables().Invoke("svc", "getX", BindingProperty{}, "", "", {})),
+      "Finalizing");
   EXPECT_EQ(module_.journal, Lines{});
 }
 

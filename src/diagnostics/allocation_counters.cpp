@@ -1,4 +1,4 @@
-#include "runtime/allocation_counters.h"
+#include "diagnostics/allocation_counters.h"
 
 #include <atomic>
 

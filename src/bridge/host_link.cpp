@@ -1,0 +1,251 @@
+#include "bridge/host_link.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bridge/host_messages.h"
+#include "bridge/host_value.h"
+#include "codecs/json.h"
+#include "util/format.h"
+#include "vexa/host_contract.h"
+
+namespace Vexa {
+namespace {
+
+// Calls one entry of the host's table with the table first, unless the host offers no table or
+// no such entry: then nothing is called and the answer is false.
+template <auto Entry, typename... Arguments>
+bool CallEntry(const HostContext* context, Arguments... arguments) {
+  const HostApiTable* api = context != nullptr ? context->api : nullptr;
+  if (api == nullptr || api->*Entry == nullptr) {
+    return false;
+  }
+  (api->*Entry)(api, arguments...);
+  return true;
+}
+
+// Owns the host forms of a request's arguments until the request is done.
+class HostArguments {
+ public:
+  explicit HostArguments(std::size_t count) : entries_(count) {}
+  ~HostArguments() {
+    for (HostRequestArgument& entry : entries_) {
+      ReleaseHostValue(entry.value);
+    }
+  }
+  HostArguments(const HostArguments&) = delete;
+  HostArguments& operator=(const HostArguments&) = delete;
+
+  [[nodiscard]] HostRequestArgument& operator[](std::size_t index) { return entries_[index]; }
+  [[nodiscard]] const HostRequestArgument* Data() const {
+    return entries_.empty() ? nullptr : entries_.data();
+  }
+  [[nodiscard]] uint32_t Count() const { return static_cast<uint32_t>(entries_.size()); }
+
+ private:
+  std::vector<HostRequestArgument> entries_;
+};
+
+// Gives the host's response back to the host, whatever path the reading took: the stream
+// through its own release function (once), then the record through the record's.
+class HostAnswer {
+ public:
+  HostAnswer() = default;
+  ~HostAnswer() {
+    ReleaseStream();
+    if (response.release != nullptr) {
+      response.release(&response);
+    }
+  }
+  HostAnswer(const HostAnswer&) = delete;
+  HostAnswer& operator=(const HostAnswer&) = delete;
+
+  void ReleaseStream() {
+    if (response.stream != nullptr && response.streamRelease != nullptr) {
+      response.streamRelease(response.stream);
+    }
+    response.stream = nullptr;
+    response.streamRead = nullptr;
+    response.streamRelease = nullptr;
+  }
+
+  HostResponse response{};
+};
+
+constexpr uint32_t kStreamChunk = 4096;
+
+// Reads a streamed answer into one text: a short piece with more to come means the host needs
+// a turn before it has the next one. Answers the text, or why it could not be read.
+Maybe<std::string> ReadStream(HostAnswer& answer, const std::function<void()>& yield) {
+  const HostResponse& response = answer.response;
+  std::string text;
+  text.reserve(std::min(response.streamLength, kMaxStreamedAnswerBytes));
+  std::array<char, kStreamChunk> buffer;
+  for (;;) {
+    uint32_t size = kStreamChunk;
+    uint8_t more = 0;
+    if (response.streamRead(response.stream, buffer.data(), &size, &more) == 0) {
+      return Failure(0, kStreamReadError);
+    }
+    const uint32_t read = std::min(size, kStreamChunk);
+    if (read > kMaxStreamedAnswerBytes - text.size()) {
+      return Failure(0, Format(kStreamTooLongError, kMaxStreamedAnswerBytes));
+    }
+    text.append(buffer.data(), read);
+    if (size < kStreamChunk) {
+      if (more == 0) {
+        return text;
+      }
+      if (yield) {
+        yield();
+      }
+    }
+  }
+}
+
+// The plugin's one event callback: the context is the receiver given at subscription.
+void VEXA_HOST_CALL DeliverHostEvent(const HostEvent* event) {
+  if (event == nullptr || event->context == nullptr || event->name == nullptr) {
+    return;
+  }
+  try {
+    const HostValue payload = event->payload;
+    BindingResult converted;
+    HostResult result{};
+    if (!FromHostValue(result, converted.value, payload, kResultValueName)) {
+      converted.Fail(result.error != nullptr ? result.error : "");
+    }
+    ReleaseHostResult(result);
+    static_cast<HostEventReceiver*>(event->context)
+        ->ReceiveHostEvent(event->name, std::move(converted));
+  } catch (...) {
+    // Nothing throws across the seam: an event that cannot be handled is dropped.
+  }
+}
+
+}  // namespace
+
+HostLink::HostLink(const HostContext* context)
+    : context_(context != nullptr && context->api != nullptr ? context : nullptr) {}
+
+HostHandle HostLink::Handle() const {
+  return context_ != nullptr ? context_->handle : 0;
+}
+
+Maybe<BindingProperty> HostLink::Request(const HostCall& call, const BindingRegistry* registry,
+                                         const std::function<void()>& yield) const {
+  const std::string_view methodText = HttpMethodText(call.method);
+  HostArguments entries(call.arguments.size());
+  for (std::size_t index = 0; index < call.arguments.size(); ++index) {
+    if (!ToHostValue(*call.arguments[index], entries[index].value, registry)) {
+      return Failure(400, Format(kRequestNotSentMessage, methodText, call.uri,
+                                 Format(kArgumentNotRepresentable, index + 1)));
+    }
+  }
+  const std::string path(call.uri);
+  HostRequest request{};
+  request.method = static_cast<HostMethod>(call.method);
+  request.path = path.c_str();
+  request.arguments = entries.Data();
+  request.argumentCount = entries.Count();
+  request.context = Handle();
+
+  HostAnswer answer;
+  if (!CallEntry<&HostApiTable::request>(context_, &answer.response,
+                                         static_cast<const HostRequest*>(&request))) {
+    return Failure(0, Format(kMissingHostEntryMessage, methodText, call.uri));
+  }
+  const HostResponse& response = answer.response;
+  if (response.result.error != nullptr) {
+    return Failure(static_cast<int32_t>(response.status),
+                   Format(kErrorResponseMessage, methodText, call.uri, response.result.error));
+  }
+  if (!call.readAnswer) {
+    return BindingProperty{};
+  }
+
+  if (response.streamRead != nullptr) {
+    Maybe<std::string> text = ReadStream(answer, yield);
+    answer.ReleaseStream();
+    if (!text) {
+      return Failure(0,
+                     Format(kStreamReadErrorMessage, methodText, call.uri, text.Error().Message()));
+    }
+    BindingResult parsed = ParseJson(text.Value());
+    if (!parsed) {
+      return Failure(0, Format(kStreamReadErrorMessage, methodText, call.uri,
+                               std::string_view(parsed.ErrorText())));
+    }
+    return std::move(parsed.value);
+  }
+
+  HostResult converted{};
+  BindingProperty value;
+  if (!FromHostValue(converted, value, response.result.value, kResultValueName)) {
+    Failure failure(0, Format(kConvertResponseMessage, methodText, call.uri,
+                              converted.error != nullptr ? converted.error : ""));
+    ReleaseHostResult(converted);
+    return failure;
+  }
+  return value;
+}
+
+bool HostLink::Reserved2(uintptr_t first, uintptr_t second) const {
+  return CallEntry<&HostApiTable::reserved2>(context_, first, second);
+}
+
+bool HostLink::SendEvent(std::span<const std::string_view> names, const BindingProperty& payload,
+                         uint32_t flags, const BindingRegistry* registry) const {
+  HostEvent event{};
+  if (!ToHostValue(payload, event.payload, registry)) {
+    return false;
+  }
+  event.flags = flags;
+  bool sent = true;
+  for (const std::string_view name : names) {
+    const std::string text(name);
+    event.name = text.c_str();
+    sent = CallEntry<&HostApiTable::sendEvent>(context_, static_cast<const HostEvent*>(&event));
+    if (!sent) {
+      break;
+    }
+  }
+  ReleaseHostValue(event.payload);
+  return sent;
+}
+
+bool HostLink::Subscribe(const char* eventName, HostEventReceiver& receiver, uint32_t flags) const {
+  return CallEntry<&HostApiTable::subscribe>(context_, eventName, Handle(), &DeliverHostEvent,
+                                             static_cast<void*>(&receiver), flags);
+}
+
+bool HostLink::Unsubscribe(const char* eventName) const {
+  return CallEntry<&HostApiTable::unsubscribe>(context_, eventName, Handle());
+}
+
+bool HostLink::Reserved6(uintptr_t first, uintptr_t second, uintptr_t third, double value,
+                         uintptr_t fourth) const {
+  return CallEntry<&HostApiTable::reserved6>(context_, first, second, third, value, fourth);
+}
+
+bool HostLink::Yield() const {
+  return CallEntry<&HostApiTable::yield>(context_);
+}
+
+bool HostLink::WaitBegin(const char* label, uintptr_t reserved) const {
+  return CallEntry<&HostApiTable::waitBegin>(context_, label, reserved);
+}
+
+bool HostLink::WaitEnd() const {
+  return CallEntry<&HostApiTable::waitEnd>(context_);
+}
+
+bool HostLink::Log(int32_t level, const char* message) const {
+  return CallEntry<&HostApiTable::log>(context_, level, message);
+}
+
+}  // namespace Vexa
