@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -245,6 +246,39 @@ TEST(ModuleRequest, StreamedAnswers) {
     EXPECT_EQ(stream.released, 1);
     EXPECT_EQ(std::count(module.journal.begin(), module.journal.end(), "yield"), row.yields);
   }
+}
+
+// A host whose stream hands out full pieces forever: the answer is bounded, not read forever.
+TEST(ModuleRequest, AStreamedAnswerThatNeverEndsFails) {
+  ScriptedModule module;
+  module.answer = [](HostResponse& response, const HostRequest&) {
+    response.stream = &response;
+    response.streamRead = [](void*, void*, uint32_t* size, uint8_t* more) -> uint8_t {
+      *more = 1;
+      return *size == 4096 ? 1 : 0;
+    };
+    response.streamRelease = [](void*) {};
+  };
+  EXPECT_EQ(Outcome(module.Request<BindingProperty>(HttpMethod::Get, "/r")),
+            "0 Error reading streamed response for GET /r: the streamed answer is longer than "
+            "67108864 bytes");
+}
+
+// A careless host stops the module while it waits inside a yield: refused, with a log line,
+// and the module stays until a Stop after the wait.
+TEST(ModuleEntry, StopFromInsideAYieldIsRefused) {
+  auto owned = std::make_unique<ScriptedModule>();
+  ScriptedModule& module = *owned;
+  HostedModule* hosted = HostModule(std::move(owned), "kor-test", "backend").release();
+  module.onYield = [hosted] { ModuleCallbacks().stop(hosted); };
+  module.Yield();
+  EXPECT_EQ(module.journal,
+            (Lines{"begin Wait: yield",
+                   "log 2 mdl-be-kor-test: Stop refused: the host called Stop while the module "
+                   "waits for it; the module stays loaded",
+                   "yield", "end"}));
+  module.onYield = [] {};
+  ModuleCallbacks().stop(hosted);  // after the wait: stopped and destroyed
 }
 
 TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
