@@ -118,7 +118,7 @@ class BoundFunctionInvoker : public BindingInvoker {
 
 template <typename T>
 void BoundFunctionInvoker::StoreAnswer(HttpCallState& state, EndpointAnswer<T>&& answer) const {
-  if (answer.ok) {
+  if (answer.Ok()) {
     StoreValue(state, &answer.value, NativeTypeOf<T>(Registry()));
   } else {
     state.Fail(answer.message);

@@ -3,14 +3,13 @@
 //
 //   Vexa::EndpointAnswer<GeoInfo> GeoInfoModule::GetLocation(const std::string& ipAddress) {
 //     if (!enabled_) {
-//       return Vexa::EndpointAnswer<GeoInfo>::Error(503, "contenttargeting.geoinfo is not
-//       enabled");
+//       return Vexa::EndpointAnswer<GeoInfo>::Error(503, "... is not enabled");
 //     }
-//     ...
-//     if (!found) {
-//       return Vexa::EndpointAnswer<GeoInfo>::NotFound(failure.message);  // "Not found" if empty
+//     Vexa::Maybe<WhereAmIResponse> answer = ServiceProxy<WhereAmIResponse>(...);
+//     if (!answer) {
+//       return Vexa::EndpointAnswer<GeoInfo>::NotFound(answer.Error());  // "Not found" if empty
 //     }
-//     return location;                                                   // ok, status 0
+//     return location;                                                  // Ok(), status 0
 //   }
 //
 // The bound function's invoker (dispatch/bound_function.h) turns an answer into the call state:
@@ -31,15 +30,17 @@
 
 #include "dispatch/http_call.h"
 #include "dispatch/messages.h"
+#include "value/failure.h"
 
 namespace Vexa {
 
 template <typename T>
-struct EndpointAnswer {
+class [[nodiscard]] EndpointAnswer {
+ public:
   using ValueType = T;
 
   T value{};
-  std::string message;          // the failure message when !ok
+  std::string message;          // the failure message when !Ok()
   uint8_t responseFlags = 0;    // passed through to the host
   uint32_t responseFormat = 0;  // passed through to the host when 1, 2 or 3
   uint32_t status = 0;          // HTTP status; 0 leaves the choice to the host
@@ -48,7 +49,6 @@ struct EndpointAnswer {
   // A body streamed to the host instead of `value`'s conversion; only a good answer's stream
   // reaches the host.
   std::unique_ptr<HttpBodyStream> bodyStream;
-  bool ok = true;
 
   // The default answer: a default value, ok, status 0, nothing else set.
   EndpointAnswer() = default;
@@ -66,15 +66,27 @@ struct EndpointAnswer {
     return Error(kEndpointNotFoundStatus,
                  errorMessage.empty() ? kEndpointNotFoundMessage : errorMessage);
   }
+  // The failed answer for 404 with the failure's message (a request's or a service call's).
+  [[nodiscard]] static EndpointAnswer NotFound(const Failure& failure) {
+    return NotFound(std::string_view(failure.Message()));
+  }
+
+  // Whether the answer is good. The status is private: an answer fails only through Error,
+  // NotFound or SetError, which also drop its body stream.
+  [[nodiscard]] bool Ok() const noexcept { return ok_; }
+  [[nodiscard]] explicit operator bool() const noexcept { return ok_; }
 
   // Turns this answer into a failed one: the message and status are set, a body stream is
   // destroyed, the value, headers and text stay.
   void SetError(uint32_t errorStatus, std::string_view errorMessage) {
     message = errorMessage;
     bodyStream.reset();
-    ok = false;
+    ok_ = false;
     status = errorStatus;
   }
+
+ private:
+  bool ok_ = true;
 };
 
 namespace EndpointAnswerDetail {

@@ -65,7 +65,7 @@ EndpointAnswer<GeoInfo> GeoInfoModule::GetLocation(const std::string& ipAddress)
   if (!answer) {
     const Failure& failure = answer.Error();
     Trace(kWhereAmIFailedTrace, static_cast<int>(failure.code), failure.Message());
-    return EndpointAnswer<GeoInfo>::NotFound(failure.Message());
+    return EndpointAnswer<GeoInfo>::NotFound(failure);
   }
   WhereAmIResponse& found = answer.Value();
   GeoInfo location{std::move(found.country), std::move(found.city), std::move(found.region)};
@@ -79,16 +79,16 @@ GeoInfoResponse GeoInfoModule::WhereAmI() {
   // the remote answer is awaited may change enabled_; the answer is read the way it was asked.
   const bool enabled = enabled_;
   EndpointAnswer<GeoInfo> location = GetLocation({});
-  response.success = location.ok;
+  response.success = location.Ok();
   if (!enabled) {
     response.errorMessage = std::move(location.message);
-  } else if (location.ok) {
+  } else if (location.Ok()) {
     response.geoInfo = std::move(location.value);
     response.isLatest = true;
     SaveLastKnownLocation(response.geoInfo);
   } else {
     EndpointAnswer<GeoInfo> saved = LoadLastKnownLocation();
-    if (saved.ok) {
+    if (saved.Ok()) {
       response.geoInfo = std::move(saved.value);
       response.isLatest = false;
       response.success = true;
@@ -133,7 +133,7 @@ EndpointAnswer<GeoInfo> GeoInfoModule::LoadLastKnownLocation() {
   if (!stored) {
     const Failure& failure = stored.Error();
     Trace(kLoadFailedTrace, static_cast<int>(failure.code), failure.Message());
-    return EndpointAnswer<GeoInfo>::NotFound(failure.Message());
+    return EndpointAnswer<GeoInfo>::NotFound(failure);
   }
   // A document that is no object, has no "data", or whose "data" is null or anything but an
   // object holds no location.
