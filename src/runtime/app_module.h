@@ -15,35 +15,27 @@
 //     Vexa::LoadModule<EchoModule>(record, "kor-echo");           // runtime/entry.h
 //   }
 //
-// Lifecycle: constructed; registered (Register: version check, names, declarations, the API
-// table); started (Start: the host is known, the log goes to the host, events and requests are
-// allowed); stopping (BeginStop: no new service proxy requests, the Stop hook unsubscribes
-// everything); destroyed (by the host's Stop, bridge/entry.h).
+// Lifecycle: constructed; registered (version check, names, declarations, the API table);
+// started (the host is known, the log goes to the host); stopping (no new service proxy
+// requests, the Stop hook unsubscribes everything); destroyed by the host's Stop.
 //
-// The virtual operations are in a fixed order, the order of the slots a host-side module table
-// has: Subscribe, Unsubscribe, the destructor, the Stop hook, the nine host calls (host API
-// entries 1 to 9, each forwarding its arguments unchanged to bridge/host_link.h), the Declare
-// hook, the Start hook. Every call the module's parts make to the host goes through these
-// slots. A host call answers false, calling nothing, when the host offers no such entry (or
-// before Start); a request through a missing entry is a Failure.
+// The virtual operations keep the slot order of a host-side module table: Subscribe,
+// Unsubscribe, the destructor, the Stop hook, the nine host calls (host entries 1 to 9, each
+// forwarding unchanged to bridge/host_link.h; entries 2 and 6 are the host's for other plugins
+// and never called here, but keep their slots), the Declare hook, the Start hook. Every host
+// call of the module's parts goes through these slots (Host()). The parts live with their
+// concept: runtime/requests.h, events.h, service_proxy.h, telemetry.h.
 //
-// The parts behind the module's API each live with their concept: requests in
-// runtime/requests.h, events in runtime/events.h, the service proxy in runtime/service_proxy.h,
-// telemetry in runtime/telemetry.h; the members below are their module-facing doors.
-//
-// Failures are values (Maybe<T>, value/failure.h); only an incompatible host version and a
-// broken future while awaiting end the process (with a report, diagnostics/assertion.h).
-// Functions here may throw std::bad_alloc; the functions the host calls (src/bridge) catch
-// everything.
+// Failures are values (value/failure.h); only an incompatible host version and a broken future
+// end the process (diagnostics/assertion.h). Functions may throw std::bad_alloc; the functions
+// the host calls (src/bridge) catch everything.
 //
 // Ownership: the module owns its registry, dispatcher, API table, log target, telemetry sink
-// and the tables of its handlers; the API table and every text it points to live as long as
-// the module. The host link is borrowed from Start until Stop.
+// and handler tables; the API table and its texts live as long as the module. The host link is
+// borrowed from Start until Stop.
 //
-// Threading: the host calls a module on one sequence (the threading rule of the seam header);
-// waiting yields to the host on that sequence instead of blocking it. The service proxy tables have
-// a mutex of their own, because its completion handlers may be called while a request is being
-// posted.
+// Threading: one sequence (the threading rule of the seam header); waiting yields to the host
+// on it instead of blocking. The service proxy tables have a mutex of their own.
 #pragma once
 
 #include <chrono>
@@ -108,7 +100,7 @@ class AppModule {
   // 15: the Start hook: observe resources, and so on. Its answer is Start's.
   virtual bool OnStart();
 
-  // Host API entry 10: one log record. False when the host offers no log entry.
+  // Host entry 10: one log record.
   bool CallHostLog(int32_t level, const char* message);
 
   // --- Lifecycle (driven by the seam's callbacks, bridge/entry.h) ---
