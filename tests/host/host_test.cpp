@@ -99,6 +99,9 @@ TEST(Host, RefusesBadHttpInputAndChangesNothing) {
       {"POST", kWhereAmI, "",
        "405 {\"errorCode\":\"METHOD_NOT_ALLOWED\",\"message\":\"POST is not "
        "allowed on /kor-geoinfo/v1/whereami (allowed: GET)\"}"},
+      {"GET", "/kor-geoinfo/v1/getlocation?ip_address=%00%ff999", "",
+       "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":\"Argument 'ip_address' for "
+       "'GetKorGeoinfoV1Getlocation' holds a NUL byte.\"}"},
       {"PUT", "/host/v1/session", "{\"state\":",
        "400 {\"errorCode\":\"BAD_REQUEST\",\"message\":"
        "\"The body is not JSON: Invalid value. (at "
