@@ -26,8 +26,9 @@
 // Ownership: the request is borrowed for the call; the response is the host's, and everything
 // the handler stores in it is freed by the release function stored with it.
 //
-// Threading: the handler takes no lock; any number of requests may be handled at once, as the
-// functions allow.
+// Threading: the host calls the handler on its module's one sequence (one call at a time, see
+// vexa/host_contract.h), so the handler takes no lock of its own; the bound function runs on
+// that sequence too, and may count on it.
 #pragma once
 
 #include <span>

@@ -18,7 +18,8 @@
 // Ownership: the module owns its ModuleEvents; handlers are shared, so a handler that replaces
 // or removes handlers (itself included) while it runs stays alive until it returns.
 //
-// Threading: the tables are used on the thread the host calls the module on; they take no lock.
+// Threading: the tables belong to the module's one sequence (the host calls a module from one
+// thread at a time, events included, see vexa/host_contract.h); they take no lock.
 #pragma once
 
 #include <cstdint>
