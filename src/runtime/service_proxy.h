@@ -30,6 +30,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -82,7 +83,8 @@ class ServiceProxyRequests {
   std::map<std::string, ServiceProxyHandler, std::less<>> pending_;
   std::map<std::string, PluginServiceProxyResponse, std::less<>> received_;
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
-  std::size_t posting_ = 0;  // POSTs out, whose keys are not known yet
+  std::size_t posting_ = 0;                         // POSTs out, whose keys are not known yet
+  std::set<std::string, std::less<>> postingKeys_;  // keys of method requests whose POST is out
 };
 
 }  // namespace Vexa
