@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +27,13 @@ TEST(RegistryThreads, EachNameGetsOneDescriptorAndTheGenerationCountsEveryChange
   }
   std::atomic<int> created{0};
   std::atomic<int> strays{0};  // a lookup that found another descriptor than the name's own
+  // Both begin together and walk the names from opposite ends, so that each inserts while the
+  // other looks up, and they meet in the middle on the same names.
+  std::latch start(2);
   const auto work = [&](const std::string& thread) {
-    for (const std::string& name : names) {
+    start.arrive_and_wait();
+    for (int step = 0; step < kNames; ++step) {
+      const std::string& name = names[thread == "a" ? step : kNames - 1 - step];
       const BindingTypeBuilder builder =
           registry.RegisterType(name, 4, StaticTypeInfoOf<void>(), false);
       created += builder.Existed() ? 0 : 1;
