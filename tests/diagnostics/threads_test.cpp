@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,14 +51,20 @@ TEST_F(DiagnosticsThreads, LoggersMissNothingWhileTargetsAndLevelsChange) {
   MessageTarget steady;
   steady.Configure({kLevelOkay, 0, 0, "#M"});
   MessageTarget moving;
-  const auto logger = [](const char* text) {
+  // The loggers and the changes begin together, and the changes go on while anyone logs.
+  std::latch start(3);
+  std::atomic<int> logging{2};
+  const auto logger = [&](const char* text) {
+    start.arrive_and_wait();
     for (int message = 0; message < kMessages; ++message) {
       Log(kLevelError, kGroupDebug, "%s", text);
     }
+    --logging;
   };
   std::thread first(logger, "aaaa");
   std::thread second(logger, "bbbb");
-  for (int change = 0; change < 300; ++change) {
+  start.arrive_and_wait();
+  for (int change = 0; change < 2 * kMessages && logging > 0; ++change) {
     moving.Configure({change % 2 == 0 ? kLevelOkay : kLevelError, kGroupDebug, 0, "#M"});
     LogManager::Instance()->SetLevel(change % 2 == 0 ? kLevelWarn : kLevelOkay);
     moving.Detach();
