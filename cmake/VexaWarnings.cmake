@@ -14,6 +14,15 @@ if(VEXA_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(vexa_options INTERFACE -fsanitize=address,undefined)
 endif()
+# ThreadSanitizer: every target of ours is instrumented; the packaged libraries are not, which
+# is sound as long as they synchronise through the pthread calls the runtime intercepts.
+if(VEXA_TSAN)
+  if(VEXA_SANITIZE)
+    message(FATAL_ERROR "VEXA_TSAN and VEXA_SANITIZE exclude each other: one sanitizer runtime")
+  endif()
+  target_compile_options(vexa_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(vexa_options INTERFACE -fsanitize=thread)
+endif()
 # The fuzz build (clang only): every library is instrumented for libFuzzer's coverage and
 # checked by both sanitizers; the fuzz targets in fuzz/ add libFuzzer's main when they link.
 # Asserts stay on (the preset's flags leave NDEBUG out). fuzz/ubsan.ignore keeps one known

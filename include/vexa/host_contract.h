@@ -17,8 +17,32 @@
  * Ownership, in one sentence: whoever allocates a record's contents frees them, and a record
  * the plugin fills for the host carries the plugin's own release function with it.
  *
- * Threading: the host calls into the plugin from one thread at a time. Every function the
- * host calls catches everything; nothing throws across this seam.
+ * Threading, in one rule: the host calls a module from one thread at a time. Start, Stop, the
+ * endpoint handlers, the subscribed event callbacks, the release function of a response the
+ * plugin filled and the read and release functions of a stream it handed out are one sequence:
+ * never two of them at once, and each ends (in the host's memory order) before the next begins.
+ * The thread may change between calls. Events the host delivers inside a yield (host entry 7)
+ * belong to the sequence of the call that yields. Only load_kor_geoinfo and the Statistics
+ * callback may come from any thread at any time. The plugin starts no thread of its own, and
+ * calls the host's entries on the thread the host called it on; only the log entry may be
+ * called on any thread that logs.
+ *
+ * Locks, and why a module called on one sequence has any: a process may hold several modules,
+ * each on its own sequence, and they share process-wide state; and code of the plugin may run
+ * on other threads (a line logged elsewhere). They are:
+ *   - the log manager's lock (process-wide), then each log target's own, in that order;
+ *   - one mutex per module's type registry, over its maps;
+ *   - the value page pool's mutex (process-wide), while pages are handed out or given back;
+ *   - one mutex per module's request dispatcher, over its endpoint records;
+ *   - one service proxy mutex per module, over its pending, received and async tables;
+ *   - leaf locks that call nothing while held (the log group table, the spare page caches).
+ * Two of them are held while code outside their owner runs: the log manager's while the
+ * plugin's log target hands a line to the host's log entry (which must not call back into the
+ * plugin), and the service proxy mutex while a completion or async handler runs (such a
+ * handler must not start another service proxy request on the same module: it would wait for
+ * itself).
+ *
+ * Every function the host calls catches everything; nothing throws across this seam.
  */
 #ifndef VEXA_HOST_CONTRACT_H
 #define VEXA_HOST_CONTRACT_H

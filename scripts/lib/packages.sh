@@ -11,6 +11,8 @@ i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libya
   googletest)
 sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
   "${host_packages[@]}" libgtest-dev libgmock-dev googletest)
+# ThreadSanitizer's runtime comes with g++; named so that a trimmed install still has it.
+tsan_packages=("${sanitize_packages[@]}" libtsan2)
 # The fuzz targets: clang with libFuzzer (its runtime and FuzzedDataProvider.h are in
 # libclang-rt-dev), over the same libraries as the plugin and the host.
 fuzz_packages=(cmake ninja-build clang libclang-rt-dev pkg-config rapidjson-dev libyaml-dev
@@ -47,6 +49,7 @@ ensure_packages_for() {
   case "$variant" in
     native) list=("${native_packages[@]}") ;;
     sanitize) list=("${sanitize_packages[@]}") ;;
+    tsan) list=("${tsan_packages[@]}") ;;
     fuzz) list=("${fuzz_packages[@]}") ;;
     i386)
       list=("${i386_packages[@]}")

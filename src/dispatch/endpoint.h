@@ -17,8 +17,9 @@
 // dispatcher lives); a record borrows its function descriptor and invoker from the registry.
 //
 // Threading: one mutex guards the dispatcher's records while they are created, looked up or
-// listed. Handling a request takes no lock: endpoints are declared before the host calls them
-// and are only read afterwards.
+// listed, so that listing them (building the API table) never sees a record half inserted.
+// Handling a request takes no lock: endpoints are declared before the host calls them, and
+// are only read afterwards, on the module's one sequence.
 #pragma once
 
 #include <cstddef>

@@ -23,8 +23,9 @@
 // Ownership: the request is borrowed for the call; the EndpointCall owns the call state and the
 // prepared token.
 //
-// Threading: nothing here is locked; a call belongs to the thread that answers it. The host
-// calls a module's endpoints from one thread at a time (the threading rule of the seam header).
+// Threading: the host calls a module's endpoints on its one sequence (one call at a time, see
+// the threading rule of the seam header), so nothing here takes a lock; the bound function runs
+// on that sequence too, and may count on it.
 #pragma once
 
 #include <span>

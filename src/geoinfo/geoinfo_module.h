@@ -17,9 +17,10 @@
 // when the feature is disabled and 404 with the failure's message when the service fails. A
 // failed save is only traced. Every step is traced (muted unless the host unmutes "XTR").
 //
-// Threading: none of its own, and no lock. The host calls endpoints and delivers events on one
-// thread; while GetLocation awaits the remote answer the host runs (yields), so events, and so
-// the handlers below, may run inside a WhereAmI that is still waiting.
+// Threading: none of its own, and no lock. The host calls endpoints and delivers events as one
+// sequence, one call at a time; while GetLocation awaits the remote answer the host runs
+// (yields), so events, and so the handlers below, may run inside a WhereAmI that is still
+// waiting.
 #pragma once
 
 #include <string>

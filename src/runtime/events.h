@@ -20,8 +20,8 @@
 // stays alive until it returns. ModuleEvents is the receiver of every subscription it makes:
 // it must live until the module stops.
 //
-// Threading: the tables are used on the module's sequence (the threading rule of the seam header);
-// they take no lock.
+// Threading: the tables belong to the module's one sequence (the host calls a module from one
+// thread at a time, events included: the threading rule of the seam header); they take no lock.
 #pragma once
 
 #include <cstdint>

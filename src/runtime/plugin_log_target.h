@@ -9,8 +9,9 @@
 // is gone, such as a fatal one, still reaches standard error.
 //
 // Ownership: owned by the module that created it at Start; it borrows the module's host calls,
-// which outlive it. Threading: created and destroyed on the module's sequence; Write runs on
-// whichever thread logs, with the log manager's lock held.
+// which outlive it. Threading: created in Start and destroyed in Stop, on the module's sequence;
+// Write runs on whichever thread logs, with the log manager's lock held while the host's log
+// entry runs (so that entry must not call back into the plugin).
 #pragma once
 
 #include "diagnostics/log_target.h"

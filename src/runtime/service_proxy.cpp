@@ -41,9 +41,14 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
   std::string key = uuidRequest ? std::string() : Qualified(service, replyMethod);
   {
     const std::lock_guard lock(mutex_);
-    if (!uuidRequest && pending_.contains(key)) {
+    // A method request's key is taken here, in the same step as the check, and held while its
+    // POST is out: a second request of that key started meanwhile is refused, not posted too.
+    if (!uuidRequest && (pending_.contains(key) || postingKeys_.contains(key))) {
       Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
       return Failure::Static(0, kInFlightMessage);
+    }
+    if (!uuidRequest) {
+      postingKeys_.insert(key);
     }
     ++posting_;
   }
@@ -66,12 +71,18 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
   }
   if (failure) {
     const std::lock_guard lock(mutex_);
+    if (!uuidRequest) {
+      postingKeys_.erase(key);
+    }
     EndPostingLocked();
     return *std::move(failure);
   }
   Log(kLevelAlways, kGroupDebug, kStartedLine, fullName, serviceMethod.c_str(), key.c_str());
 
   const std::lock_guard lock(mutex_);
+  if (!uuidRequest) {
+    postingKeys_.erase(key);  // pending from here on, in the same step
+  }
   pending_.insert_or_assign(std::move(key), std::move(onComplete));
   // The answer may have arrived while the POST was out, before its key was known.
   MatchLocked();

@@ -19,8 +19,12 @@
 // pending table until they run once; clearing the tables destroys them unrun (a typed call's
 // future then reports a broken promise).
 //
-// Threading: one mutex guards the three tables and is held while a completion or async handler
-// runs; such a handler must not start another service proxy request on the same module.
+// Threading: one mutex guards the three tables (and the keys of method requests being posted)
+// and is held while a completion or async handler runs; such a handler must not start another
+// service proxy request on the same module, which would wait for the mutex it holds. The
+// module's calls come as one sequence, but the tables stay consistent even when requests are
+// started from several threads: a method request's key is taken under the mutex before its
+// POST, so a second request of that key is refused while the first is out.
 #pragma once
 
 #include <functional>
@@ -28,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -101,7 +106,8 @@ class ServiceProxyRequests {
   std::map<std::string, ServiceProxyHandler, std::less<>> pending_;
   std::map<std::string, PluginServiceProxyResponse, std::less<>> received_;
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
-  std::size_t posting_ = 0;  // POSTs out, whose keys are not known yet
+  std::size_t posting_ = 0;                         // POSTs out, whose keys are not known yet
+  std::set<std::string, std::less<>> postingKeys_;  // keys of method requests whose POST is out
 };
 
 template <typename Payload>

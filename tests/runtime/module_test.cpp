@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -70,7 +73,9 @@ class ScriptedModule : public AppModule {
   std::function<void()> onYield = [] {};
   Lines journal;
 
+  // Thread-safe: a test may call the module from two threads at once.
   bool Note(std::string line) {
+    const std::lock_guard lock(journalMutex_);
     journal.push_back(std::move(line));
     return true;
   }
@@ -108,6 +113,7 @@ class ScriptedModule : public AppModule {
     answer(response, request);
   }
 
+  std::mutex journalMutex_;
   Host host_{{}, this};
   HostContext context_{&host_.api, 42};
   std::pair<HostEventCallback, void*> subscription_{};
@@ -465,6 +471,37 @@ TEST_F(ModuleTest, ProxyMethodRequestIsRefusedWhileItsReplyIsPending) {
                    "answer 3"}));
 }
 
+// Two threads start one method request at once while the host holds the first POST: its key is
+// taken before the POST, so the other is refused instead of posted too.
+TEST_F(ModuleTest, ProxyMethodRequestFromTwoThreadsAtOnceIsPostedOnce) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int tried = 0;  // threads that entered the host's request entry or came back refused
+  int posted = 0;
+  const auto tryOnce = [&] {
+    const std::lock_guard lock(mutex);
+    ++tried;
+    changed.notify_all();
+  };
+  module_.answer = [&](HostResponse&, const HostRequest&) {
+    tryOnce();
+    std::unique_lock lock(mutex);
+    ++posted;
+    changed.wait(lock, [&] { return tried >= 2; });
+  };
+  std::string answers[2];
+  const auto request = [&](std::string& answer) {
+    answer = Invoke("reply");
+    tryOnce();
+  };
+  std::thread other(request, std::ref(answers[1]));
+  request(answers[0]);
+  other.join();
+  EXPECT_EQ(posted, 1);
+  EXPECT_THAT(answers, ::testing::UnorderedElementsAre("", "Request already in flight"));
+  EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 1u);
+}
+
 TEST_F(ModuleTest, ProxyAsyncMessagesReachTheirHandlerOrTheLog) {
   module_.ServiceProxyTables().SetAsyncHandler("svc", "push",
                                                [this](const PluginServiceProxyResponse& answer) {
@@ -489,6 +526,7 @@ TEST_F(ModuleTest, ProxyFailuresAndStopLeaveNothingPending) {
   module_.answer = [](HostResponse& response, const HostRequest&) {
     ASSERT_TRUE(SetHostString(response.result.value, "u1"));
   };
+  EXPECT_EQ(Invoke("reply"), "");  // the failed POST gave its key back
   auto future = module_.ServiceProxyCall<PluginManagerResource>("svc", "getX", BindingProperty{});
   module_.BeginStop();
   ASSERT_EQ(future.wait_for(std::chrono::seconds(0)), std::future_status::ready);

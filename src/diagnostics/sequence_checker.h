@@ -1,0 +1,64 @@
+// SequenceChecker: asserts that code meant for one sequence of calls is entered by one thread,
+// the one it is bound to.
+//
+//   class Module {
+//     void OnEvent() {
+//       sequence_.Check();   // binds on the first call; another thread is reported
+//       ...
+//     }
+//     void AfterStart() { sequence_.Detach(); }   // the next Check binds again
+//     [[no_unique_address]] Vexa::SequenceChecker sequence_;
+//   };
+//
+// The host calls a module as one sequence (the seam header says so): never two calls at once. A
+// checker binds to the first thread that calls Check and reports every call from another
+// thread as an assertion report (diagnostics/assertion.h: logged at ERROR in "DBG", naming
+// both threads and the caller), and carries on: it is a diagnostic, never a lock. Where the
+// sequence may legitimately move to another thread between calls, Detach at the end of each
+// call (then only overlapping calls are caught); where it stays on one thread, bind once.
+//
+// SequenceChecker checks only when NDEBUG is not defined; otherwise it is an empty class whose
+// calls compile to nothing. SequenceCheckerImpl always checks (its tests use it directly).
+//
+// Threading: Check and Detach may be called from any thread; the binding is one atomic word.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <source_location>
+
+namespace Vexa {
+
+class SequenceCheckerImpl {
+ public:
+  SequenceCheckerImpl() noexcept = default;
+  SequenceCheckerImpl(const SequenceCheckerImpl&) = delete;
+  SequenceCheckerImpl& operator=(const SequenceCheckerImpl&) = delete;
+
+  // True on the bound thread (binding the calling thread when none is bound). Otherwise
+  // reports, naming `where` as the caller, and answers false.
+  bool Check(std::source_location where = std::source_location::current()) noexcept;
+
+  // Unbinds: the next Check binds its thread.
+  void Detach() noexcept { owner_.store(kUnbound, std::memory_order_release); }
+
+ private:
+  static constexpr uint32_t kUnbound = 0;  // no kernel thread has id 0
+
+  std::atomic<uint32_t> owner_{kUnbound};
+};
+
+// The same interface doing nothing, for builds without checks.
+class SequenceCheckerDoNothing {
+ public:
+  bool Check(std::source_location = std::source_location::current()) noexcept { return true; }
+  void Detach() noexcept {}
+};
+
+#ifdef NDEBUG
+using SequenceChecker = SequenceCheckerDoNothing;
+#else
+using SequenceChecker = SequenceCheckerImpl;
+#endif
+
+}  // namespace Vexa
