@@ -10,6 +10,7 @@
 
 #include "bridge/host_response.h"
 #include "bridge/host_value.h"
+#include "diagnostics/sequence_checker.h"
 #include "dispatch/endpoint.h"
 #include "dispatch/http_request.h"
 #include "dispatch/messages.h"
@@ -237,6 +238,14 @@ void Dispatch(HostResponse& response, const HostRequest& request,
 void VEXA_HOST_CALL HandleEndpointRequest(HostResponse* response, const HostRequest* request) {
   if (response == nullptr) {
     return;  // nowhere to answer
+  }
+  // The call belongs to the sequence of the module whose dispatcher the user data names.
+  const HostEndpointUserData* userData = request != nullptr ? request->userData : nullptr;
+  auto* dispatcher =
+      userData != nullptr ? static_cast<const RequestDispatcher*>(userData->dispatcher) : nullptr;
+  std::optional<SequenceScope> sequence;
+  if (dispatcher != nullptr) {
+    sequence.emplace(dispatcher->Sequence());
   }
   AnswerGuarded(*response, [&] { HandleRequest(*response, request); });
 }

@@ -14,11 +14,11 @@
 // kHostEmptyText, so the host never meets a null text. In either case its user data is the
 // endpoint's (the dispatcher and the endpoint record, which the handler finds the endpoint by),
 // kept by the table.
-// Then: the shared handler HandleEndpointRequest (bridge/endpoint_handler.h), the argument locations (1 to 5 kept, anything
-// else written as 0), the URI template, the method (1 to 8, else 0), the flag byte, the text lists,
-// and the method name (for method 8 only; kHostEmptyText otherwise). Endpoints are listed in
-// the dispatcher's order; every array is also a list whose last link is null (an endpoint's
-// link is function.next, and it points at the next HostEndpointRecord).
+// Then: the shared handler HandleEndpointRequest (bridge/endpoint_handler.h), the argument
+// locations (1 to 5 kept, anything else written as 0), the URI template, the method (1 to 8, else
+// 0), the flag byte, the text lists, and the method name (for method 8 only; kHostEmptyText
+// otherwise). Endpoints are listed in the dispatcher's order; every array is also a list whose last
+// link is null (an endpoint's link is function.next, and it points at the next HostEndpointRecord).
 //
 // Ownership: the table owns every array it builds, and its description of the registry; all
 // stay valid, at the same addresses, while the table lives (also across a move) and until the
@@ -34,8 +34,8 @@
 
 #include <memory>
 
-#include "bridge/api_description.h"
 #include "binding/registry.h"
+#include "bridge/api_description.h"
 #include "dispatch/endpoint.h"
 #include "vexa/host_contract.h"
 

@@ -15,8 +15,10 @@ uint8_t VEXA_HOST_CALL StartModule(void* module, const HostContext* context) {
   if (module == nullptr || context == nullptr || context->api == nullptr) {
     return 0;
   }
+  auto* hosted = static_cast<HostedModule*>(module);
+  const SequenceScope sequence(hosted->Sequence());
   try {
-    return static_cast<HostedModule*>(module)->Start(HostLink(context)) ? 1 : 0;
+    return hosted->Start(HostLink(context)) ? 1 : 0;
   } catch (...) {
     return 0;
   }
@@ -27,14 +29,17 @@ void VEXA_HOST_CALL StopModule(void* module) {
     return;
   }
   auto* hosted = static_cast<HostedModule*>(module);
-  try {
-    if (hosted->IsWaiting()) {
-      Log(kLevelError, kGroupDebug, kStopWhileWaitingLine, hosted->FullName());
-      return;
+  {
+    const SequenceScope sequence(hosted->Sequence());
+    try {
+      if (hosted->IsWaiting()) {
+        Log(kLevelError, kGroupDebug, kStopWhileWaitingLine, hosted->FullName());
+        return;
+      }
+      hosted->BeginStop();
+    } catch (...) {
+      // The module goes either way; what the Stop hook left undone dies with it.
     }
-    hosted->BeginStop();
-  } catch (...) {
-    // The module goes either way; what the Stop hook left undone dies with it.
   }
   delete hosted;
 }

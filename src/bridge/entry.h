@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "bridge/host_link.h"
+#include "diagnostics/sequence_checker.h"
 
 // The seam's records, complete in vexa/host_contract.h.
 struct HostLoadRecord;
@@ -59,6 +60,8 @@ class HostedModule {
   [[nodiscard]] virtual bool IsWaiting() const = 0;
   // The module's full name, for log lines.
   [[nodiscard]] virtual const char* FullName() const = 0;
+  // The module's sequence, which Start and Stop belong to.
+  [[nodiscard]] virtual SequenceChecker& Sequence() = 0;
 };
 
 // The callbacks written into word 4 of the load record: Start, Stop (destroys the module),

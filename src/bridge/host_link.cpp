@@ -112,6 +112,8 @@ void VEXA_HOST_CALL DeliverHostEvent(const HostEvent* event) {
   if (event == nullptr || event->context == nullptr || event->name == nullptr) {
     return;
   }
+  auto* receiver = static_cast<HostEventReceiver*>(event->context);
+  const SequenceScope sequence(receiver->Sequence());
   try {
     const HostValue payload = event->payload;
     BindingResult converted;
@@ -120,8 +122,7 @@ void VEXA_HOST_CALL DeliverHostEvent(const HostEvent* event) {
       converted.Fail(result.error != nullptr ? result.error : "");
     }
     ReleaseHostResult(result);
-    static_cast<HostEventReceiver*>(event->context)
-        ->ReceiveHostEvent(event->name, std::move(converted));
+    receiver->ReceiveHostEvent(event->name, std::move(converted));
   } catch (...) {
     // Nothing throws across the seam: an event that cannot be handled is dropped.
   }

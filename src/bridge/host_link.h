@@ -23,6 +23,7 @@
 #include <span>
 #include <string_view>
 
+#include "diagnostics/sequence_checker.h"
 #include "dispatch/http_call.h"
 #include "value/failure.h"
 #include "value/property.h"
@@ -50,6 +51,8 @@ class HostEventReceiver {
   // One delivered event: its name and its payload as a value, or the conversion's failure (the
   // value named "<result>"). Called on the module's sequence; what it throws is dropped.
   virtual void ReceiveHostEvent(std::string_view name, BindingResult&& payload) = 0;
+  // The sequence the events belong to: the module's.
+  [[nodiscard]] virtual SequenceChecker& Sequence() = 0;
 
  protected:
   ~HostEventReceiver() = default;

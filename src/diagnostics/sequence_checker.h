@@ -42,10 +42,25 @@ class SequenceCheckerImpl {
   // Unbinds: the next Check binds its thread.
   void Detach() noexcept { owner_.store(kUnbound, std::memory_order_release); }
 
+  // A call of the sequence begins (Check) or ends. Calls nest (an event delivered inside a
+  // yield belongs to the call that yields); when the outermost one ends the checker detaches,
+  // so that the next call may come from another thread and only overlapping calls are reported.
+  bool Enter(std::source_location where = std::source_location::current()) noexcept {
+    const bool on = Check(where);
+    depth_.fetch_add(1, std::memory_order_relaxed);
+    return on;
+  }
+  void Leave() noexcept {
+    if (depth_.fetch_sub(1, std::memory_order_relaxed) == 1) {
+      Detach();
+    }
+  }
+
  private:
   static constexpr uint32_t kUnbound = 0;  // no kernel thread has id 0
 
   std::atomic<uint32_t> owner_{kUnbound};
+  std::atomic<uint32_t> depth_{0};
 };
 
 // The same interface doing nothing, for builds without checks.
@@ -53,6 +68,8 @@ class SequenceCheckerDoNothing {
  public:
   bool Check(std::source_location = std::source_location::current()) noexcept { return true; }
   void Detach() noexcept {}
+  bool Enter(std::source_location = std::source_location::current()) noexcept { return true; }
+  void Leave() noexcept {}
 };
 
 #ifdef NDEBUG
@@ -60,5 +77,21 @@ using SequenceChecker = SequenceCheckerDoNothing;
 #else
 using SequenceChecker = SequenceCheckerImpl;
 #endif
+
+// One call of a sequence, from construction to destruction (Enter, then Leave).
+class SequenceScope {
+ public:
+  explicit SequenceScope(SequenceChecker& sequence,
+                         std::source_location where = std::source_location::current()) noexcept
+      : sequence_(sequence) {
+    sequence_.Enter(where);
+  }
+  ~SequenceScope() { sequence_.Leave(); }
+  SequenceScope(const SequenceScope&) = delete;
+  SequenceScope& operator=(const SequenceScope&) = delete;
+
+ private:
+  SequenceChecker& sequence_;
+};
 
 }  // namespace Vexa

@@ -31,6 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "diagnostics/sequence_checker.h"
 #include "dispatch/http_call.h"
 #include "dispatch/route_pattern.h"
 
@@ -98,9 +99,13 @@ class RequestDispatcher {
   [[nodiscard]] EndpointRecord* FindEndpoint(const BindingFunctionDescriptor* function) const;
   // Every endpoint, in the order of their creation.
   [[nodiscard]] std::vector<const EndpointRecord*> EndpointsSnapshot() const;
+  // The sequence of the module that owns the dispatcher: the host's calls of its endpoints,
+  // events, Start and Stop (checked in debug builds; see diagnostics/sequence_checker.h).
+  [[nodiscard]] SequenceChecker& Sequence() const { return sequence_; }
 
  private:
   mutable std::mutex mutex_;
+  mutable SequenceChecker sequence_;
   std::vector<std::unique_ptr<EndpointRecord>> endpoints_;  // in creation order
   std::unordered_map<const BindingFunctionDescriptor*, EndpointRecord*> byFunction_;
 };

@@ -237,7 +237,7 @@ class AppModule {
   std::string userAgent_;
   std::unique_ptr<TelemetrySink> telemetry_;
   SlotCalls calls_{*this};
-  ModuleEvents events_{calls_};
+  ModuleEvents events_{calls_, dispatcher_.Sequence()};
   ServiceProxyRequests serviceProxy_{calls_};
   int yields_ = 0;  // yields in progress
   bool stopping_ = false;

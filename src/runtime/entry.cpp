@@ -22,6 +22,7 @@ class HostedAppModule final : public HostedModule {
   void BeginStop() override { module_->BeginStop(); }
   [[nodiscard]] bool IsWaiting() const override { return module_->IsWaiting(); }
   [[nodiscard]] const char* FullName() const override { return module_->FullName().c_str(); }
+  [[nodiscard]] SequenceChecker& Sequence() override { return module_->Dispatcher().Sequence(); }
 
  private:
   std::unique_ptr<AppModule> module_;

@@ -96,7 +96,8 @@ using ResourceEventHandler = std::function<void(const PluginResourceEvent&)>;
 
 class ModuleEvents final : public HostEventReceiver {
  public:
-  explicit ModuleEvents(HostCalls& host) : host_(host) {}
+  // Events belong to `sequence`, the module's.
+  ModuleEvents(HostCalls& host, SequenceChecker& sequence) : host_(host), sequence_(sequence) {}
   ModuleEvents(const ModuleEvents&) = delete;
   ModuleEvents& operator=(const ModuleEvents&) = delete;
 
@@ -137,6 +138,7 @@ class ModuleEvents final : public HostEventReceiver {
   // The host's delivery of an event to the handler registered under its name (none: ignored).
   // A payload that did not convert is traced and dropped. Never throws.
   void ReceiveHostEvent(std::string_view name, BindingResult&& payload) override;
+  [[nodiscard]] SequenceChecker& Sequence() override { return sequence_; }
 
   // Sends `event` (a record with a `uri` field, usually PluginResourceEvent) as the event of its
   // URI (EventNameForUri), and once more under `baseName` when that name differs. A conversion
@@ -163,6 +165,7 @@ class ModuleEvents final : public HostEventReceiver {
 
  private:
   HostCalls& host_;
+  SequenceChecker& sequence_;
   std::map<std::string, std::shared_ptr<EventHandler>, std::less<>> handlers_;
   std::map<std::string, int, std::less<>> counts_;
   std::map<std::string, std::shared_ptr<ResourceEventHandler>, std::less<>> exactHandlers_;

@@ -397,6 +397,35 @@ TEST_F(ModuleTest, ExactHandlerFirstThenMatchingPatternsInOrder) {
                    "below /kor-login/v1/session/extra", "extra /kor-login/v1/session/extra"}));
 }
 
+// A host that enters the module from a second thread while a call of it is still running (here
+// an event delivered while the module handles another and yields) gets a report in debug
+// builds; one after the other, the calls may come from any thread.
+TEST_F(ModuleTest, ASecondThreadInsideTheModulesSequenceIsReported) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the sequence is checked in debug builds only";
+#else
+  module_.Subscribe("/kor-login/v1/session");
+  int depth = 0;
+  module_.onYield = [&] {
+    if (++depth == 1) {
+      std::thread([&] { Dispatch("/kor-login/v1/session"); }).join();
+    }
+  };
+  module_.Events().AddResourceHandler("/kor-login/v1/session",
+                                      [&](const PluginResourceEvent&) { module_.Yield(); });
+  module_.journal.clear();
+  Dispatch("/kor-login/v1/session");
+  const auto reports = [&] {
+    return std::count_if(module_.journal.begin(), module_.journal.end(), [](const auto& line) {
+      return line.find("entered a sequence bound to thread") != std::string::npos;
+    });
+  };
+  EXPECT_EQ(reports(), 1);
+  std::thread([&] { Dispatch("/kor-login/v1/session"); }).join();  // after the call: no report
+  EXPECT_EQ(reports(), 1);
+#endif
+}
+
 TEST_F(ModuleTest, UnreadableAndFailingEventsAreDroppedWithATrace) {
   module_.Events().AddResourceHandler("/kor-login/v1/session", [](const PluginResourceEvent&) {
     throw std::runtime_error("handler failed");
