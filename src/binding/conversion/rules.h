@@ -47,9 +47,6 @@ bool Refuse(BindingResult& result, const std::string& message);
 // Refuses with "A value for '%1' is required.".
 bool RefuseRequired(BindingResult& result, std::string_view name);
 
-// Whether the whole text is one signed 64-bit number as strtoll with base 0 reads it.
-[[nodiscard]] bool ParsesAsInteger(std::string_view text, int64_t& value);
-
 // Value to native for the integer kinds and the callback kind (a 32-bit id), and for float
 // and double.
 void IntegerToNative(BindingResult& result, void* native, BindingTypeKind kind,
