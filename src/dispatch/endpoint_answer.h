@@ -3,14 +3,14 @@
 //
 //   Vexa::EndpointAnswer<GeoInfo> GeoInfoModule::GetLocation(const std::string& ipAddress) {
 //     if (!enabled_) {
-//       return Vexa::EndpointAnswer<GeoInfo>::Error(503, "contenttargeting.geoinfo is not
-//       enabled");
+//       return Vexa::EndpointAnswer<GeoInfo>::Error(503, kNotEnabledMessage);
 //     }
-//     ...
-//     if (!found) {
-//       return Vexa::EndpointAnswer<GeoInfo>::NotFound(failure.message);  // "Not found" if empty
+//     Vexa::Maybe<WhereAmIResponse> answer = ServiceProxy<WhereAmIResponse>(...);
+//     if (!answer) {
+//       const Vexa::Failure& failure = answer.Error();
+//       return Vexa::EndpointAnswer<GeoInfo>::NotFound(failure.Message());  // "Not found" if empty
 //     }
-//     return location;                                                   // ok, status 0
+//     return GeoInfo{...};                                                  // ok, status 0
 //   }
 //
 // The bound function's invoker (dispatch/bound_function.h) turns an answer into the call state:
