@@ -9,7 +9,7 @@
 #include <string>
 
 #include "binding/conversion/messages.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 #include "util/format.h"
 #include "util/number_text.h"
 

@@ -5,7 +5,7 @@
 
 #include "binding/conversion/messages.h"
 #include "binding/conversion/native_type.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 #include "binding/registry.h"
 #include "util/format.h"
 #include "util/number_text.h"

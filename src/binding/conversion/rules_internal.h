@@ -1,5 +1,5 @@
-// The per-kind rules behind conversion.h, shared by its source files. Not for callers: use the
-// entry points of conversion.h.
+// The per-kind rules behind conversion.h, shared by its source files; internal to vexa_binding.
+// Callers use the entry points of conversion.h.
 //
 //   Vexa::ConversionRules::ScalarToNative(result, &field, Vexa::BindingTypeKind::Int32, input,
 //                                         "count", registry);
