@@ -1,8 +1,8 @@
 // The plugin library's allocation hooks: every allocation and free made by the library's own
 // code passes through here and is counted (runtime/allocation_counters.h).
 //
-// Compiled only into the plugin's shared library, never into a static library or a test: the
-// library is linked with
+// The object library vexa_allocation_hooks, linked only into the plugin's shared library, never
+// into a static library or a test. Whatever links it is linked with
 //   -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=free,--wrap=strdup
 // so that every call of those functions from the library's objects (the C++ runtime linked
 // statically into it included) reaches the __wrap_ functions below, which call the C library's
