@@ -246,6 +246,13 @@ TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
                    "yield", "yield", "end", "begin Wait: yield", "yield", "end"}));
 }
 
+// Waits and messages name a type by its type text; a type without one has no name, nor a hash
+// code (taken over the text) to be named by, so naming it does not compile instead of giving "?".
+struct WithoutTypeText {};
+template <typename T>
+constexpr bool kNameable = requires { TypeNameOf<T>(); };
+static_assert(kNameable<int> && !kNameable<WithoutTypeText>);
+
 TEST(ModuleAwaitDeathTest, BrokenFutureEndsTheProcess) {
   EXPECT_DEATH(
       {
