@@ -250,7 +250,9 @@ TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
 // code (taken over the text) to be named by, so naming it does not compile instead of giving "?".
 struct WithoutTypeText {};
 template <typename T>
-constexpr bool kNameable = requires { TypeNameOf<T>(); };
+constexpr bool kNameable = requires {
+  TypeNameOf<T>();
+};
 static_assert(kNameable<int> && !kNameable<WithoutTypeText>);
 
 TEST(ModuleAwaitDeathTest, BrokenFutureEndsTheProcess) {
