@@ -80,12 +80,13 @@ VEXA_STATIC_TYPE(Failure, "class Vexa::Failure");
 
 namespace StaticTypeDetail {
 
-// MaybeType<Failure, T> is named after T, so that a wait announces what it waits for.
+// MaybeType<Failure, T> is named after T, so that a wait announces what it waits for. Like every
+// template text, it closes after a nested template with a blank between the brackets.
 template <typename T>
 requires kHasText<T>
 struct Text<MaybeType<Failure, T>> {
   static constexpr auto value = Join(StaticTypeText("class Vexa::MaybeType<class Vexa::Failure,"),
-                                     Text<T>::value, StaticTypeText(">"));
+                                     Text<T>::value, CloseAfter<T>());
 };
 
 template <>

@@ -254,6 +254,10 @@ constexpr bool kNameable = requires {
   TypeNameOf<T>();
 };
 static_assert(kNameable<int> && !kNameable<WithoutTypeText>);
+// A MaybeType of a template closes with a blank between the brackets, as every type text does.
+static_assert(StaticType::TypeText<Maybe<std::vector<int>>>() ==
+              "class Vexa::MaybeType<class Vexa::Failure,"
+              "class std::vector<int,class std::allocator<int> > >");
 
 TEST(ModuleAwaitDeathTest, BrokenFutureEndsTheProcess) {
   EXPECT_DEATH(
