@@ -48,8 +48,11 @@ constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
 
 // The int and float tags read their text by the same rules, and with the same messages, as
 // the type system converts a text into an int64, uint64 or double (util/number_text.h).
-[[nodiscard]] YamlScalar ConvertTagged(std::string_view tagName, std::string_view text,
+[[nodiscard]] YamlScalar ConvertTagged(std::string_view tagName, std::string_view scalarText,
                                        std::string& failure) {
+  // Read as a text value would be: a value's text ends at its first NUL ("\0" in a quoted
+  // scalar), and so does the number read from it.
+  const std::string_view text = scalarText.substr(0, scalarText.find('\0'));
   YamlScalar scalar;
   NumberText read = NumberText::Number;
   const char* typeName = nullptr;
