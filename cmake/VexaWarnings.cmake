@@ -47,16 +47,38 @@ target_include_directories(vexa_host_contract INTERFACE ${PROJECT_SOURCE_DIR}/in
 # vexa_add_library(name sources... [DEPS libs...]): one static library per source folder.
 # Includes are written from src/ ("value/property.h"), yet a library must see only its own
 # headers and those of the libraries it links, so that the build, not a convention, keeps the
-# layering. Each folder therefore gets an include root of its own in the build tree, holding
-# one link named after the folder; a library exposes that root, and linking a library is what
-# brings its root into view.
+# layering. Each folder therefore gets an include root of its own in the build tree, holding a
+# folder named after it with one link per public header; linking a library is what brings its
+# root into view. A header named *_internal.h, or anything under an internal/ folder, has no
+# link there: it is reachable only through the library's own root, which links the whole folder
+# and which the library keeps to itself (tests of the library may ask for it: vexa_add_test's
+# INTERNALS). A public header therefore never includes an internal one.
 function(vexa_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+
+  # The public root, rebuilt at every configuration so that a removed header loses its link.
+  # REMOVE_RECURSE removes links without following them.
   set(root ${CMAKE_BINARY_DIR}/include_roots/${folder})
-  file(MAKE_DIRECTORY ${root})
-  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
-  target_include_directories(${name} PUBLIC ${root})
+  file(REMOVE_RECURSE ${root})
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  foreach(header IN LISTS headers)
+    if(header MATCHES "_internal\\.h$" OR header MATCHES "(^|/)internal/")
+      continue()
+    endif()
+    get_filename_component(subfolder ${root}/${folder}/${header} DIRECTORY)
+    file(MAKE_DIRECTORY ${subfolder})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${root}/${folder}/${header} SYMBOLIC)
+  endforeach()
+
+  # The library's own root: every header of the folder.
+  set(own_root ${CMAKE_BINARY_DIR}/include_roots_internal/${folder})
+  file(MAKE_DIRECTORY ${own_root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${own_root}/${folder} SYMBOLIC)
+  set_target_properties(${name} PROPERTIES VEXA_INTERNAL_ROOT ${own_root})
+
+  target_include_directories(${name} PRIVATE ${own_root} INTERFACE ${root})
   target_link_libraries(${name} PUBLIC vexa_options ${ARG_DEPS})
 endfunction()

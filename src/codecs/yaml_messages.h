@@ -50,6 +50,12 @@ inline constexpr const char kYamlUnsupportedTagMessage[] = "Unsupported YAML tag
 // The field name that the conversion messages of the int and float tags quote.
 inline constexpr const char kYamlConversionFieldName[] = "yaml";
 
+// The type names those messages quote: the type system's names of the targets a tagged text is
+// read into (int64_t for an int with a leading "-", uint64_t for any other int, double).
+inline constexpr const char kYamlSignedTypeName[] = "int64";
+inline constexpr const char kYamlUnsignedTypeName[] = "uint64";
+inline constexpr const char kYamlFloatTypeName[] = "double";
+
 // The problem text quoted by kYamlParserErrorMessage when libyaml gives none (it reports
 // running out of memory without one).
 inline constexpr const char kYamlUnknownProblem[] = "unknown problem";

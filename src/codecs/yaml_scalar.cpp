@@ -3,10 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "binding/conversion/conversion.h"
-#include "binding/registry.h"
 #include "codecs/yaml_messages.h"
 #include "util/format.h"
+#include "util/number_text.h"
 
 namespace Vexa {
 namespace {
@@ -47,39 +46,36 @@ constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
   return scalar;
 }
 
-// Conversions of tagged scalars need a registry only to name enumerators, which never occur
-// here: one empty registry serves every call. Never destroyed, so a parse on another thread
-// during exit still finds it.
-[[nodiscard]] const BindingRegistry& ConversionRegistry() {
-  static const BindingRegistry* const registry = new BindingRegistry();
-  return *registry;
-}
-
-[[nodiscard]] YamlScalar ConvertTagged(std::string_view tagName, std::string_view text,
+// The int and float tags read their text by the same rules, and with the same messages, as
+// the type system converts a text into an int64, uint64 or double (util/number_text.h).
+[[nodiscard]] YamlScalar ConvertTagged(std::string_view tagName, std::string_view scalarText,
                                        std::string& failure) {
-  const BindingProperty input(text);
-  BindingResult conversion;
+  // Read as a text value would be: a value's text ends at its first NUL ("\0" in a quoted
+  // scalar), and so does the number read from it.
+  const std::string_view text = scalarText.substr(0, scalarText.find('\0'));
   YamlScalar scalar;
-  bool converted = false;
+  NumberText read = NumberText::Number;
+  const char* typeName = nullptr;
   if (tagName == "int") {
     if (!text.empty() && text[0] == '-') {
       int64_t value = 0;
-      converted =
-          ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+      read = ReadSignedText(text, value);
+      typeName = kYamlSignedTypeName;
       scalar = MakeSigned(value);
     } else {
       uint64_t value = 0;
-      converted =
-          ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+      read = ReadUnsignedText(text, value);
+      typeName = kYamlUnsignedTypeName;
       scalar = MakeUnsigned(value);
     }
   } else {
     double value = 0.0;
-    converted = ToNative(conversion, value, input, kYamlConversionFieldName, ConversionRegistry());
+    read = ReadFloatText(text, value);
+    typeName = kYamlFloatTypeName;
     scalar = MakeFloat(value);
   }
-  if (!converted) {
-    failure.assign(conversion.ErrorText());
+  if (read != NumberText::Number) {
+    failure = NumberTextRefusal(read, text, kYamlConversionFieldName, typeName);
     return MakeKind(YamlScalarKind::Failed);
   }
   return scalar;

@@ -1,4 +1,6 @@
-// The C table through which code on either side of a C boundary reaches the log manager.
+// The C table through which code of the plugin written against a C interface reaches the log
+// manager. It is not exported: the plugin library's one export is its entry, so a host reaches
+// the plugin's log only through the targets attached from inside (runtime/plugin_log_target.h).
 //
 //   const Vexa::LogApi* api = Vexa::GetLogApi();
 //   api->init();

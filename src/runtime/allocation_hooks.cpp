@@ -1,9 +1,10 @@
 // The plugin library's allocation hooks: every allocation and free made by the library's own
-// code passes through here and is counted (runtime/allocation_counters.h).
+// code passes through here and is counted (diagnostics/allocation_counters.h).
 //
-// Compiled only into the plugin's shared library, never into a static library or a test: the
-// library is linked with
-//   -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=free,--wrap=strdup
+// The object library vexa_allocation_hooks, linked into the plugin's shared library and into the
+// test of these hooks, never into a static library. Whatever links it is linked with
+//   -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=free,--wrap=strdup,--wrap=strndup
+//   -Wl,--wrap=aligned_alloc
 // so that every call of those functions from the library's objects (the C++ runtime linked
 // statically into it included) reaches the __wrap_ functions below, which call the C library's
 // through __real_. The replacement operator new and delete below route the library's C++
@@ -12,7 +13,10 @@
 // allocator replaced.
 //
 // Blocks are counted by the allocator's usable size, so the frees balance the allocations
-// exactly. Nothing here may allocate, lock or throw, except operator new's bad_alloc.
+// exactly. That holds for aligned blocks too (aligned_alloc, posix_memalign): the C library
+// trims an aligned block to a chunk of its own, whose usable size is the same when it is
+// allocated and when it is freed. Nothing here may allocate, lock or throw, except operator
+// new's bad_alloc.
 #include <malloc.h>
 
 #include <algorithm>
@@ -29,12 +33,16 @@ void* __real_calloc(std::size_t count, std::size_t size);
 void* __real_realloc(void* block, std::size_t size);
 void __real_free(void* block);
 char* __real_strdup(const char* text);
+char* __real_strndup(const char* text, std::size_t size);
+void* __real_aligned_alloc(std::size_t alignment, std::size_t size);
 
 void* __wrap_malloc(std::size_t size);
 void* __wrap_calloc(std::size_t count, std::size_t size);
 void* __wrap_realloc(void* block, std::size_t size);
 void __wrap_free(void* block);
 char* __wrap_strdup(const char* text);
+char* __wrap_strndup(const char* text, std::size_t size);
+void* __wrap_aligned_alloc(std::size_t alignment, std::size_t size);
 
 void* __wrap_malloc(std::size_t size) {
   void* block = __real_malloc(size);
@@ -82,12 +90,30 @@ void* __wrap_realloc(void* block, std::size_t size) {
   return moved;
 }
 
+// The C library allocates the copies of strdup and strndup with its own malloc, which the
+// wrapping does not reach; the copies are counted here and freed through the counted free.
 char* __wrap_strdup(const char* text) {
   char* copy = __real_strdup(text);
   if (copy != nullptr) {
     Vexa::CountAllocation(malloc_usable_size(copy));
   }
   return copy;
+}
+
+char* __wrap_strndup(const char* text, std::size_t size) {
+  char* copy = __real_strndup(text, size);
+  if (copy != nullptr) {
+    Vexa::CountAllocation(malloc_usable_size(copy));
+  }
+  return copy;
+}
+
+void* __wrap_aligned_alloc(std::size_t alignment, std::size_t size) {
+  void* block = __real_aligned_alloc(alignment, size);
+  if (block != nullptr) {
+    Vexa::CountAllocation(malloc_usable_size(block));
+  }
+  return block;
 }
 
 }  // extern "C"

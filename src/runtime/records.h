@@ -80,12 +80,13 @@ VEXA_STATIC_TYPE(Failure, "class Vexa::Failure");
 
 namespace StaticTypeDetail {
 
-// MaybeType<Failure, T> is named after T, so that a wait announces what it waits for.
+// MaybeType<Failure, T> is named after T, so that a wait announces what it waits for. Like every
+// template text, it closes after a nested template with a blank between the brackets.
 template <typename T>
 requires kHasText<T>
 struct Text<MaybeType<Failure, T>> {
   static constexpr auto value = Join(StaticTypeText("class Vexa::MaybeType<class Vexa::Failure,"),
-                                     Text<T>::value, StaticTypeText(">"));
+                                     Text<T>::value, CloseAfter<T>());
 };
 
 template <>
@@ -96,15 +97,14 @@ struct Text<MaybeType<Failure, void>> {
 }  // namespace StaticTypeDetail
 
 // The name messages and wait labels give T: StaticType::Name's form ("const char *__cdecl
-// StaticType::Name<struct X>(void)") for every type with a type text, MaybeType included;
-// "?" for the rest.
+// StaticType::Name<struct X>(void)") for every type with a type text, MaybeType included. A type
+// without a type text has no name: not "?", and not "#" and its hash code either, since the
+// hash code is taken over the type text. Naming one does not compile; declare its text with
+// VEXA_STATIC_TYPE beside it.
 template <typename T>
+requires StaticType::kHasText<T>
 [[nodiscard]] constexpr const char* TypeNameOf() {
-  if constexpr (StaticType::kHasText<T>) {
-    return StaticTypeDetail::kNameText<T>.chars;
-  } else {
-    return "?";
-  }
+  return StaticTypeDetail::kNameText<T>.chars;
 }
 
 }  // namespace Vexa

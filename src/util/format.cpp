@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "util/format_internal.h"
+
 namespace Vexa {
 namespace {
 

@@ -46,8 +46,8 @@
 
 #include <string>
 
-// The argument descriptors and the buffer-level renderer behind Format; not for callers.
-#include "util/format_internal.h"
+// The argument descriptors behind Format; not for callers.
+#include "util/format_arguments.h"
 
 namespace Vexa {
 

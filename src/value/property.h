@@ -13,7 +13,7 @@
 // Ownership. A value that user code constructs stands by itself: it owns a value context
 // (created on first need) that interns its texts and hands out the records of it and every
 // value nested inside it from small-block allocators (payload records from the process-wide
-// page pool, texts and members from heap pages; see binding/value_context.h).
+// page pool, texts and members from heap pages; see value/context.h).
 // Elements and members belong to their container and share its context. A reference to a
 // member stays valid until that member is removed or its structure is reset; a reference to
 // an element stays valid until its collection grows (ElementAt past the end, Append, Reserve)
@@ -204,7 +204,7 @@ class BindingProperty {
   bool RemoveMember(std::string_view key);
 
   // Iteration. Elements in index order; members in byte-wise key order (the first ordered read
-  // after an insertion sorts the members, see binding/value_records.h). Empty ranges for a
+  // after an insertion sorts the members, see value/records.h). Empty ranges for a
   // value of any other kind. A range is a view: an element range is invalidated like element
   // references, a member range by any insertion or removal of a member.
   class ElementRange;

@@ -18,7 +18,6 @@
 #include <utility>
 
 #include "value/property.h"
-#include "value/result.h"
 
 namespace Vexa {
 

@@ -95,7 +95,8 @@ TEST(YamlTags, ConvertScalarsOrRefuseThem) {
   // clang-format off
   ExpectReads({"a: !!str 5 => {a:'5'}", "a: !!int '7' => {a:U7}", "a: !!int -5 => {a:S-5}",
                "a: !!int 18446744073709551615 => {a:U18446744073709551615}",
-               "a: !!float -2.5 => {a:F-2.5}", "a: !!bool OFF => {a:false}",
+               "a: !!float -2.5 => {a:F-2.5}", "a: !!int \"12\\0x\" => {a:U12}",
+               "a: !!bool OFF => {a:false}",
                "a: 1\na: !!bool maybe => {a:U1}",  // the target keeps what it held
                "a: !!seq [1] => {a:[U1]}", "!!str k: v => {k:'v'}"});
   ExpectReads({"a: !!int -abc => -abc for 'yaml' of type int64 is in an incorrect format",

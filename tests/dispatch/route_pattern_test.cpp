@@ -172,8 +172,8 @@ TEST(MatchRoutes, MethodsAndTies) {
 // A "%" with fewer than two characters after it is dropped; a non-digit counts as 16.
 TEST(PercentDecode, Cases) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a+b", "a b"},  {"a%2", "a2"},  {"%41%62", "Ab"}, {"%G1", "\x01"},
-      {"%zz", "\x10"}, {"%00", "\0"s}, {"100%", "100"}};
+      {"a+b", "a b"},  {"a%2", "a2"},   {"%41%62", "Ab"}, {"%2f%3a", "/:"},
+      {"%G1", "\x01"}, {"%zz", "\x10"}, {"%00", "\0"s},   {"100%", "100"}};
   for (const auto& [text, decoded] : cases) {
     EXPECT_EQ(PercentDecode(text), decoded) << text;
   }

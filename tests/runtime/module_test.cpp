@@ -307,6 +307,19 @@ TEST(ModuleAwait, AnnouncesOneWaitOnlyWhenNotReady) {
                    "yield", "yield", "end", "begin Wait: yield", "yield", "end"}));
 }
 
+// Waits and messages name a type by its type text; a type without one has no name, nor a hash
+// code (taken over the text) to be named by, so naming it does not compile instead of giving "?".
+struct WithoutTypeText {};
+template <typename T>
+constexpr bool kNameable = requires {
+  TypeNameOf<T>();
+};
+static_assert(kNameable<int> && !kNameable<WithoutTypeText>);
+// A MaybeType of a template closes with a blank between the brackets, as every type text does.
+static_assert(StaticType::TypeText<Maybe<std::vector<int>>>() ==
+              "class Vexa::MaybeType<class Vexa::Failure,"
+              "class std::vector<int,class std::allocator<int> > >");
+
 TEST(ModuleAwaitDeathTest, BrokenFutureEndsTheProcess) {
   EXPECT_DEATH(
       {

@@ -1,4 +1,5 @@
 #include "util/format.h"
+#include "util/format_internal.h"
 
 #include <gtest/gtest.h>
 

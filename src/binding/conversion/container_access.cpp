@@ -3,7 +3,7 @@
 #include <string>
 
 #include "binding/conversion/native_type.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 
 namespace Vexa {
 

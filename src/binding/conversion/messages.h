@@ -9,6 +9,8 @@
 // purpose.
 #pragma once
 
+#include "util/number_text.h"
+
 namespace Vexa {
 
 // %1 name.
@@ -27,13 +29,10 @@ inline constexpr const char kConversionBoolFormatMessage[] =
 inline constexpr const char kConversionInvalidTypeMessage[] =
     "Couldn't assign value to '%1' of type %2 because the input is of an invalid type %3.";
 
-// %1 input text form, %2 name, %3 target type name.
-inline constexpr const char kConversionFormatMessage[] =
-    "Value %1 for '%2' of type %3 is in an incorrect format";
-
-// %1 input text form, %2 name, %3 target type name.
-inline constexpr const char kConversionRangeMessage[] =
-    "Value %1 for '%2' of type %3 is out of range";
+// %1 input text form, %2 name, %3 target type name. The texts of these two live beside the
+// text-to-number rules (util/number_text.h), which the YAML reader reports through as well.
+inline constexpr const auto& kConversionFormatMessage = kNumberTextFormatMessage;
+inline constexpr const auto& kConversionRangeMessage = kNumberTextRangeMessage;
 
 // %1 name.
 inline constexpr const char kConversionNotStringMessage[] =

@@ -1,18 +1,17 @@
-// The value-to-native rules of the integer, callback and floating-point kinds: range checks
-// and the parsing of texts as strtoll, strtoull and strtod read them.
+// The value-to-native rules of the integer, callback and floating-point kinds: range checks,
+// and texts read by the text-to-number rules of util/number_text.h.
 //
 // Native objects are written through memcpy of the exact-width type of their kind: the native
 // member may be any integer type of that size (`long`, `long long`), so the access must not
 // depend on which one it is.
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
 #include "binding/conversion/messages.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 #include "util/format.h"
+#include "util/number_text.h"
 
 namespace Vexa::ConversionRules {
 namespace {
@@ -77,67 +76,16 @@ void StoreInteger(void* native, BindingTypeKind kind, uint64_t bits) {
   }
 }
 
-enum class Parsed { Number, BadFormat, OutOfRange };
-
-// strtoll / strtoull / strtod need a terminated text; numbers fit the small-string buffer.
-Parsed ParseSigned(std::string_view text, int64_t& value) {
-  const std::string terminated(text);
-  char* end = nullptr;
-  errno = 0;
-  const long long parsed = std::strtoll(terminated.c_str(), &end, 0);
-  if (end != terminated.c_str() + terminated.size()) {
-    return Parsed::BadFormat;
-  }
-  value = parsed;
-  return errno == ERANGE ? Parsed::OutOfRange : Parsed::Number;
-}
-
-// strtoull negates a text with a minus sign instead of refusing it, so " -1" would become
-// 2^64 - 1; a minus sign after leading blanks is therefore refused like a leading one.
-bool StartsNegative(std::string_view text) {
-  for (const char character : text) {
-    if (character == '-') {
-      return true;
-    }
-    if (character != ' ' && (character < '\t' || character > '\r')) {
-      return false;
-    }
-  }
-  return false;
-}
-
-Parsed ParseUnsigned(std::string_view text, uint64_t& value) {
-  const std::string terminated(text);
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long parsed = std::strtoull(terminated.c_str(), &end, 0);
-  if (end != terminated.c_str() + terminated.size()) {
-    return Parsed::BadFormat;
-  }
-  value = parsed;
-  return errno == ERANGE || StartsNegative(text) ? Parsed::OutOfRange : Parsed::Number;
-}
-
-Parsed ParseFloating(std::string_view text, double& value) {
-  const std::string terminated(text);
-  char* end = nullptr;
-  errno = 0;
-  const double parsed = std::strtod(terminated.c_str(), &end);
-  if (end != terminated.c_str() + terminated.size()) {
-    return Parsed::BadFormat;
-  }
-  value = parsed;
-  return errno == ERANGE ? Parsed::OutOfRange : Parsed::Number;
-}
-
 bool RefuseRange(BindingResult& result, const BindingProperty& input, std::string_view name,
                  const char* typeName) {
   return Refuse(result, Format(kConversionRangeMessage, input.ToText(), name, typeName));
 }
 
-bool RefuseFormat(BindingResult& result, const BindingProperty& input, std::string_view name,
-                  const char* typeName) {
-  return Refuse(result, Format(kConversionFormatMessage, input.ToText(), name, typeName));
+// A text that does not read as a number of the target: the format or range refusal of
+// util/number_text.h, quoting the text.
+bool RefuseText(BindingResult& result, NumberText read, std::string_view text,
+                std::string_view name, const char* typeName) {
+  return Refuse(result, NumberTextRefusal(read, text, name, typeName));
 }
 
 bool RefuseInvalidType(BindingResult& result, const BindingProperty& input, std::string_view name,
@@ -177,16 +125,12 @@ bool ReadSigned(BindingResult& result, const IntegerTarget& target, const Bindin
       }
       value = static_cast<int64_t>(input.GetFloat());
       return true;
-    case BindingPropertyKind::String:
-      switch (ParseSigned(input.GetString(), value)) {
-        case Parsed::BadFormat:
-          return RefuseFormat(result, input, name, target.typeName);
-        case Parsed::OutOfRange:
-          return RefuseRange(result, input, name, target.typeName);
-        case Parsed::Number:
-          return inRange(value) || RefuseRange(result, input, name, target.typeName);
-      }
-      return false;
+    case BindingPropertyKind::String: {
+      const NumberText read = ReadSignedText(input.GetString(), value, target.minimum,
+                                             static_cast<int64_t>(target.maximum));
+      return read == NumberText::Number ||
+             RefuseText(result, read, input.GetString(), name, target.typeName);
+    }
     case BindingPropertyKind::Enum:
       value = input.GetEnum().value;
       return inRange(value) || RefuseRange(result, input, name, target.typeName);
@@ -218,16 +162,11 @@ bool ReadUnsigned(BindingResult& result, const IntegerTarget& target, const Bind
       }
       value = static_cast<uint64_t>(input.GetFloat());
       return true;
-    case BindingPropertyKind::String:
-      switch (ParseUnsigned(input.GetString(), value)) {
-        case Parsed::BadFormat:
-          return RefuseFormat(result, input, name, target.typeName);
-        case Parsed::OutOfRange:
-          return RefuseRange(result, input, name, target.typeName);
-        case Parsed::Number:
-          return value <= target.maximum || RefuseRange(result, input, name, target.typeName);
-      }
-      return false;
+    case BindingPropertyKind::String: {
+      const NumberText read = ReadUnsignedText(input.GetString(), value, target.maximum);
+      return read == NumberText::Number ||
+             RefuseText(result, read, input.GetString(), name, target.typeName);
+    }
     case BindingPropertyKind::Enum:
       if (!signedInRange(input.GetEnum().value)) {
         return RefuseRange(result, input, name, target.typeName);
@@ -278,16 +217,11 @@ bool ReadFloating(BindingResult& result, BindingTypeKind kind, const BindingProp
     case BindingPropertyKind::Float:
       value = input.GetFloat();
       return !outside(value) || RefuseRange(result, input, name, typeName);
-    case BindingPropertyKind::String:
-      switch (ParseFloating(input.GetString(), value)) {
-        case Parsed::BadFormat:
-          return RefuseFormat(result, input, name, typeName);
-        case Parsed::OutOfRange:
-          return RefuseRange(result, input, name, typeName);
-        case Parsed::Number:
-          return !outside(value) || RefuseRange(result, input, name, typeName);
-      }
-      return false;
+    case BindingPropertyKind::String: {
+      const NumberText read = ReadFloatText(input.GetString(), value, maximum);
+      return read == NumberText::Number ||
+             RefuseText(result, read, input.GetString(), name, typeName);
+    }
     case BindingPropertyKind::Enum:
       value = input.GetEnum().value;
       return true;
@@ -318,10 +252,6 @@ bool Refuse(BindingResult& result, const std::string& message) {
 
 bool RefuseRequired(BindingResult& result, std::string_view name) {
   return Refuse(result, Format(kConversionRequiredMessage, name));
-}
-
-bool ParsesAsInteger(std::string_view text, int64_t& value) {
-  return ParseSigned(text, value) == Parsed::Number;
 }
 
 void IntegerToNative(BindingResult& result, void* native, BindingTypeKind kind,

@@ -5,9 +5,10 @@
 
 #include "binding/conversion/messages.h"
 #include "binding/conversion/native_type.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 #include "binding/registry.h"
 #include "util/format.h"
+#include "util/number_text.h"
 #include "util/text.h"
 
 namespace Vexa::ConversionRules {
@@ -165,7 +166,7 @@ bool ReadEnum(BindingResult& result, const BindingTypeDescriptor& descriptor,
       // A text that is neither a name nor a number is an unknown enumerator too: the message
       // names the text instead of a parse failure.
       int64_t number = 0;
-      if (!ParsesAsInteger(input.GetString(), number)) {
+      if (ReadSignedText(input.GetString(), number) != NumberText::Number) {
         return Refuse(result, Format(kConversionNotTypedEnumeratorMessage, input.ToText(),
                                      descriptor.name, name));
       }

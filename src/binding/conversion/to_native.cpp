@@ -5,7 +5,7 @@
 
 #include "binding/conversion/conversion.h"
 #include "binding/conversion/messages.h"
-#include "binding/conversion/rules.h"
+#include "binding/conversion/rules_internal.h"
 #include "binding/registry.h"
 #include "util/format.h"
 

@@ -1,5 +1,5 @@
-// The per-kind rules behind conversion.h, shared by its source files. Not for callers: use the
-// entry points of conversion.h.
+// The per-kind rules behind conversion.h, shared by its source files; internal to vexa_binding.
+// Callers use the entry points of conversion.h.
 //
 //   Vexa::ConversionRules::ScalarToNative(result, &field, Vexa::BindingTypeKind::Int32, input,
 //                                         "count", registry);
@@ -46,9 +46,6 @@ template <typename T>
 bool Refuse(BindingResult& result, const std::string& message);
 // Refuses with "A value for '%1' is required.".
 bool RefuseRequired(BindingResult& result, std::string_view name);
-
-// Whether the whole text is one signed 64-bit number as strtoll with base 0 reads it.
-[[nodiscard]] bool ParsesAsInteger(std::string_view text, int64_t& value);
 
 // Value to native for the integer kinds and the callback kind (a 32-bit id), and for float
 // and double.
