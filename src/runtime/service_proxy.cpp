@@ -26,9 +26,6 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
                                               std::string_view replyMethod,
                                               std::string_view replyText,
                                               ServiceProxyHandler onComplete) {
-  if (host_.IsStopping()) {
-    return Failure::Static(0, kFinalizingMessage);
-  }
   const std::string payloadText = ToJson(payload, &host_.Registry());
   const std::string serviceMethod = Qualified(service, method);
   const char* const fullName = host_.FullName().c_str();

@@ -64,11 +64,6 @@ class ServiceProxyRequests {
   [[nodiscard]] Maybe<void> Invoke(std::string_view service, std::string_view method,
                                    const Payload& payload, std::string_view replyMethod,
                                    std::string_view replyText, ServiceProxyHandler onComplete);
-  [[nodiscard]] Maybe<void> InvokeValue(std::string_view service, std::string_view method,
-                                        const BindingProperty& payload,
-                                        std::string_view replyMethod, std::string_view replyText,
-                                        ServiceProxyHandler onComplete);
-
   // A uuid request whose answer payload (JSON) is converted to T under the value name
   // "<value>". The future is ready at once when no request could be made; it reports a broken
   // promise when the tables are cleared before the answer came.
@@ -97,6 +92,11 @@ class ServiceProxyRequests {
   [[nodiscard]] std::size_t PendingCount() const;
 
  private:
+  // Invoke's posting, once the module is known not to stop and the payload is a value.
+  [[nodiscard]] Maybe<void> InvokeValue(std::string_view service, std::string_view method,
+                                        const BindingProperty& payload,
+                                        std::string_view replyMethod, std::string_view replyText,
+                                        ServiceProxyHandler onComplete);
   void StoreResponse(std::string key, const PluginServiceProxyResponse& response);
   void MatchLocked();       // mutex_ held
   void EndPostingLocked();  // mutex_ held: a POST has answered
