@@ -3,10 +3,10 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "bridge/host_response.h"
 #include "bridge/host_value.h"
@@ -148,15 +148,19 @@ class HostArgumentEntries final : public HttpRequestArguments {
 };
 
 // The request's headers as the dispatcher reads them: a request rarely has more than a few, so
-// they are copied into the frame and only a long list allocates.
+// they are copied into the frame (only the entries used are written) and only a long list
+// allocates.
 class RequestHeaders {
  public:
   explicit RequestHeaders(const HostRequest& request) {
     const std::size_t count = request.headerCount;
-    HttpHeader* target = inline_.data();
-    if (count > inline_.size()) {
-      spilled_.resize(count);
-      target = spilled_.data();
+    if (count == 0) {
+      return;
+    }
+    HttpHeader* target = inline_;
+    if (count > std::size(inline_)) {
+      spilled_ = std::make_unique<HttpHeader[]>(count);
+      target = spilled_.get();
     }
     for (std::size_t index = 0; index < count; ++index) {
       target[index] = HttpHeader{request.headers[index].name, request.headers[index].value};
@@ -169,8 +173,8 @@ class RequestHeaders {
   [[nodiscard]] std::span<const HttpHeader> Headers() const { return headers_; }
 
  private:
-  std::array<HttpHeader, 16> inline_{};
-  std::vector<HttpHeader> spilled_;
+  HttpHeader inline_[16];  // written up to the request's count, never read beyond it
+  std::unique_ptr<HttpHeader[]> spilled_;
   std::span<const HttpHeader> headers_;
 };
 
@@ -192,7 +196,7 @@ void AnswerTranslated(HostResponse& response, const HostRequest& request, Answer
   translated.methodName = MethodNameOf(request);
   translated.path = request.path;
   translated.headers = headers.Headers();
-  translated.arguments = &arguments;
+  translated.arguments = request.argumentCount != 0 ? &arguments : nullptr;
   translated.contentType = request.contentType;
   if (request.body != nullptr) {
     translated.body = std::span<const uint8_t>(request.body, request.bodyLength);

@@ -24,10 +24,11 @@
 
 namespace Vexa {
 
-// One request header. Both texts are NUL-terminated and borrowed.
+// One request header. Both texts are NUL-terminated and borrowed. A plain pair, so that a frame
+// can hold a few without writing them first.
 struct HttpHeader {
-  const char* name = nullptr;
-  const char* value = nullptr;
+  const char* name;
+  const char* value;
 };
 
 // The host's own argument entries of a request: named or positional (a null name), each read

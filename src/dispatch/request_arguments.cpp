@@ -32,6 +32,17 @@ std::string_view UpToNul(std::string_view text) {
   return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
+// Whether a decoded text holds a NUL byte. Argument texts are short: a plain loop, inlined, beats
+// a call of memchr.
+bool HoldsNul(std::string_view text) {
+  for (const char character : text) {
+    if (character == '\0') {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IsDecimalDigit(char character) {
   return character >= '0' && character <= '9';
 }
@@ -403,7 +414,7 @@ void BindRequestArgument(HttpCallState& state, std::vector<BindingProperty>& val
     state.Fail(Format(kInvalidLocationMessage, argumentName, function.name));
     return;
   }
-  if (text.find('\0') != std::string_view::npos) {
+  if (HoldsNul(text)) {
     state.Fail(Format(kNulInArgumentMessage, argumentName, function.name));
     state.status = kMalformedRequestStatus;
     return;

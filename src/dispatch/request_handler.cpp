@@ -94,10 +94,7 @@ void InvokeEndpoint(EndpointCall& call, const HttpRequest& request,
 
 }  // namespace
 
-EndpointCall::~EndpointCall() {
-  if (token_ == nullptr) {
-    return;
-  }
+void EndpointCall::ReleaseToken() noexcept {
   try {
     invoker_->Release(token_);
   } catch (...) {
@@ -115,8 +112,7 @@ void AnswerEndpointRequest(EndpointCall& call, const HttpRequest& request,
   // would be given, matched without a match record, so that a route without placeholders
   // allocates nothing.
   HttpHeaderMap pathArguments;
-  if (endpoint.function == nullptr ||
-      !endpoint.AllowsMethod(request.method, request.methodName) ||
+  if (endpoint.function == nullptr || !endpoint.AllowsMethod(request.method, request.methodName) ||
       !MatchRoute(endpoint.Route(), RoutedPath(request.path), pathArguments)) {
     FailCall(call, kInvalidFunctionMessage, kInvalidFunctionStatus);
     return;

@@ -49,7 +49,11 @@ class EndpointCall {
   EndpointCall(const EndpointCall&) = delete;
   EndpointCall& operator=(const EndpointCall&) = delete;
   // Releases the prepared token. A Release that throws has nothing left to report to.
-  ~EndpointCall();
+  ~EndpointCall() {
+    if (token_ != nullptr) {
+      ReleaseToken();
+    }
+  }
 
   HttpCallState state;
   const BindingRegistry* registry = nullptr;
@@ -62,6 +66,8 @@ class EndpointCall {
   [[nodiscard]] void* Token() const { return token_; }
 
  private:
+  void ReleaseToken() noexcept;
+
   BindingInvoker* invoker_ = nullptr;
   void* token_ = nullptr;
 };

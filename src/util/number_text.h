@@ -9,11 +9,13 @@
 //   std::string refusal = Vexa::NumberTextRefusal(read, text, "count", "int8");
 //   // "Value 0x1000 for 'count' of type int8 is out of range"
 //
-// The readers never throw except when allocation fails (they copy the text to terminate it)
-// and leave errno as the C library left it.
+// The readers never throw except when allocation fails (they copy a text of 64 bytes or more to
+// the heap to terminate it) and leave errno as the C library left it.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -38,24 +40,75 @@ inline constexpr const char kNumberTextRangeMessage[] =
 // The whole text as strtoll reads it with base 0: leading white space and a sign allowed,
 // "0x" or "0X" hexadecimal, a leading "0" octal. `value` holds the number read whenever one
 // was (also out of range).
-[[nodiscard]] NumberText ReadSignedText(std::string_view text, int64_t& value,
-                                        int64_t minimum = std::numeric_limits<int64_t>::min(),
-                                        int64_t maximum = std::numeric_limits<int64_t>::max());
+[[nodiscard]] inline NumberText ReadSignedText(
+    std::string_view text, int64_t& value, int64_t minimum = std::numeric_limits<int64_t>::min(),
+    int64_t maximum = std::numeric_limits<int64_t>::max());
 
 // The whole text as strtoull reads it with base 0. strtoull negates a text with a minus sign
 // instead of refusing it; here a minus sign, also after leading white space, is out of range.
-[[nodiscard]] NumberText ReadUnsignedText(std::string_view text, uint64_t& value,
-                                          uint64_t maximum = std::numeric_limits<uint64_t>::max());
+[[nodiscard]] inline NumberText ReadUnsignedText(
+    std::string_view text, uint64_t& value,
+    uint64_t maximum = std::numeric_limits<uint64_t>::max());
 
 // The whole text as strtod reads it; out of range when ERANGE is reported (overflow, and
 // underflow to a subnormal or zero) or the number lies outside [-maximum, maximum]. A NaN is
 // neither below nor above the range and passes.
-[[nodiscard]] NumberText ReadFloatText(std::string_view text, double& value,
-                                       double maximum = std::numeric_limits<double>::max());
+[[nodiscard]] inline NumberText ReadFloatText(std::string_view text, double& value,
+                                              double maximum = std::numeric_limits<double>::max());
 
 // The refusal of `read` (BadFormat or OutOfRange) for `text` read into `name` of type
 // `typeName`: kNumberTextFormatMessage or kNumberTextRangeMessage. Empty for Number.
 [[nodiscard]] std::string NumberTextRefusal(NumberText read, std::string_view text,
                                             std::string_view name, std::string_view typeName);
+
+// --- The readers, inline: the conversion of a text argument runs them on every request that
+// gives a number as text, and a call boundary there costs more than their bodies. ---
+
+namespace NumberTextDetail {
+[[nodiscard]] bool StartsNegative(std::string_view text);
+}  // namespace NumberTextDetail
+
+// strtoll / strtoull / strtod need a terminated text; numbers fit the small-string buffer.
+inline NumberText ReadSignedText(std::string_view text, int64_t& value, int64_t minimum,
+                                 int64_t maximum) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(terminated.c_str(), &end, 0);
+  if (end != terminated.c_str() + terminated.size()) {
+    return NumberText::BadFormat;
+  }
+  value = parsed;
+  return errno == ERANGE || value < minimum || value > maximum ? NumberText::OutOfRange
+                                                               : NumberText::Number;
+}
+
+inline NumberText ReadUnsignedText(std::string_view text, uint64_t& value, uint64_t maximum) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long parsed = std::strtoull(terminated.c_str(), &end, 0);
+  if (end != terminated.c_str() + terminated.size()) {
+    return NumberText::BadFormat;
+  }
+  value = parsed;
+  return errno == ERANGE || NumberTextDetail::StartsNegative(text) || value > maximum
+             ? NumberText::OutOfRange
+             : NumberText::Number;
+}
+
+inline NumberText ReadFloatText(std::string_view text, double& value, double maximum) {
+  const std::string terminated(text);
+  char* end = nullptr;
+  errno = 0;
+  const double parsed = std::strtod(terminated.c_str(), &end);
+  if (end != terminated.c_str() + terminated.size()) {
+    return NumberText::BadFormat;
+  }
+  value = parsed;
+  // Written so that a NaN, which fails every comparison, passes.
+  return errno == ERANGE || value < -maximum || value > maximum ? NumberText::OutOfRange
+                                                                : NumberText::Number;
+}
 
 }  // namespace Vexa
