@@ -83,7 +83,8 @@ constexpr uint32_t kStreamChunk = 4096;
 Maybe<std::string> ReadStream(HostAnswer& answer, const std::function<void()>& yield) {
   const HostResponse& response = answer.response;
   std::string text;
-  text.reserve(std::min(response.streamLength, kMaxStreamedAnswerBytes));
+  const uint32_t announced = response.streamLength;  // copied: the record is packed
+  text.reserve(std::min(announced, kMaxStreamedAnswerBytes));
   std::array<char, kStreamChunk> buffer;
   for (;;) {
     uint32_t size = kStreamChunk;
