@@ -18,7 +18,7 @@ uint32_t ThisThread() noexcept {
 
 }  // namespace
 
-bool SequenceCheckerImpl::Check(std::source_location where) noexcept {
+bool SequenceCheckerImpl::Check(CallSite where) noexcept {
   const uint32_t self = ThisThread();
   uint32_t owner = kUnbound;
   if (owner_.compare_exchange_strong(owner, self, std::memory_order_acq_rel) || owner == self) {
@@ -28,8 +28,8 @@ bool SequenceCheckerImpl::Check(std::source_location where) noexcept {
   std::snprintf(description, sizeof description,
                 "thread %08X entered a sequence bound to thread %08X", static_cast<unsigned>(self),
                 static_cast<unsigned>(owner));
-  ReportAssertion("called on its sequence", description, where.file_name(),
-                  static_cast<int32_t>(where.line()), where.function_name());
+  ReportAssertion("called on its sequence", description, where.file,
+                  static_cast<int32_t>(where.line), where.function);
   return false;
 }
 

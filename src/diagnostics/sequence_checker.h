@@ -25,9 +25,22 @@
 
 #include <atomic>
 #include <cstdint>
-#include <source_location>
 
 namespace Vexa {
+
+// Where a check was called from, taken at the caller as std::source_location would be (which
+// the clang of the fuzz build cannot provide with this standard library).
+struct CallSite {
+  [[nodiscard]] static constexpr CallSite Here(const char* file = __builtin_FILE(),
+                                               int line = __builtin_LINE(),
+                                               const char* function = __builtin_FUNCTION()) {
+    return CallSite{file, line, function};
+  }
+
+  const char* file;
+  int line;
+  const char* function;
+};
 
 class SequenceCheckerImpl {
  public:
@@ -37,7 +50,7 @@ class SequenceCheckerImpl {
 
   // True on the bound thread (binding the calling thread when none is bound). Otherwise
   // reports, naming `where` as the caller, and answers false.
-  bool Check(std::source_location where = std::source_location::current()) noexcept;
+  bool Check(CallSite where = CallSite::Here()) noexcept;
 
   // Unbinds: the next Check binds its thread.
   void Detach() noexcept { owner_.store(kUnbound, std::memory_order_release); }
@@ -45,7 +58,7 @@ class SequenceCheckerImpl {
   // A call of the sequence begins (Check) or ends. Calls nest (an event delivered inside a
   // yield belongs to the call that yields); when the outermost one ends the checker detaches,
   // so that the next call may come from another thread and only overlapping calls are reported.
-  bool Enter(std::source_location where = std::source_location::current()) noexcept {
+  bool Enter(CallSite where = CallSite::Here()) noexcept {
     const bool on = Check(where);
     depth_.fetch_add(1, std::memory_order_relaxed);
     return on;
@@ -66,9 +79,9 @@ class SequenceCheckerImpl {
 // The same interface doing nothing, for builds without checks.
 class SequenceCheckerDoNothing {
  public:
-  bool Check(std::source_location = std::source_location::current()) noexcept { return true; }
+  bool Check(CallSite = CallSite::Here()) noexcept { return true; }
   void Detach() noexcept {}
-  bool Enter(std::source_location = std::source_location::current()) noexcept { return true; }
+  bool Enter(CallSite = CallSite::Here()) noexcept { return true; }
   void Leave() noexcept {}
 };
 
@@ -81,8 +94,7 @@ using SequenceChecker = SequenceCheckerImpl;
 // One call of a sequence, from construction to destruction (Enter, then Leave).
 class SequenceScope {
  public:
-  explicit SequenceScope(SequenceChecker& sequence,
-                         std::source_location where = std::source_location::current()) noexcept
+  explicit SequenceScope(SequenceChecker& sequence, CallSite where = CallSite::Here()) noexcept
       : sequence_(sequence) {
     sequence_.Enter(where);
   }
