@@ -9,6 +9,11 @@ native_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
 # The i386 build compiles GoogleTest from Debian's sources and builds no benchmarks.
 i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libyaml-dev:i386
   googletest)
+# The Windows build: mingw-w64's i686 compilers (the posix thread model is one package of
+# them), wine to run what they build, and the sources the Windows libraries are made from:
+# GoogleTest's here, libyaml's by apt-get source (dpkg-dev unpacks it; windows-deps.sh).
+windows_packages=(cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386
+  rapidjson-dev googletest dpkg-dev)
 sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
   "${host_packages[@]}" libgtest-dev libgmock-dev googletest)
 # ThreadSanitizer's runtime comes with g++; named so that a trimmed install still has it.
@@ -44,6 +49,13 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
+ensure_i386_architecture() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  [ "$(id -u)" = 0 ] || { echo "enable the i386 architecture as root first" >&2; return 1; }
+  dpkg --add-architecture i386
+  refresh_package_lists
+}
+
 ensure_packages_for() {
   local variant=$1 list
   case "$variant" in
@@ -51,14 +63,9 @@ ensure_packages_for() {
     sanitize) list=("${sanitize_packages[@]}") ;;
     tsan) list=("${tsan_packages[@]}") ;;
     fuzz) list=("${fuzz_packages[@]}") ;;
-    i386)
-      list=("${i386_packages[@]}")
-      if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        [ "$(id -u)" = 0 ] || { echo "enable the i386 architecture as root first" >&2; return 1; }
-        dpkg --add-architecture i386
-        refresh_package_lists
-      fi
-      ;;
+    # wine runs 32-bit Windows programs with i386 libraries, as the i386 build links them.
+    i386) ensure_i386_architecture && list=("${i386_packages[@]}") ;;
+    windows) ensure_i386_architecture && list=("${windows_packages[@]}") ;;
   esac
   local missing
   missing=$(missing_packages "${list[@]}")

@@ -14,9 +14,15 @@ namespace Vexa {
 namespace {
 
 // Creation and destruction of the manager happen under this lock, so that two threads
-// logging for the first time at the same moment cannot both create one. Constant-
-// initialised, so it exists before any static constructor of the process runs.
-constinit std::mutex creationLock;
+// logging for the first time at the same moment cannot both create one. Made on first use and
+// never destroyed, so it is there for any static constructor or destructor that logs. (It
+// cannot be constant-initialised: winpthreads' std::mutex has no constexpr constructor.)
+std::mutex& CreationLock() {
+  alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+  static std::mutex* const lock = new (storage) std::mutex;
+  return *lock;
+}
+
 constinit std::atomic<LogManager*> currentManager{nullptr};
 constinit std::atomic<int32_t> referenceCount{0};
 
@@ -47,7 +53,7 @@ LogManager* LogManager::Instance() {
 }
 
 LogManager* LogManager::CreateIfMissing() {
-  // Caller holds creationLock.
+  // Caller holds CreationLock().
   LogManager* manager = currentManager.load(std::memory_order_acquire);
   if (manager == nullptr) {
     try {
@@ -64,19 +70,19 @@ LogManager* LogManager::Obtain() {
   if (LogManager* manager = Instance()) {
     return manager;
   }
-  std::lock_guard guard(creationLock);
+  std::lock_guard guard(CreationLock());
   return CreateIfMissing();
 }
 
 void LogManager::Init() {
-  std::lock_guard guard(creationLock);
+  std::lock_guard guard(CreationLock());
   if (referenceCount.fetch_add(1, std::memory_order_acq_rel) + 1 == 1) {
     CreateIfMissing();
   }
 }
 
 void LogManager::Shutdown() {
-  std::lock_guard guard(creationLock);
+  std::lock_guard guard(CreationLock());
   int32_t count = referenceCount.load(std::memory_order_acquire);
   do {
     // A shutdown without a matching init must not drive the count below zero: the next

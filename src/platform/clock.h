@@ -1,4 +1,5 @@
-// Wall-clock and monotonic time, standing in for GetLocalTime and the performance counter.
+// Wall-clock and monotonic time: GetLocalTime and the performance counter on Windows, the
+// real-time and monotonic clocks elsewhere.
 //
 //   Vexa::LocalTime now = Vexa::Platform::CurrentLocalTime();
 //   uint64_t ticks = Vexa::Platform::PerformanceCounter();

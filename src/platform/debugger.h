@@ -1,4 +1,4 @@
-// The debugger's output channel, standing in for OutputDebugStringA.
+// The debugger's output channel: OutputDebugStringA on Windows, standard error elsewhere.
 //
 //   Vexa::Platform::WriteDebuggerOutput("line\n");
 #pragma once
@@ -8,8 +8,8 @@ namespace Vexa::Platform {
 // True when a debugger (any tracer) is attached to this process.
 bool IsDebuggerAttached();
 
-// Writes text to the debugger: standard error while a debugger is attached, nothing
-// otherwise. A null text writes nothing.
+// Writes text to the debugger while one is attached (OutputDebugStringA on Windows, standard
+// error elsewhere), nothing otherwise. A null text writes nothing.
 void WriteDebuggerOutput(const char* text);
 
 }  // namespace Vexa::Platform

@@ -1,17 +1,16 @@
 #include "platform/library.h"
 
-#include <dlfcn.h>
-
 #include <utility>
+
+#include "platform/system_internal.h"
 
 namespace Vexa::Platform {
 
-SharedLibrary::SharedLibrary(const std::string& name)
-    : handle_(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+SharedLibrary::SharedLibrary(const std::string& name) : handle_(System::OpenLibrary(name)) {}
 
 SharedLibrary::~SharedLibrary() {
   if (handle_ != nullptr) {
-    dlclose(handle_);
+    System::CloseLibrary(handle_);
   }
 }
 
@@ -27,7 +26,7 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
 }
 
 void* SharedLibrary::Address(const char* symbol) const {
-  return handle_ == nullptr || symbol == nullptr ? nullptr : dlsym(handle_, symbol);
+  return handle_ == nullptr || symbol == nullptr ? nullptr : System::LibrarySymbol(handle_, symbol);
 }
 
 }  // namespace Vexa::Platform

@@ -1,4 +1,5 @@
-// Run-time loading of shared libraries, standing in for LoadLibraryW and GetProcAddress.
+// Run-time loading of shared libraries: LoadLibraryW and GetProcAddress on Windows, dlopen and
+// dlsym elsewhere. Names are UTF-8.
 //
 //   Vexa::Platform::SharedLibrary library("libyaml-0.so.2");
 //   if (auto* parse = library.Symbol<int (*)(void*)>("yaml_parser_parse")) { ... }

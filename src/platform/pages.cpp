@@ -1,16 +1,15 @@
 #include "platform/pages.h"
 
-#include <sys/mman.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <mutex>
+
+#include "platform/system_internal.h"
 
 namespace Vexa::Platform {
 namespace {
 
 // Released reservations of kReservationSize whose memory went back to the system but whose
-// address range stays mapped, newest last, for the next ReservePages of that size: mapping
+// address range stays reserved, newest last, for the next ReservePages of that size: mapping
 // and unmapping cost system calls and page faults on every value a request builds and drops.
 class ReleasedRanges {
  public:
@@ -22,13 +21,7 @@ class ReleasedRanges {
   // Keeps `block` (its memory given back) unless the cache is full; false then.
   bool Keep(void* block) {
     std::lock_guard lock(mutex_);
-    if (count_ == kMaxCachedReservations) {
-      return false;
-    }
-    // MADV_FREE lets the kernel take the pages when it needs them and leaves them in place
-    // until then; kernels without it get MADV_DONTNEED, which drops them at once.
-    if (madvise(block, kReservationSize, MADV_FREE) != 0 &&
-        (errno != EINVAL || madvise(block, kReservationSize, MADV_DONTNEED) != 0)) {
+    if (count_ == kMaxCachedReservations || !System::DiscardPages(block, kReservationSize)) {
       return false;
     }
     ranges_[count_++] = block;
@@ -63,24 +56,7 @@ void* ReservePages(size_t size) {
       return block;
     }
   }
-  // mmap only promises page alignment; map one reservation more and trim both ends so the
-  // block starts on a reservation boundary, as VirtualAlloc's allocations do.
-  const size_t padded = size + kReservationSize;
-  void* raw = mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) {
-    return nullptr;
-  }
-  const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-  const uintptr_t aligned = (start + kReservationSize - 1) & ~(uintptr_t{kReservationSize} - 1);
-  const size_t head = aligned - start;
-  const size_t tail = padded - head - size;
-  if (head != 0) {
-    munmap(raw, head);
-  }
-  if (tail != 0) {
-    munmap(reinterpret_cast<void*>(aligned + size), tail);
-  }
-  return reinterpret_cast<void*>(aligned);
+  return System::MapPages(size);
 }
 
 void ReleasePages(void* block, size_t size) {
@@ -88,7 +64,7 @@ void ReleasePages(void* block, size_t size) {
     return;
   }
   if (size != kReservationSize || !Released().Keep(block)) {
-    munmap(block, size);
+    System::UnmapPages(block, size);
   }
 }
 

@@ -1,4 +1,5 @@
-// Whole-page memory from the operating system, standing in for VirtualAlloc and VirtualFree.
+// Whole-page memory from the operating system: VirtualAlloc and VirtualFree on Windows,
+// anonymous mappings elsewhere.
 //
 //   void* block = Vexa::Platform::ReservePages(Vexa::Platform::kReservationSize);
 //   ...
@@ -23,8 +24,8 @@ inline constexpr size_t kMaxCachedReservations = 16;
 void* ReservePages(size_t size);
 
 // Returns a block from ReservePages to the system. A null block is ignored. The memory of a
-// single reservation goes back (MADV_FREE) while its address range is kept for the next
-// ReservePages, up to kMaxCachedReservations; anything else is unmapped.
+// single reservation goes back (MADV_FREE; MEM_RESET on Windows) while its address range is
+// kept for the next ReservePages, up to kMaxCachedReservations; anything else is released.
 void ReleasePages(void* block, size_t size);
 
 // How many released address ranges are kept now.

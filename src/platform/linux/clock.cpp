@@ -26,7 +26,9 @@ uint64_t PerformanceCounter() {
   return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
 
-uint64_t PerformanceFrequency() { return 1000000000u; }
+uint64_t PerformanceFrequency() {
+  return 1000000000u;
+}
 
 int64_t SystemTimeTicks() {
   timespec now{};
