@@ -5,12 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "binding/registry.h"
+#include "support/start_gate.h"
 
 namespace Vexa {
 namespace {
@@ -29,9 +29,9 @@ TEST(RegistryThreads, EachNameGetsOneDescriptorAndTheGenerationCountsEveryChange
   std::atomic<int> strays{0};  // a lookup that found another descriptor than the name's own
   // Both begin together and walk the names from opposite ends, so that each inserts while the
   // other looks up, and they meet in the middle on the same names.
-  std::latch start(2);
+  Testing::StartGate start(2);
   const auto work = [&](const std::string& thread) {
-    start.arrive_and_wait();
+    start.ArriveAndWait();
     for (int step = 0; step < kNames; ++step) {
       const std::string& name = names[thread == "a" ? step : kNames - 1 - step];
       const BindingTypeBuilder builder =

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "diagnostics/log_target.h"
 #include "diagnostics/sequence_checker.h"
 #include "platform/process.h"
+#include "support/start_gate.h"
 
 namespace Vexa {
 namespace {
@@ -55,10 +55,10 @@ TEST_F(DiagnosticsThreads, LoggersMissNothingWhileTargetsAndLevelsChange) {
   steady.Configure({kLevelOkay, 0, 0, "#M"});
   MessageTarget moving;
   // The loggers and the changes begin together, and the changes go on while anyone logs.
-  std::latch start(3);
+  Testing::StartGate start(3);
   std::atomic<int> logging{2};
   const auto logger = [&](const char* text) {
-    start.arrive_and_wait();
+    start.ArriveAndWait();
     for (int message = 0; message < kMessages; ++message) {
       Log(kLevelError, kGroupDebug, "%s", text);
     }
@@ -66,7 +66,7 @@ TEST_F(DiagnosticsThreads, LoggersMissNothingWhileTargetsAndLevelsChange) {
   };
   std::thread first(logger, "aaaa");
   std::thread second(logger, "bbbb");
-  start.arrive_and_wait();
+  start.ArriveAndWait();
   for (int change = 0; change < 2 * kMessages && logging > 0; ++change) {
     moving.Configure({change % 2 == 0 ? kLevelOkay : kLevelError, kGroupDebug, 0, "#M"});
     LogManager::Instance()->SetLevel(change % 2 == 0 ? kLevelWarn : kLevelOkay);
