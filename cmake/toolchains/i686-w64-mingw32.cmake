@@ -8,6 +8,11 @@ set(CMAKE_C_COMPILER ${VEXA_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VEXA_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${VEXA_MINGW_TRIPLE}-windres)
 
+# Every program and library carries its C++ runtime, libgcc and winpthreads: the mingw DLLs of
+# them are on no Windows machine (and on no wine path), so nothing may need them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
 # Libraries and headers come from the mingw sysroot and from VEXA_WINDOWS_DEPS, the prefix
 # into which scripts/lib/windows-deps.sh builds libyaml and links RapidJSON's headers; programs
 # come from the build machine.

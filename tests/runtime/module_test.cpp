@@ -144,6 +144,19 @@ TEST(PluginVersion, CompatibilityTextsAndFullNames) {
                   "\"kor-x\", \"backends\") called with an unknown type"});
 }
 
+// Sets a variable of this process's environment; an empty value removes it.
+void SetEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value);
+#else
+  if (*value != '\0') {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+#endif
+}
+
 struct UnconstructibleModule : AppModule {
   UnconstructibleModule() { throw std::bad_alloc(); }
 };
@@ -154,9 +167,9 @@ TEST(ModuleEntry, IdentityTracesAndUnconstructibleModules) {
   EXPECT_EQ(std::tie(record.callbacks, record.module, record.fullName, record.endpoints),
             std::make_tuple(nullptr, nullptr, nullptr, nullptr));  // no callback table to call
 
-  ::setenv(kPluginTraceVariable, "1", 1);  // read when the module takes over the log
+  SetEnvironment(kPluginTraceVariable, "1");  // read when the module takes over the log
   ScriptedModule module;
-  ::unsetenv(kPluginTraceVariable);
+  SetEnvironment(kPluginTraceVariable, "");
   EXPECT_EQ(Format("%1", module.Identity()), "mdl-be-kor-test (kor-test, backend)");
   EXPECT_EQ(Refusal(module.InvokeServiceProxy("svc", "getX", Failure(1, "x"), "", "", {})),
             "Failed to convert type \"const char *__cdecl StaticType::Name<class "

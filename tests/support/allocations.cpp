@@ -1,6 +1,8 @@
 // The global operator new and delete, counting live blocks (see allocations.h).
 #include "support/allocations.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -10,11 +12,21 @@ namespace {
 
 std::atomic<long> live{0};
 
+// Over-aligned blocks come from aligned_alloc, or on Windows, whose C runtime has none that
+// free accepts, from _aligned_malloc; the aligned forms of delete give them back through
+// GiveAligned.
+void* AllocateAligned(std::size_t size, std::size_t alignment) {
+#if defined(_WIN32)
+  return _aligned_malloc(size, alignment);
+#else
+  return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+#endif
+}
+
 void* Take(std::size_t size, std::size_t alignment) {
   size = size == 0 ? 1 : size;
-  void* block = alignment <= alignof(std::max_align_t)
-                    ? std::malloc(size)
-                    : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+  void* block =
+      alignment <= alignof(std::max_align_t) ? std::malloc(size) : AllocateAligned(size, alignment);
   if (block == nullptr) {
     throw std::bad_alloc();
   }
@@ -27,6 +39,17 @@ void Give(void* block) noexcept {
     live.fetch_sub(1, std::memory_order_relaxed);
     std::free(block);
   }
+}
+
+void GiveAligned(void* block) noexcept {
+#if defined(_WIN32)
+  if (block != nullptr) {
+    live.fetch_sub(1, std::memory_order_relaxed);
+    _aligned_free(block);
+  }
+#else
+  Give(block);
+#endif
 }
 
 }  // namespace
@@ -83,16 +106,16 @@ void operator delete[](void* block, std::size_t) noexcept {
   Give(block);
 }
 void operator delete(void* block, std::align_val_t) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
 void operator delete[](void* block, std::align_val_t) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
 void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
 void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
 void operator delete(void* block, const std::nothrow_t&) noexcept {
   Give(block);
@@ -101,8 +124,8 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept {
   Give(block);
 }
 void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
 void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept {
-  Give(block);
+  GiveAligned(block);
 }
