@@ -5,6 +5,14 @@
 
 #include "platform/process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: the tracing header builds on its types.
+#include <evntprov.h>
+
+#include <type_traits>
+#endif
+
 namespace Vexa {
 
 const std::array<TraceGuid, kTraceProviderCount> kTraceProviderIds = {{
@@ -13,6 +21,43 @@ const std::array<TraceGuid, kTraceProviderCount> kTraceProviderIds = {{
     {0x10F6728C, 0xEF92, 0x4BF1, {0x83, 0x97, 0x49, 0xE6, 0x93, 0xA6, 0xEB, 0x74}},
     {0x46DD7F96, 0x60CB, 0x416B, {0x80, 0x85, 0xDA, 0x5C, 0xD8, 0xF4, 0x91, 0xDD}},
 }};
+
+#ifdef _WIN32
+// The service reads our records and calls us back through the system's own declarations; what
+// we hand it must match them byte for byte, and our function types must match its convention.
+static_assert(sizeof(TraceGuid) == sizeof(GUID) &&
+              offsetof(TraceGuid, data1) == offsetof(GUID, Data1) &&
+              offsetof(TraceGuid, data2) == offsetof(GUID, Data2) &&
+              offsetof(TraceGuid, data3) == offsetof(GUID, Data3) &&
+              offsetof(TraceGuid, data4) == offsetof(GUID, Data4));
+static_assert(sizeof(EventDescriptor) == sizeof(EVENT_DESCRIPTOR) &&
+              alignof(EventDescriptor) == alignof(EVENT_DESCRIPTOR) &&
+              offsetof(EventDescriptor, id) == offsetof(EVENT_DESCRIPTOR, Id) &&
+              offsetof(EventDescriptor, version) == offsetof(EVENT_DESCRIPTOR, Version) &&
+              offsetof(EventDescriptor, channel) == offsetof(EVENT_DESCRIPTOR, Channel) &&
+              offsetof(EventDescriptor, level) == offsetof(EVENT_DESCRIPTOR, Level) &&
+              offsetof(EventDescriptor, opcode) == offsetof(EVENT_DESCRIPTOR, Opcode) &&
+              offsetof(EventDescriptor, task) == offsetof(EVENT_DESCRIPTOR, Task) &&
+              offsetof(EventDescriptor, keyword) == offsetof(EVENT_DESCRIPTOR, Keyword));
+static_assert(sizeof(EventDataDescriptor) == sizeof(EVENT_DATA_DESCRIPTOR) &&
+              alignof(EventDataDescriptor) == alignof(EVENT_DATA_DESCRIPTOR) &&
+              offsetof(EventDataDescriptor, pointer) == offsetof(EVENT_DATA_DESCRIPTOR, Ptr) &&
+              offsetof(EventDataDescriptor, size) == offsetof(EVENT_DATA_DESCRIPTOR, Size) &&
+              offsetof(EventDataDescriptor, reserved) == offsetof(EVENT_DATA_DESCRIPTOR, Reserved));
+static_assert(sizeof(TraceRegistrationHandle) == sizeof(REGHANDLE) &&
+              sizeof(uint32_t) == sizeof(ULONG));
+// The parameter types differ in name only (ULONG is not uint32_t to the compiler); the
+// convention is what these check.
+static_assert(std::is_same_v<decltype(&::EventRegister),
+                             ULONG(VEXA_TRACE_CALL*)(LPCGUID, PENABLECALLBACK, PVOID, PREGHANDLE)>);
+static_assert(std::is_same_v<decltype(&::EventWrite),
+                             ULONG(VEXA_TRACE_CALL*)(REGHANDLE, PCEVENT_DESCRIPTOR, ULONG,
+                                                     PEVENT_DATA_DESCRIPTOR)>);
+static_assert(std::is_same_v<decltype(&::EventUnregister), ULONG(VEXA_TRACE_CALL*)(REGHANDLE)>);
+static_assert(std::is_same_v<PENABLECALLBACK,
+                             VOID(VEXA_TRACE_CALL*)(LPCGUID, ULONG, UCHAR, ULONGLONG, ULONGLONG,
+                                                    PEVENT_FILTER_DESCRIPTOR, PVOID)>);
+#endif
 
 namespace {
 
@@ -53,9 +98,10 @@ uint64_t AddressOf(const void* pointer) {
 
 }  // namespace
 
-void HandleTraceEnable(const TraceGuid* /*sourceId*/, uint32_t controlCode, uint8_t level,
-                       uint64_t matchAnyKeyword, uint64_t matchAllKeyword,
-                       const void* /*filterData*/, void* callbackContext) {
+void VEXA_TRACE_CALL HandleTraceEnable(const TraceGuid* /*sourceId*/, uint32_t controlCode,
+                                       uint8_t level, uint64_t matchAnyKeyword,
+                                       uint64_t matchAllKeyword, const void* /*filterData*/,
+                                       void* callbackContext) {
   auto* context = static_cast<TraceEnableContext*>(callbackContext);
   if (context == nullptr) {
     return;
@@ -181,6 +227,11 @@ void UnregisterTraceProviders() {
   // Providers first: their functions live in the library.
   tracing.providers.reset();
   tracing.library = Platform::SharedLibrary();
+}
+
+const TraceProviders* ProcessTraceProviders() {
+  const ProcessTracing& tracing = Process();
+  return tracing.providers.has_value() ? &*tracing.providers : nullptr;
 }
 
 }  // namespace Vexa

@@ -9,7 +9,7 @@
 //
 // The tracing service lives in the system library "Advapi32.dll", which Linux does not
 // have: there every function slot stays empty and tracing does nothing. Tests hand
-// TraceProviders functions of their own.
+// TraceProviders functions of their own, declared with VEXA_TRACE_CALL.
 #pragma once
 
 #include <array>
@@ -17,6 +17,16 @@
 #include <cstdint>
 
 #include "platform/library.h"
+
+// The calling convention of the service's functions and of the enable callback that it calls:
+// the system's own (stdcall) on Windows. On 32-bit Windows the default (cdecl) leaves the
+// popping of the arguments to the caller while the service pops them itself, which unbalances
+// the stack on every call. Elsewhere there is one convention.
+#ifdef _WIN32
+#define VEXA_TRACE_CALL __stdcall
+#else
+#define VEXA_TRACE_CALL
+#endif
 
 namespace Vexa {
 
@@ -54,18 +64,21 @@ inline constexpr uint32_t kTraceControlEnable = 1;
 
 // The callback by which the service tells a provider that a controller enabled or
 // disabled it.
-using TraceEnableCallback = void (*)(const TraceGuid* sourceId, uint32_t controlCode, uint8_t level,
-                                     uint64_t matchAnyKeyword, uint64_t matchAllKeyword,
-                                     const void* filterData, void* callbackContext);
+using TraceEnableCallback = void(VEXA_TRACE_CALL*)(const TraceGuid* sourceId, uint32_t controlCode,
+                                                   uint8_t level, uint64_t matchAnyKeyword,
+                                                   uint64_t matchAllKeyword, const void* filterData,
+                                                   void* callbackContext);
 
 // The three functions of the tracing service; each answers 0 on success.
-using EventRegisterFunction = uint32_t (*)(const TraceGuid* providerId,
-                                           TraceEnableCallback enableCallback,
-                                           void* callbackContext, TraceRegistrationHandle* handle);
-using EventWriteFunction = uint32_t (*)(TraceRegistrationHandle handle,
-                                        const EventDescriptor* descriptor, uint32_t dataCount,
-                                        EventDataDescriptor* data);
-using EventUnregisterFunction = uint32_t (*)(TraceRegistrationHandle handle);
+using EventRegisterFunction = uint32_t(VEXA_TRACE_CALL*)(const TraceGuid* providerId,
+                                                         TraceEnableCallback enableCallback,
+                                                         void* callbackContext,
+                                                         TraceRegistrationHandle* handle);
+using EventWriteFunction = uint32_t(VEXA_TRACE_CALL*)(TraceRegistrationHandle handle,
+                                                      const EventDescriptor* descriptor,
+                                                      uint32_t dataCount,
+                                                      EventDataDescriptor* data);
+using EventUnregisterFunction = uint32_t(VEXA_TRACE_CALL*)(TraceRegistrationHandle handle);
 
 // The function slots; a slot left null turns every operation that needs it into a no-op.
 struct EventTraceFunctions {
@@ -95,9 +108,10 @@ struct TraceEnableContext {
 // whose level is within the controller's (or the controller's level is 0) and whose keyword
 // is 0 or shares a bit with match-any and contains every bit of match-all. Other codes
 // change nothing.
-void HandleTraceEnable(const TraceGuid* sourceId, uint32_t controlCode, uint8_t level,
-                       uint64_t matchAnyKeyword, uint64_t matchAllKeyword, const void* filterData,
-                       void* callbackContext);
+void VEXA_TRACE_CALL HandleTraceEnable(const TraceGuid* sourceId, uint32_t controlCode,
+                                       uint8_t level, uint64_t matchAnyKeyword,
+                                       uint64_t matchAllKeyword, const void* filterData,
+                                       void* callbackContext);
 
 // The event naming a thread, written to provider 2 (index 1): the thread's id (4 bytes) and
 // its name with terminator ("NULL" when there is none).
@@ -155,5 +169,9 @@ EventTraceFunctions LoadEventTraceFunctions(const Platform::SharedLibrary& libra
 void RegisterTraceProviders();
 // Unregisters the process-wide providers; run when the library is unloaded.
 void UnregisterTraceProviders();
+// The process-wide providers, read-only, so that tests can see what the real service made of
+// them: null while they are not registered (before RegisterTraceProviders, after
+// UnregisterTraceProviders, or where the service is missing). Same thread as registration.
+const TraceProviders* ProcessTraceProviders();
 
 }  // namespace Vexa

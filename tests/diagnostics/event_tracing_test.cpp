@@ -1,5 +1,6 @@
 // Registration of the trace providers, the enable callback's rules and the thread-name
-// event, against a stand-in tracing service that a test drives like a trace controller.
+// event, against a stand-in tracing service that a test drives like a trace controller; then
+// the process-wide providers against the system's own service where there is one.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@ struct TraceService {
   std::vector<std::string> registered, written;
   std::vector<TraceRegistrationHandle> unregistered;
   std::vector<void*> contexts;
+  std::vector<TraceEnableCallback> callbacks;
   std::vector<ControllerRequest> onRegisterTwo;  // applied while provider 2 registers
   uint32_t registerStatus = 0;
 } service;
@@ -40,19 +42,21 @@ std::string Bytes(const void* bytes, size_t size) {
   return std::string(static_cast<const char*>(bytes), size);
 }
 
+// Calls the provider back as the service does: through the callback given at registration.
 void Control(size_t provider, const ControllerRequest& request) {
-  HandleTraceEnable(nullptr, request.code, request.level, request.matchAny, request.matchAll,
-                    nullptr, service.contexts.at(provider));
+  service.callbacks.at(provider)(nullptr, request.code, request.level, request.matchAny,
+                                 request.matchAll, nullptr, service.contexts.at(provider));
 }
 
-uint32_t Register(const TraceGuid* id, TraceEnableCallback, void* context,
-                  TraceRegistrationHandle* handle) {
+uint32_t VEXA_TRACE_CALL Register(const TraceGuid* id, TraceEnableCallback callback, void* context,
+                                  TraceRegistrationHandle* handle) {
   char text[40];
   std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
                 static_cast<unsigned>(id->data1), id->data2, id->data3, id->data4[0], id->data4[1],
                 id->data4[2], id->data4[3], id->data4[4], id->data4[5], id->data4[6], id->data4[7]);
   service.registered.push_back(text);
   service.contexts.push_back(context);
+  service.callbacks.push_back(callback);
   *handle = 0x1000 + service.registered.size() - 1;
   for (size_t i = 0; service.registered.size() == 2 && i < service.onRegisterTwo.size(); ++i) {
     Control(1, service.onRegisterTwo[i]);
@@ -60,8 +64,8 @@ uint32_t Register(const TraceGuid* id, TraceEnableCallback, void* context,
   return service.registerStatus;
 }
 
-uint32_t Write(TraceRegistrationHandle handle, const EventDescriptor* d, uint32_t count,
-               EventDataDescriptor* data) {
+uint32_t VEXA_TRACE_CALL Write(TraceRegistrationHandle handle, const EventDescriptor* d,
+                               uint32_t count, EventDataDescriptor* data) {
   char text[96];
   std::snprintf(text, sizeof text, "%llx:%u,%u,%u,%u,%u,%u,%llu",
                 static_cast<unsigned long long>(handle), d->id, d->version, d->channel, d->level,
@@ -75,7 +79,7 @@ uint32_t Write(TraceRegistrationHandle handle, const EventDescriptor* d, uint32_
   return 0;
 }
 
-uint32_t Unregister(TraceRegistrationHandle handle) {
+uint32_t VEXA_TRACE_CALL Unregister(TraceRegistrationHandle handle) {
   service.unregistered.push_back(handle);
   return 0;
 }
@@ -168,6 +172,38 @@ TEST(TraceEnableCallbackTest, EventLevelMustBeWithinTheControllersUnlessThatIsZe
   EXPECT_EQ(bits[0], 0b111u);
   HandleTraceEnable(nullptr, kTraceControlEnable, 1, 0, 0, nullptr, nullptr);  // ignored
 }
+
+// The process-wide providers were registered when this program started, by the start-up object
+// that registers them when the plugin library is loaded; it comes with the log manager, which
+// the log suites of this program link.
+#ifdef _WIN32
+// Without a controller the service registers all four and enables nothing, so nothing is
+// written. (Wine's service answers success and one handle for every provider, and never calls
+// the enable callback; a real one hands out distinct handles.) Calling the real service also
+// checks the calling convention: with the wrong one the stack comes unbalanced and the program
+// already falls at start-up.
+TEST(ProcessTraceProvidersTest, RegisteredFromStartUpUntilUnregisteredAndEnableNothingUnasked) {
+  for (int round = 0; round < 2; ++round) {
+    const TraceProviders* providers = ProcessTraceProviders();
+    ASSERT_NE(providers, nullptr) << round;
+    for (size_t provider = 0; provider < kTraceProviderCount; ++provider) {
+      EXPECT_NE(providers->Handle(provider), 0u) << round << " " << provider;
+      EXPECT_EQ(providers->Context(provider).isEnabled, 0u) << round << " " << provider;
+      EXPECT_FALSE(providers->IsEventEnabled(provider, 0)) << round << " " << provider;
+    }
+    UnregisterTraceProviders();
+    EXPECT_EQ(ProcessTraceProviders(), nullptr);
+    RegisterTraceProviders();
+  }
+}
+#else
+// Linux has no tracing service: nothing is registered, at start-up or when asked again.
+TEST(ProcessTraceProvidersTest, WithoutTheServiceNothingIsRegistered) {
+  EXPECT_EQ(ProcessTraceProviders(), nullptr);
+  RegisterTraceProviders();
+  EXPECT_EQ(ProcessTraceProviders(), nullptr);
+}
+#endif
 
 }  // namespace
 }  // namespace Vexa

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -29,7 +30,12 @@ TEST(FormatLineTest, FieldsAndLineEnds) {
   EXPECT_EQ(Render("#D| #L| #G| #M", Example()), "2024-03-05T07:08:09.045|  ERROR| DBG;NET| x\n");
   EXPECT_EQ(Render("#L| #M", Example("done\n")), " ERROR| done\n");  // no second line feed
   EXPECT_EQ(Render("#Q#M###", Example()), "Qx#\n");  // a '#' that ends the template is dropped
-  EXPECT_THAT(Render("#H", Example()), ::testing::MatchesRegex("[0-9]{6}\\.[0-9]{3}\n"));
+  // Seconds since start, six digits and three decimals: every digit shown as 9 (no regular
+  // expression: GoogleTest's own on Windows knows no counted repetition).
+  std::string uptime = Render("#H", Example());
+  std::replace_if(
+      uptime.begin(), uptime.end(), [](char c) { return c >= '0' && c <= '9'; }, '9');
+  EXPECT_EQ(uptime, "999999.999\n");
   char threadId[16];
   std::snprintf(threadId, sizeof threadId, "%08X", Platform::CurrentThreadId());
   EXPECT_EQ(Render("#T", Example()), std::string(threadId) + "\n");
