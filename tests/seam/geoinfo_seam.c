@@ -49,13 +49,13 @@ static void CheckText(char* actual, const char* expected, int line) {
 }
 
 #define CHECK(condition) Check((condition) != 0, #condition, __LINE__)
+#define CHECK_TEXT(actual, expected) CheckText((actual), (expected), __LINE__)
 
 // A malloc'd copy of `text` (strdup is POSIX's, not C99's).
 static char* Copy(const char* text) {
   const size_t size = strlen(text) + 1;
   return memcpy(malloc(size), text, size);
 }
-#define CHECK_TEXT(actual, expected) CheckText((actual), (expected), __LINE__)
 
 // ------------------------------------------------------------------------------------------
 // Texts, and values, which the host writes and reads as compact JSON
@@ -585,14 +585,19 @@ static char* RunRefused(uint32_t major, uint32_t minor, int replay, char* report
   startup.dwFlags = STARTF_USESTDHANDLES;
   report[0] = '\0';
   fflush(NULL);
-  // Only the pipe's writing end is inherited, and the parent closes its copy at once: the reads
-  // below end when the child's stderr closes, that is when it has ended.
+  // The child inherits the pipe's writing end alone, and the parent closes its own copy once the
+  // child has started: the reads below end when the child's stderr closes, that is when it ends.
   if (library == NULL || programLength == 0 || programLength == sizeof program / sizeof *program ||
       !CreatePipe(&reading, &writing, &inherited, 0) ||
       !SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0)) {
+    const unsigned long error = (unsigned long)GetLastError();
+    if (reading != NULL) {
+      CloseHandle(reading);
+      CloseHandle(writing);
+    }
     free(library);
     free(command);
-    return Format("not started: error %lu", (unsigned long)GetLastError());
+    return Format("not started: error %lu", error);
   }
   swprintf(command, commandSize, L"\"%ls\" --refuse %u %u %d \"%ls\"", program, (unsigned)major,
            (unsigned)minor, replay, library);
