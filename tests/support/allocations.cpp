@@ -12,9 +12,9 @@ namespace {
 
 std::atomic<long> live{0};
 
-// Over-aligned blocks come from aligned_alloc, or on Windows, whose C runtime has none that
-// free accepts, from _aligned_malloc; the aligned forms of delete give them back through
-// GiveAligned.
+// The aligned forms of new take their blocks from aligned_alloc, or on Windows, whose C runtime
+// has none that free accepts, from _aligned_malloc (even for 16 bytes, which Windows' 32-bit
+// heap does not promise); the aligned forms of delete give them back through GiveAligned.
 void* AllocateAligned(std::size_t size, std::size_t alignment) {
 #if defined(_WIN32)
   return _aligned_malloc(size, alignment);
@@ -25,8 +25,7 @@ void* AllocateAligned(std::size_t size, std::size_t alignment) {
 
 void* Take(std::size_t size, std::size_t alignment) {
   size = size == 0 ? 1 : size;
-  void* block =
-      alignment <= alignof(std::max_align_t) ? std::malloc(size) : AllocateAligned(size, alignment);
+  void* block = alignment == 0 ? std::malloc(size) : AllocateAligned(size, alignment);
   if (block == nullptr) {
     throw std::bad_alloc();
   }
