@@ -5,19 +5,28 @@
 // endpoints. The scenarios walk the feature, the version rule, the API table, Stop, a careless host
 // and the allocation statistics.
 //
-//   vexa_seam_geoinfo_tests [path/to/libkor_geoinfo.so]
+//   vexa_seam_geoinfo_tests [path/to/libkor_geoinfo.so | path\to\kor_geoinfo.dll]
 //
-// The scenarios run one after the other in this process, each with hosts of its own; a crash or an
-// abort ends the run as a failure. Failed checks are reported on stderr.
-#include <dlfcn.h>
+// The same source builds for Linux (dlopen) and for Windows (LoadLibraryW); what differs is kept
+// in the platform section below. The scenarios run one after the other in this process, each with
+// hosts of its own; a crash or an abort ends the run as a failure. Failed checks are reported on
+// stderr. Only a refused core version, which ends the process by design, runs in a child.
 #include <inttypes.h>
-#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "vexa/host_contract.h"
 
@@ -41,6 +50,12 @@ static void CheckText(char* actual, const char* expected, int line) {
 
 #define CHECK(condition) Check((condition) != 0, #condition, __LINE__)
 #define CHECK_TEXT(actual, expected) CheckText((actual), (expected), __LINE__)
+
+// A malloc'd copy of `text` (strdup is POSIX's, not C99's).
+static char* Copy(const char* text) {
+  const size_t size = strlen(text) + 1;
+  return memcpy(malloc(size), text, size);
+}
 
 // ------------------------------------------------------------------------------------------
 // Texts, and values, which the host writes and reads as compact JSON
@@ -257,7 +272,7 @@ static void VEXA_HOST_CALL ReleaseResponse(HostResponse* response) {
 static void Answer(Host* host, char letter, HostResponse* response, uint32_t status, char* json,
                    const char* error) {
   const HostResponse answer = {
-      .result = {Json(json), error != NULL ? strdup(error) : NULL, error != NULL},
+      .result = {Json(json), error != NULL ? Copy(error) : NULL, error != NULL},
       .status = status,
       .responseText = "",
       .release = ReleaseResponse};
@@ -501,6 +516,174 @@ static void Expect(Host* host, const char* calls, const char* data, const char* 
 #define EXPECT(host, calls, data, eventType) Expect((host), (calls), (data), (eventType), __LINE__)
 
 // ------------------------------------------------------------------------------------------
+// The platform: loading the library, and the child process in which a refused core version ends
+
+// What the child of a refusal runs: the load for a core of `major`.`minor`, which must end the
+// process. With `replay`, a module is first loaded, started and stopped, as in the parent before
+// its second refusal: the plugin's log then has to find its way back to standard error.
+static void LoadRefused(uint32_t major, uint32_t minor, int replay) {
+  if (replay) {
+    Host* host = HostNew(18, 5);
+    Start(host);
+    Finish(host);
+  }
+  HostNew(major, minor);
+}
+
+#if defined(_WIN32)
+
+// How a process ends through msvcrt's abort: SIGABRT's default action exits with code 3. A fault
+// (a write at address zero before the abort, say) would end it with 0xC0000005 instead.
+#define ABORT_ENDING "exit code 3"
+
+static const char* libraryPath;
+
+// A malloc'd UTF-16 copy of `text`, which is in the ANSI code page as main's arguments are; NULL
+// when it does not convert.
+static wchar_t* Wide(const char* text) {
+  const int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, NULL, 0);
+  wchar_t* wide = count > 0 ? malloc((size_t)count * sizeof *wide) : NULL;
+  if (wide != NULL &&
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide, count) != count) {
+    free(wide);
+    wide = NULL;
+  }
+  return wide;
+}
+
+// Sets PluginLoad from the DLL at `path`, which stays loaded until the process ends.
+static int LoadPlugin(const char* path) {
+  wchar_t* wide = Wide(path);
+  HMODULE library = wide != NULL ? LoadLibraryW(wide) : NULL;
+  FARPROC entry = library != NULL ? GetProcAddress(library, "load_kor_geoinfo") : NULL;
+  const unsigned long error = (unsigned long)GetLastError();
+  free(wide);
+  if (entry == NULL) {
+    fprintf(stderr, "cannot load %s: error %lu\n", path, error);
+    return 0;
+  }
+  memcpy(&PluginLoad, &entry, sizeof PluginLoad);
+  libraryPath = path;
+  return 1;
+}
+
+// Runs LoadRefused in a new process of this program (see main's "--refuse"), with its standard
+// error read through a pipe into `report` (NUL-terminated, cut to `size`). Answers how the child
+// ended, malloc'd.
+static char* RunRefused(uint32_t major, uint32_t minor, int replay, char* report, size_t size) {
+  wchar_t program[32768];
+  wchar_t* library = Wide(libraryPath);
+  const DWORD programLength = GetModuleFileNameW(NULL, program, sizeof program / sizeof *program);
+  const size_t commandSize = programLength + (library != NULL ? wcslen(library) : 0) + 64;
+  wchar_t* command = malloc(commandSize * sizeof *command);
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
+  HANDLE reading = NULL, writing = NULL;
+  STARTUPINFOW startup;
+  PROCESS_INFORMATION child;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  report[0] = '\0';
+  fflush(NULL);
+  // The child inherits the pipe's writing end alone, and the parent closes its own copy once the
+  // child has started: the reads below end when the child's stderr closes, that is when it ends.
+  if (library == NULL || programLength == 0 || programLength == sizeof program / sizeof *program ||
+      !CreatePipe(&reading, &writing, &inherited, 0) ||
+      !SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0)) {
+    const unsigned long error = (unsigned long)GetLastError();
+    if (reading != NULL) {
+      CloseHandle(reading);
+      CloseHandle(writing);
+    }
+    free(library);
+    free(command);
+    return Format("not started: error %lu", error);
+  }
+  swprintf(command, commandSize, L"\"%ls\" --refuse %u %u %d \"%ls\"", program, (unsigned)major,
+           (unsigned)minor, replay, library);
+  startup.hStdError = writing;
+  const BOOL started =
+      CreateProcessW(program, command, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
+  const unsigned long startError = (unsigned long)GetLastError();
+  CloseHandle(writing);
+  free(library);
+  free(command);
+  if (!started) {
+    CloseHandle(reading);
+    return Format("not started: error %lu", startError);
+  }
+  size_t length = 0;
+  char scratch[4096];
+  DWORD got = 0;
+  for (;;) {  // past `size`, the rest is drained so that the child never blocks on a full pipe
+    char* into = length + 1 < size ? report + length : scratch;
+    const DWORD room = into == scratch ? (DWORD)sizeof scratch : (DWORD)(size - 1 - length);
+    if (!ReadFile(reading, into, room, &got, NULL) || got == 0) {
+      break;
+    }
+    length += into == scratch ? 0 : got;
+  }
+  report[length] = '\0';
+  DWORD exitCode = 0;
+  WaitForSingleObject(child.hProcess, INFINITE);
+  const BOOL ended = GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(reading);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return ended ? Format("exit code %lu", (unsigned long)exitCode) : Format("exit code unknown");
+}
+
+#else
+
+#define ABORT_ENDING "signal SIGABRT"
+
+// Sets PluginLoad from the library at `path`, which stays loaded until the process ends.
+static int LoadPlugin(const char* path) {
+  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  void* symbol = library != NULL ? dlsym(library, "load_kor_geoinfo") : NULL;
+  if (symbol == NULL) {
+    fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+    return 0;
+  }
+  memcpy(&PluginLoad, &symbol, sizeof PluginLoad);
+  return 1;
+}
+
+// Runs LoadRefused in a fork of this process, with its standard error in a temporary file read
+// back into `report` (NUL-terminated, cut to `size`). Answers how the child ended, malloc'd. The
+// fork has this process's history, so it replays nothing.
+static char* RunRefused(uint32_t major, uint32_t minor, int replay, char* report, size_t size) {
+  FILE* file = tmpfile();
+  int status = 0;
+  (void)replay;
+  report[0] = '\0';
+  if (file == NULL) {
+    return Format("not started: no temporary file");
+  }
+  fflush(NULL);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(fileno(file), 2);
+    LoadRefused(major, minor, 0);
+    _exit(0);
+  }
+  const int waited = child > 0 && waitpid(child, &status, 0) == child;
+  rewind(file);
+  report[fread(report, 1, size - 1, file)] = '\0';
+  fclose(file);
+  if (!waited) {
+    return Format("not started");
+  }
+  if (WIFSIGNALED(status)) {
+    return WTERMSIG(status) == SIGABRT ? Format("signal SIGABRT")
+                                       : Format("signal %d", WTERMSIG(status));
+  }
+  return Format("exit code %d", WEXITSTATUS(status));
+}
+
+#endif
+
+// ------------------------------------------------------------------------------------------
 // Scenarios
 
 // Whereami bodies: Berlin from the service, and no location with `message`.
@@ -667,39 +850,29 @@ static void ApiTable(void) {
   Finish(host);  // checks that each of them is unsubscribed
 }
 
-// An incompatible core ends the process with the fatal report, in a child of this one.
-static void Refused(uint32_t major, uint32_t minor) {
+// An incompatible core ends the process through abort with the fatal report on standard error, in
+// a child of this one; `afterModule` says whether a module has come and gone before.
+static void Refused(uint32_t major, uint32_t minor, int afterModule) {
   char report[16384], description[128];
-  FILE* file = tmpfile();
-  int status = 0;
-  fflush(NULL);
-  if (fork() == 0) {
-    dup2(fileno(file), 2);
-    HostNew(major, minor);
-    _exit(0);
-  }
-  wait(&status);
-  rewind(file);
-  report[fread(report, 1, sizeof report - 1, file)] = '\0';
-  fclose(file);
-  CHECK(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT);
+  CHECK_TEXT(RunRefused(major, minor, afterModule, report, sizeof report), ABORT_ENDING);
   snprintf(description, sizeof description,
            "kor-geoinfo which supports plugin API 18.0.0 is not compatible with core's plugin API "
            "%u.%u.0",
            (unsigned)major, (unsigned)minor);
-  CHECK(strstr(report, "Expression: ALE-EECF0606") != NULL && strstr(report, description) != NULL);
+  Check(strstr(report, "Expression: ALE-EECF0606") != NULL && strstr(report, description) != NULL,
+        report, __LINE__);
 }
 
 // 18.0.0 and 18.5.0 are accepted (the plugin writes back its own 18.0.0); 19.0.0 and 17.9.0 are
 // refused. The first refusal comes before any module has had the log, the second after one has had
 // it and stopped: its report must still reach standard error.
 static void VersionRule(void) {
-  Refused(19, 0);
+  Refused(19, 0, 0);
   Host* host = HostNew(18, 5);
   CHECK(host->record.apiMajor == 18 && host->record.apiMinor == 0 && host->record.apiPatch == 0);
   CHECK(Start(host));
   Finish(host);
-  Refused(17, 9);
+  Refused(17, 9, 1);
 }
 
 // A careless host: no record, no context, missing entries, broken events, no user data.
@@ -803,17 +976,21 @@ static const struct {
     {"Statistics", Statistics},
 };
 
+// "--refuse <major> <minor> <replay> <library>" is the child of a refusal, which should never
+// return from LoadRefused.
 int main(int argc, char** argv) {
-  const char* const path = argc > 1 ? argv[1] : VEXA_PLUGIN_PATH;
+  if (argc == 6 && strcmp(argv[1], "--refuse") == 0) {
+    if (LoadPlugin(argv[5])) {
+      LoadRefused((uint32_t)strtoul(argv[2], NULL, 10), (uint32_t)strtoul(argv[3], NULL, 10),
+                  strcmp(argv[4], "0") != 0);
+    }
+    return 0;
+  }
   // The library stays loaded until the end: unloading it would orphan its C++ runtime's emergency
   // pool.
-  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  void* symbol = library != NULL ? dlsym(library, "load_kor_geoinfo") : NULL;
-  if (symbol == NULL) {
-    fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
+  if (!LoadPlugin(argc > 1 ? argv[1] : VEXA_PLUGIN_PATH)) {
     return 2;
   }
-  memcpy(&PluginLoad, &symbol, sizeof PluginLoad);
   for (size_t index = 0; index < sizeof kScenarios / sizeof kScenarios[0]; ++index) {
     const int before = failures;
     kScenarios[index].run();
