@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diagnostics/log.h"
+#include "platform/process.h"
 
 namespace Vexa {
 
@@ -90,7 +91,14 @@ void ReportAssertion(const char* expression, const char* description, const char
 }
 
 void FatalError(const char* identifier, const char* description) {
+  // Read first: writing the report makes system calls of its own.
+  const uint32_t lastSystemError = Platform::LastSystemError();
   ReportAssertion(identifier, description, "", 0, "");
+  // The system's last word on what went wrong follows the report (it is often the cause), as
+  // a line of its own so that the report keeps its fixed layout.
+  if (lastSystemError != 0) {
+    Log(kLevelError, kGroupDebug, "Last system error: %u", static_cast<unsigned>(lastSystemError));
+  }
   // Straight to abort: the report is out, and the crash handling of whoever hosts the
   // process sees an ordinary abnormal termination rather than a fault we provoked.
   std::abort();

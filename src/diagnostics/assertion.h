@@ -39,8 +39,10 @@ void ReportAssertion(const char* expression, const char* description, const char
                      int32_t line, const char* function);
 
 // Logs a report with `identifier` ("ALE-" and eight upper-case hex digits, naming the call
-// site) as its expression and `description` as its description, then ends the process with
-// abort: no cleanup runs and nothing returns to the caller.
+// site) as its expression and `description` as its description, then, when the calling thread
+// has one, its last system error (GetLastError on Windows, errno elsewhere) as a line
+// "Last system error: N", and ends the process with abort: no cleanup runs and nothing returns
+// to the caller.
 [[noreturn]] void FatalError(const char* identifier, const char* description);
 
 }  // namespace Vexa

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <string>
@@ -19,6 +20,10 @@
 #include "diagnostics/log_target.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace Vexa::Testing {
 namespace {
@@ -300,6 +305,21 @@ TEST_F(LogApiTest, AssertionReportIsLoggedVerbatimAsAnErrorInTheDebugGroup) {
                                           "Description: 100%s done %n\n"));
 }
 
+// A fatal error right after the system refused access to something.
+#if defined(_WIN32)
+constexpr int kAccessDenied = ERROR_ACCESS_DENIED;
+void FatalAfterAccessDenied() {
+  SetLastError(ERROR_ACCESS_DENIED);
+  FatalError("ALE-6D828C10", "x");
+}
+#else
+constexpr int kAccessDenied = EACCES;
+void FatalAfterAccessDenied() {
+  errno = EACCES;
+  FatalError("ALE-6D828C10", "x");
+}
+#endif
+
 #if defined(_WIN32)
 // Windows has no signals to die of: the C runtime's abort ends the process with exit code 3.
 const auto kAborted = ::testing::ExitedWithCode(3);
@@ -312,6 +332,13 @@ TEST(FatalErrorDeathTest, AbortsAfterWritingTheReportToStandardError) {
   EXPECT_EXIT(FatalError("ALE-EECF0606", "plugin API 17.0.0 is not 18.0.0"), kAborted,
               "ERROR\\| Assertion failed!\n\nExpression: ALE-EECF0606\n\n"
               "Description: plugin API 17\\.0\\.0 is not 18\\.0\\.0\n");
+}
+
+// What the system last reported to the thread follows the report, on a line of its own.
+TEST(FatalErrorDeathTest, TheThreadsLastSystemErrorFollowsTheReport) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(FatalAfterAccessDenied(), kAborted,
+              "Description: x\n.*Last system error: " + std::to_string(kAccessDenied) + "\n");
 }
 
 }  // namespace
