@@ -1,6 +1,10 @@
 #include "event_stream.h"
 
 #include <httplib.h>
+#if defined(_WIN32)
+// httplib.h brings in windows.h, whose Yield macro would rename the host API's Yield entry.
+#undef Yield
+#endif
 
 #include <condition_variable>
 #include <list>

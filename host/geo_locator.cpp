@@ -1,7 +1,11 @@
 #include "geo_locator.h"
 
 #include <GeoIP.h>
+#if defined(_WIN32)
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 #include <maxminddb.h>
 
 #include <cerrno>
@@ -126,7 +130,7 @@ class MaxMindLocator final : public GeoLocator {
   // Opens the file in place: the library's lookups refer back to the MMDB_s, so it never moves.
   bool Open(std::string& error) {
     errno = 0;
-    const int status = MMDB_open(file_.c_str(), MMDB_MODE_MMAP, &data_);
+    const int status = MMDB_open(file_.string().c_str(), MMDB_MODE_MMAP, &data_);
     const int cause = errno;
     open_ = status == MMDB_SUCCESS;
     if (!open_) {

@@ -17,6 +17,10 @@
 #pragma once
 
 #include <httplib.h>
+#if defined(_WIN32)
+// httplib.h brings in windows.h, whose Yield macro would rename the host API's Yield entry.
+#undef Yield
+#endif
 
 #include <chrono>
 #include <cstddef>

@@ -1,8 +1,6 @@
 // vexa-host: loads the GeoInfo plugin as the platform's core does and serves it over HTTP on
 // 127.0.0.1. See `vexa-host --help` and docs/host.md.
 #include <malloc.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +21,7 @@
 #include "plugin_thread.h"
 #include "service_proxy.h"
 #include "settings_store.h"
+#include "system.h"
 #include "telemetry_log.h"
 
 namespace VexaHost {
@@ -36,22 +35,17 @@ int Fail(const std::string& message, int status = 1) {
 }
 
 std::filesystem::path DataDirectory(const Options& options) {
-  if (!options.dataDirectory.empty()) {
-    return options.dataDirectory;
-  }
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
-    return std::filesystem::path(state) / "vexa-host";
-  }
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / ".local/state/vexa-host";
+  return options.dataDirectory.empty() ? DefaultDataFolder()
+                                       : std::filesystem::path(options.dataDirectory);
 }
 
 // The plugin built beside the host: next to the executable, else where this build put it.
 std::string DefaultPlugin() {
+  const std::filesystem::path folder = ExecutableFolder();
+  const auto beside = folder / kPluginFileName;
   std::error_code error;
-  const auto beside =
-      std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "libkor_geoinfo.so";
-  return !error && std::filesystem::exists(beside) ? beside.string() : VEXA_HOST_BUILT_PLUGIN;
+  return !folder.empty() && std::filesystem::exists(beside, error) ? beside.string()
+                                                                   : VEXA_HOST_BUILT_PLUGIN;
 }
 
 std::unique_ptr<GeoLocator> OpenLocator(const Options& options, std::string& error) {
@@ -84,18 +78,13 @@ void PrintStartup(const LoadedPlugin& plugin, const Options& options,
 }
 
 int Run(const Options& options) {
-  // The signals that stop the host are taken by the main thread alone, with sigwait: every
-  // thread started from here on inherits the mask.
-  sigset_t stopping;
-  sigemptyset(&stopping);
-  sigaddset(&stopping, SIGINT);
-  sigaddset(&stopping, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  PrepareForStop();
+#if defined(__GLIBC__)
   // Memory freed at the top of a thread's heap is kept for the next request rather than handed
   // back with madvise after each one: every such call stops all cores for a TLB shootdown, which
   // cost the plugin thread a quarter of its time.
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
 
   const std::filesystem::path data = DataDirectory(options);
   std::optional<SettingsStore> settings;
@@ -112,7 +101,7 @@ int Run(const Options& options) {
     return Fail(error);
   }
   if (options.trace) {
-    setenv("VEXA_PLUGIN_TRACE", "1", 1);
+    SetEnvironment("VEXA_PLUGIN_TRACE", "1");
   }
 
   PluginThread thread;
@@ -152,13 +141,9 @@ int Run(const Options& options) {
 
   std::thread serving([&] {
     front.Serve();
-    kill(getpid(), SIGTERM);  // should the server ever end on its own, the host ends too
+    RequestStop();  // should the server ever end on its own, the host ends too
   });
-  int signal = 0;
-  sigwait(&stopping, &signal);
-  HostLog(LogLevel::Always, std::string("stopping on ") +
-                                (signal == SIGINT ? "SIGINT" : "SIGTERM") +
-                                ": answering the requests in flight");
+  HostLog(LogLevel::Always, "stopping on " + WaitForStop() + ": answering the requests in flight");
   events.CloseAll();
   front.Stop();
   serving.join();

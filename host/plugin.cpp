@@ -1,7 +1,5 @@
 #include "plugin.h"
 
-#include <dlfcn.h>
-
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
@@ -9,6 +7,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "system.h"
 
 namespace VexaHost {
 namespace {
@@ -54,15 +53,15 @@ bool ApiVersion::Parse(const std::string& text, ApiVersion& version) {
 
 std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string& path, const std::string& entry,
                                                  const ApiVersion& core, std::string& error) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* library = OpenLibrary(path, error);
   if (library == nullptr) {
-    error = std::string("cannot load the plugin: ") + dlerror();
+    error = "cannot load the plugin: " + error;
     return nullptr;
   }
-  void* symbol = dlsym(library, entry.c_str());
+  void* symbol = FindSymbol(library, entry);
   if (symbol == nullptr) {
     error = "the plugin " + path + " has no entry \"" + entry + "\"";
-    dlclose(library);
+    CloseLibrary(library);
     return nullptr;
   }
   std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin(library, path));
@@ -101,7 +100,7 @@ LoadedPlugin::~LoadedPlugin() {
   // Under the leak checker the library stays: unloading it would orphan the emergency pool of
   // the C++ runtime it carries, which the checker then reports.
   if (library_ != nullptr && stopped_) {
-    dlclose(library_);
+    CloseLibrary(library_);
   }
 #endif
 }

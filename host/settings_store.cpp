@@ -1,8 +1,6 @@
 #include "settings_store.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <system_error>
 
 #include "log.h"
+#include "system.h"
 
 namespace VexaHost {
 namespace {
@@ -189,7 +188,7 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
     return false;
   };
 
-  const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+  const int descriptor = CreateUniqueFile(temporary);
   if (descriptor < 0) {
     return fail("create temporary file", errno);
   }
@@ -197,7 +196,7 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
   std::string_view step;
   if (!WriteAll(descriptor, line)) {
     step = "write";
-  } else if (fsync(descriptor) != 0) {
+  } else if (!FlushFile(descriptor)) {
     step = "flush";
   }
   int code = errno;
@@ -205,9 +204,11 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
     step = "close";
     code = errno;
   }
-  if (step.empty() && rename(temporary.c_str(), target.c_str()) != 0) {
-    step = "rename";
-    code = errno;
+  std::string renameError;
+  if (step.empty() && !RenameOver(temporary, target, renameError)) {
+    unlink(temporary.c_str());
+    error = "could not write " + target.string() + " (rename): " + renameError;
+    return false;
   }
   if (!step.empty()) {
     unlink(temporary.c_str());
@@ -217,18 +218,13 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
   // The rename is what makes the document visible; flushing the folder makes it durable.
   // Once renamed the new document is what the file holds, so a failure here is reported
   // in the log rather than as a failed write that would disagree with the disk.
-  const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0 || fsync(folder) != 0) {
-    const std::string reason = std::strerror(errno);
+  if (std::string reason; !FlushFolder(folder_, reason)) {
     writeFaults_.Report("flush " + reason, "settings: could not flush " + folder_.string() + ": " +
                                                reason + "; documents may not survive a power loss" +
                                                std::string(kLoggedOnce));
   } else if (const std::size_t faults = writeFaults_.Clear(); faults > 0) {
     HostLog(LogLevel::Okay,
             "settings: writing works again after " + std::to_string(faults) + " failures");
-  }
-  if (folder >= 0) {
-    close(folder);
   }
   return true;
 }

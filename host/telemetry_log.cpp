@@ -1,6 +1,5 @@
 #include "telemetry_log.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 #include <system_error>
+
+#include "system.h"
 
 namespace VexaHost {
 namespace {
@@ -29,7 +30,7 @@ std::string IsoUtcNow() {
 }  // namespace
 
 TelemetryLog::TelemetryLog(std::filesystem::path file) : file_(std::move(file)) {
-  descriptor_ = open(file_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  descriptor_ = OpenForAppend(file_);
   if (descriptor_ < 0) {
     throw std::system_error(errno, std::generic_category(), "cannot open " + file_.string());
   }
@@ -37,7 +38,7 @@ TelemetryLog::TelemetryLog(std::filesystem::path file) : file_(std::move(file)) 
   struct stat status {};
   char last = '\n';
   if (fstat(descriptor_, &status) == 0 && status.st_size > 0 &&
-      pread(descriptor_, &last, 1, status.st_size - 1) != 1) {
+      !ReadByteAt(descriptor_, status.st_size - 1, last)) {
     last = '\n';
   }
   torn_ = last != '\n';
