@@ -7,7 +7,11 @@
 set -euo pipefail
 wine_run=$1 prefix=$2 host=$3 scratch=$4
 rm -rf "$scratch"
-mkdir -p "$scratch/data"
+mkdir -p "$scratch/data/settings"
+# An older location saved before: the new one must replace it (MoveFileExW over an existing
+# file, which a plain rename on Windows refuses).
+printf '%s\n' '{"data":{"city":"Paris","country":"FR","region":""},"schemaVersion":1}' \
+  >"$scratch/data/settings/GeoInfo.json"
 
 "$wine_run" "$prefix" "$host" --port 0 --data-dir "$scratch/data" >"$scratch/stdout" \
   2>"$scratch/stderr" &
@@ -43,15 +47,23 @@ status=$(curl -sS -o /dev/null -w '%{http_code}' --max-time 20 "http://127.0.0.1
 # The plugin keeps the location in the settings store: written through the Windows path of the
 # atomic replacement, whole, with no line end translation.
 saved="$scratch/data/settings/GeoInfo.json"
+expected='{"data":{"city":"","country":"DE","region":""},"schemaVersion":1}'
 for _ in $(seq 1 100); do
-  [ -s "$saved" ] && break
+  [ "$(cat "$saved")" = "$expected" ] && break
   sleep 0.1
 done
-expected='{"data":{"city":"","country":"DE","region":""},"schemaVersion":1}'
 [ "$(cat "$saved" 2>/dev/null)" = "$expected" ] && [ "$(tail -c 1 "$saved" | od -An -c | tr -d ' ')" = '\n' ] ||
   { echo "the saved location is not the whole document with its line end:" >&2; od -c "$saved" >&2; exit 1; }
 if ls "$scratch/data/settings" | grep -q tmp; then
   echo "a temporary settings file was left behind" >&2
   exit 1
 fi
+# SIGINT reaches the program as Ctrl-C under wine: the host stops in order and says so.
+kill -INT "$host_pid"
+for _ in $(seq 1 100); do
+  kill -0 "$host_pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "stopped" "$scratch/stderr" ||
+  { echo "the host did not stop in order on Ctrl-C:" >&2; tail -5 "$scratch/stderr" >&2; exit 1; }
 echo "ok"
