@@ -11,9 +11,10 @@ i386_packages=(cmake ninja-build g++ g++-multilib pkg-config rapidjson-dev libya
   googletest)
 # The Windows build: mingw-w64's i686 compilers (the posix thread model is one package of
 # them), wine to run what they build, and the sources the Windows libraries are made from:
-# GoogleTest's here, libyaml's by apt-get source (dpkg-dev unpacks it; windows-deps.sh).
+# GoogleTest's here, libyaml's and the host's libraries' by apt-get source (dpkg-dev unpacks
+# them; windows-deps.sh); the host's GeoIP data, and curl, with which its test asks it.
 windows_packages=(cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386
-  rapidjson-dev googletest dpkg-dev)
+  rapidjson-dev googletest dpkg-dev geoip-database curl)
 sanitize_packages=(cmake ninja-build g++ pkg-config rapidjson-dev libyaml-dev
   "${host_packages[@]}" libgtest-dev libgmock-dev googletest)
 # ThreadSanitizer's runtime comes with g++; named so that a trimmed install still has it.
