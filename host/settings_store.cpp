@@ -182,15 +182,11 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
   const fs::path target = folder_ / (key + std::string(kExtension));
   std::string temporary =
       (folder_ / ("." + key + std::string(kTemporaryMarker) + "XXXXXX")).string();
-  const auto fail = [&](std::string_view step, int code) {
-    error = "could not write " + target.string() + " (" + std::string(step) +
-            "): " + std::strerror(code);
-    return false;
-  };
-
   const int descriptor = CreateUniqueFile(temporary);
   if (descriptor < 0) {
-    return fail("create temporary file", errno);
+    error =
+        "could not write " + target.string() + " (create temporary file): " + std::strerror(errno);
+    return false;
   }
   const std::string line = text + "\n";
   std::string_view step;
@@ -204,15 +200,16 @@ bool SettingsStore::WriteAtomically(const std::string& key, const std::string& t
     step = "close";
     code = errno;
   }
-  std::string renameError;
-  if (step.empty() && !RenameOver(temporary, target, renameError)) {
-    unlink(temporary.c_str());
-    error = "could not write " + target.string() + " (rename): " + renameError;
-    return false;
+  std::string reason;
+  if (step.empty() && !RenameOver(temporary, target, reason)) {
+    step = "rename";
+  } else if (!step.empty()) {
+    reason = std::strerror(code);
   }
   if (!step.empty()) {
     unlink(temporary.c_str());
-    return fail(step, code);
+    error = "could not write " + target.string() + " (" + std::string(step) + "): " + reason;
+    return false;
   }
 
   // The rename is what makes the document visible; flushing the folder makes it durable.
