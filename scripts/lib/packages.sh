@@ -23,6 +23,10 @@ tsan_packages=("${sanitize_packages[@]}" libtsan2)
 # libclang-rt-dev), over the same libraries as the plugin and the host.
 fuzz_packages=(cmake ninja-build clang libclang-rt-dev pkg-config rapidjson-dev libyaml-dev
   "${host_packages[@]}")
+# The console's test drives a real headless browser with Debian's Selenium. The native run can
+# do without them (that test then skips and says why), so they are installed on a best-effort
+# basis: where they cannot be (no root, apt failing), a warning and the run goes on.
+browser_packages=(chromium chromium-driver python3-selenium)
 
 missing_packages() {
   local package
@@ -71,5 +75,16 @@ ensure_packages_for() {
   local missing
   missing=$(missing_packages "${list[@]}")
   # shellcheck disable=SC2086 # one package name per word
-  install_packages $missing
+  install_packages $missing || return
+  [ "$variant" != native ] || ensure_optional_packages "${browser_packages[@]}"
+}
+
+# Packages whose tests skip without them: one that cannot be installed only warns.
+ensure_optional_packages() {
+  local missing
+  missing=$(missing_packages "$@")
+  [ -n "$missing" ] || return 0
+  # shellcheck disable=SC2086 # one package name per word
+  install_packages $missing ||
+    echo "warning: could not install" $missing "- the tests that need them skip" >&2
 }
