@@ -34,7 +34,7 @@ function inputFor(argument) {
 function buildRequest(endpoint) {
   const form = byId('call-form');
   const valueOf = (name) => form.elements.namedItem(name)?.value ?? '';
-  const query = new URLSearchParams();
+  const query = [];
   const headers = {};
   let body;
   let path = endpoint.uri;
@@ -45,7 +45,7 @@ function buildRequest(endpoint) {
     } else if (value === '') {
       continue;
     } else if (argument.in === 'query' || argument.in === 'any') {
-      query.append(argument.name, value);
+      query.push(`${encodeURIComponent(argument.name)}=${encodeURIComponent(value)}`);
     } else if (argument.in === 'header') {
       headers[argument.name] = value;
     } else if (argument.in === 'body') {
@@ -55,8 +55,7 @@ function buildRequest(endpoint) {
   if (body !== undefined || stateChanging.has(endpoint.method)) {
     headers['Content-Type'] = 'application/json';
   }
-  const search = query.toString();
-  return { method: endpoint.method, path: search ? `${path}?${search}` : path, headers, body };
+  return { method: endpoint.method, path: query.length ? `${path}?${query.join('&')}` : path, headers, body };
 }
 
 // Quotes a word for a POSIX shell: inside single quotes, each ' becomes '\''.

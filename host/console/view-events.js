@@ -13,12 +13,16 @@ const counts = new Map();
 let paused = false;
 let held = [];
 
+const previewLength = 100;
+
 function rowFor(name, data, time) {
+  const preview = data.length > previewLength ? `${data.slice(0, previewLength)}…` : data;
   return el('div', { class: 'event-row' },
     el('details', { class: 'event-payload' },
       el('summary', {},
         el('span', { class: 'event-time', text: time }), ' ',
-        el('span', { class: 'event-name', text: name })),
+        el('span', { class: 'event-name', text: name }),
+        el('span', { class: 'event-preview', text: preview })),
       el('pre', { text: prettyJson(data) })));
 }
 

@@ -52,7 +52,9 @@ function refilter() {
 }
 
 export function setupLogView() {
-  for (const id of ['log-level', 'log-source', 'log-filter']) byId(id).addEventListener('input', refilter);
+  byId('log-level').addEventListener('change', refilter);
+  byId('log-source').addEventListener('change', refilter);
+  byId('log-filter').addEventListener('input', refilter);
   byId('log-follow').addEventListener('change', follow);
   openStream('/host/v1/log', {
     onOpen: () => byId('log-list').replaceChildren(),
