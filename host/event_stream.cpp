@@ -7,6 +7,7 @@
 #endif
 
 #include <condition_variable>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <string>
@@ -26,6 +27,7 @@ struct EventStream::Client {
 struct EventStream::Shared {
   std::mutex mutex;
   std::list<std::shared_ptr<Client>> clients;
+  std::deque<std::string> recent;  // at most limits.replay frames, the oldest first
   bool closed = false;
 };
 
@@ -84,6 +86,12 @@ void EventStream::Publish(std::string_view name, std::string_view json) {
       client.wake.notify_one();
       ++it;
     }
+    if (limits_.replay > 0) {
+      if (shared_->recent.size() == limits_.replay) {
+        shared_->recent.pop_front();
+      }
+      shared_->recent.push_back(std::move(frame));
+    }
   }
   if (dropped > 0) {
     HostLog(LogLevel::Warn, "events: dropped " + std::to_string(dropped) + " client(s) more than " +
@@ -97,6 +105,9 @@ bool EventStream::Attach(httplib::Response& response) {
     std::lock_guard lock(shared_->mutex);
     if (shared_->closed || shared_->clients.size() >= limits_.maxClients) {
       return false;
+    }
+    for (const std::string& frame : shared_->recent) {
+      client->pending += frame;
     }
     shared_->clients.push_back(client);
   }

@@ -33,6 +33,7 @@ struct EventStreamLimits {
   std::size_t maxClients = 64;
   std::size_t maxQueuedBytes = 1 << 20;  // per client
   std::chrono::milliseconds heartbeat{15000};
+  std::size_t replay = 0;  // the last events a new client gets first
 };
 
 class EventStream {

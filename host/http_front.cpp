@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api_description.h"
+#include "console.h"
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
@@ -28,12 +29,14 @@ constexpr uint32_t kStreamChunk = 64 * 1024;
 // The status as an error code: "NOT_FOUND" for 404.
 std::string ErrorCode(int status) {
   static const std::pair<int, const char*> kCodes[] = {{400, "BAD_REQUEST"},
+                                                       {403, "FORBIDDEN"},
                                                        {404, "NOT_FOUND"},
                                                        {405, "METHOD_NOT_ALLOWED"},
                                                        {408, "REQUEST_TIMEOUT"},
                                                        {413, "PAYLOAD_TOO_LARGE"},
                                                        {414, "URI_TOO_LONG"},
                                                        {415, "UNSUPPORTED_MEDIA_TYPE"},
+                                                       {421, "MISDIRECTED_REQUEST"},
                                                        {431, "REQUEST_HEADER_FIELDS_TOO_LARGE"},
                                                        {500, "INTERNAL_SERVER_ERROR"},
                                                        {502, "BAD_GATEWAY"},
@@ -72,8 +75,32 @@ std::string MediaType(const httplib::Request& request) {
   return type;
 }
 
-// A request body that must be a JSON object; the decoder's message otherwise.
+bool EqualsIgnoringCase(std::string_view one, std::string_view other) {
+  return std::equal(one.begin(), one.end(), other.begin(), other.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+bool ChangesState(const std::string& method) {
+  return method == "PUT" || method == "PATCH" || method == "DELETE" || method == "POST";
+}
+
+// Body types that a page of another origin can only send after asking the host first, which
+// never answers: a form (application/x-www-form-urlencoded, multipart/form-data) or text/plain
+// can be posted from anywhere, these cannot. The plugin decodes all four.
+bool NeedsPreflight(std::string_view mediaType) {
+  static constexpr std::string_view kTypes[] = {"application/json", "application/vnd.api+json",
+                                                "application/x-msgpack", "application/x-yaml"};
+  return std::find(std::begin(kTypes), std::end(kTypes), mediaType) != std::end(kTypes);
+}
+
+// A request body that must be a JSON object sent as such; the decoder's message otherwise.
 std::optional<Json> ObjectBody(const httplib::Request& request, httplib::Response& response) {
+  if (MediaType(request) != kJson) {
+    SetErrorResponse(response, 415, "The body must be sent as Content-Type: application/json");
+    return std::nullopt;
+  }
   ParsedJson body = ParseJson(request.body);
   if (!body.Ok()) {
     SetErrorResponse(response, 400, "The body is not JSON: " + body.error);
@@ -244,13 +271,11 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   // Unknown paths and methods are answered before any body is read: the answer does not
   // depend on it, and the server would otherwise first refuse a body it cannot read (a POST
   // without a length, say) with a less helpful 400.
-  server_.set_pre_routing_handler([this](const httplib::Request& request,
-                                         httplib::Response& response) {
-    const RouteLookup found =
-        router_.Find(request.method, request.target.substr(0, request.target.find('?')));
-    return RefuseUnrouted(request, response, found) ? httplib::Server::HandlerResponse::Handled
-                                                    : httplib::Server::HandlerResponse::Unhandled;
-  });
+  server_.set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        return Refuse(request, response) ? httplib::Server::HandlerResponse::Handled
+                                         : httplib::Server::HandlerResponse::Unhandled;
+      });
   server_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) {
       return;
@@ -281,9 +306,11 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
 
 int HttpFront::Bind(int port) {
   if (port == 0) {
-    return server_.bind_to_any_port("127.0.0.1");
+    port_ = server_.bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
   }
-  return server_.bind_to_port("127.0.0.1", port) ? port : -1;
+  return port_;
 }
 
 void HttpFront::Serve() {
@@ -294,27 +321,61 @@ void HttpFront::Stop() {
   server_.stop();
 }
 
-bool HttpFront::RefuseUnrouted(const httplib::Request& request, httplib::Response& response,
-                               const RouteLookup& found) {
-  const std::string path = request.target.substr(0, request.target.find('?'));
-  if (found.handler != nullptr) {
+bool HttpFront::IsOwnAuthority(std::string_view authority) const {
+  const std::string port = ":" + std::to_string(port_);
+  if (!authority.ends_with(port)) {
     return false;
   }
-  if (!found.allowed.empty()) {
+  authority.remove_suffix(port.size());
+  return authority == "127.0.0.1" || EqualsIgnoringCase(authority, "localhost");
+}
+
+bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& response) const {
+  const std::string host = request.get_header_value("Host");
+  if (!IsOwnAuthority(host)) {
+    SetErrorResponse(response, 421,
+                     "This host answers requests for 127.0.0.1:" + std::to_string(port_) +
+                         " and localhost:" + std::to_string(port_) + " only, not for \"" + host +
+                         "\"");
+    return true;
+  }
+  if (request.has_header("Origin")) {
+    const std::string origin = request.get_header_value("Origin");
+    constexpr std::string_view kScheme = "http://";
+    if (!origin.starts_with(kScheme) || !IsOwnAuthority(origin.substr(kScheme.size()))) {
+      SetErrorResponse(response, 403,
+                       "Requests from the page of another origin (" + origin + ") are refused");
+      return true;
+    }
+  }
+  const std::string path = request.target.substr(0, request.target.find('?'));
+  const RouteLookup found = router_.Find(request.method, path);
+  if (found.handler == nullptr && !found.allowed.empty()) {
     SetErrorResponse(
         response, 405,
         request.method + " is not allowed on " + path + " (allowed: " + found.allowed + ")");
     response.set_header("Allow", found.allowed);
-  } else {
-    SetErrorResponse(response, 404, "Nothing is served at " + path);
+    return true;
   }
-  return true;
+  if (found.handler == nullptr) {
+    SetErrorResponse(response, 404, "Nothing is served at " + path);
+    return true;
+  }
+  if (const std::string type = MediaType(request);
+      ChangesState(request.method) && !NeedsPreflight(type)) {
+    SetErrorResponse(
+        response, 415,
+        request.method + " requests must be sent with Content-Type: " + kJson +
+            (type.empty() ? std::string(" (this one has none)") : " (this one has " + type + ")"));
+    return true;
+  }
+  return false;
 }
 
 void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
   const RouteLookup found =
       router_.Find(request.method, request.target.substr(0, request.target.find('?')));
-  if (!RefuseUnrouted(request, response, found)) {
+  if (found.handler != nullptr) {  // else refused before the body was read
     (*found.handler)(request, response, found.arguments);
   }
 }
@@ -345,7 +406,8 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
     endpoint.handler(&filled, &call.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
       const HostHeader& header = filled.headers[index];
-      if (header.name != nullptr && header.value != nullptr) {
+      if (header.name != nullptr && header.value != nullptr &&
+          !EqualsIgnoringCase(std::string_view(header.name).substr(0, 15), "Access-Control-")) {
         response.set_header(header.name, header.value);
       }
     }
@@ -429,9 +491,21 @@ void HttpFront::AddPlatformRoutes() {
 }
 
 void HttpFront::AddHostRoutes() {
+  router_.Add("GET", "/", [](auto&, httplib::Response& response, auto&) {
+    ServeConsoleFile("index.html", response);
+  });
+  router_.Add("GET", "/console/{file}",
+              [](auto&, httplib::Response& response, const RouteArguments& arguments) {
+                ServeConsoleFile(arguments.find("file")->second, response);
+              });
   router_.Add("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
     if (!parts_.events.Attach(response)) {
       SetErrorResponse(response, 503, "Too many event stream clients; try again later");
+    }
+  });
+  router_.Add("GET", "/host/v1/log", [this](auto&, httplib::Response& response, auto&) {
+    if (!parts_.log.Attach(response)) {
+      SetErrorResponse(response, 503, "Too many log stream clients; try again later");
     }
   });
   router_.Add("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {

@@ -1,8 +1,10 @@
 // The host's HTTP front on 127.0.0.1: the plugin's endpoints at their URIs, its events as a
 // Server-Sent Events stream, the platform's resources, and the host's own API under /host/v1/.
 //
+//   GET  /, /console/{file}               the console (console.h)
 //   GET  /kor-geoinfo/v1/...              the plugin's endpoints, found in its API table
 //   GET  /events                          the plugin's events (text/event-stream)
+//   GET  /host/v1/log                     the host's log records (text/event-stream)
 //   GET  /kor-platform-config/v1/namespaces/GeoInfo, /kor-login/v1/session
 //   GET, PATCH /kor-settings/v2/local/{key}
 //   GET, PUT, DELETE /host/v1/session     GET, PUT /host/v1/config     GET, PUT /host/v1/faults
@@ -12,6 +14,16 @@
 // for an unknown path, 405 (with Allow) for a wrong method, 413 for a body over the limit, 400
 // for a body that does not decode, with the decoder's message. Bad input changes nothing.
 //
+// Another web page open in the same browser must not be able to drive the host, so before any
+// route is looked up:
+//   - a request whose Host is not 127.0.0.1:PORT or localhost:PORT is refused with 421: a page
+//     that points a name of its own at 127.0.0.1 (DNS rebinding) sends that name;
+//   - a request whose Origin is another origin than those two is refused with 403;
+//   - a PUT, PATCH, DELETE or POST must carry a Content-Type that a page of another origin
+//     cannot send without asking first (application/json, or a body type the plugin decodes),
+//     else 415: a form or a plain-text post never reaches a handler. The host answers no
+//     such question (a CORS preflight) and sends no Access-Control-* header, not even the
+//     plugin's.//
 // Threading: requests are served by a pool of worker threads; every call into the plugin is
 // handed to the plugin thread and waited for.
 #pragma once
@@ -45,6 +57,7 @@ struct FrontParts {
   ServiceProxy& serviceProxy;
   SettingsStore& settings;
   EventStream& events;
+  EventStream& log;  // the log records of /host/v1/log
   std::size_t maxBody;
 };
 
@@ -52,6 +65,9 @@ struct FrontParts {
 // to fewer than this.
 inline constexpr std::size_t kHttpWorkers = 32;
 inline constexpr std::size_t kMaxEventClients = 24;
+inline constexpr std::size_t kMaxLogClients = 4;
+// The log records a new client of /host/v1/log gets first.
+inline constexpr std::size_t kLogBacklog = 500;
 
 class HttpFront {
  public:
@@ -69,13 +85,15 @@ class HttpFront {
   void AddPlatformRoutes();
   void AddHostRoutes();
   void Dispatch(const httplib::Request& request, httplib::Response& response);
-  // Answers 404 or 405 when `found` has no handler; false when it has one.
-  static bool RefuseUnrouted(const httplib::Request& request, httplib::Response& response,
-                             const RouteLookup& found);
+  // Answers 421, 403, 404, 405 or 415 (see above) and true when `request` is not served.
+  bool Refuse(const httplib::Request& request, httplib::Response& response) const;
+  // Whether `authority` ("127.0.0.1:8470") names this host.
+  bool IsOwnAuthority(std::string_view authority) const;
   void CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
                     httplib::Response& response);
 
   FrontParts parts_;
+  int port_ = -1;
   std::chrono::steady_clock::time_point started_;
   Router router_;
   httplib::Server server_;

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "json.h"
+
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -107,7 +109,45 @@ LogWriter& Writer() {
   return writer;
 }
 
+struct Listener {
+  std::mutex mutex;
+  std::function<void(const LogRecord&)> call;
+};
+
+Listener& TheListener() {
+  static Listener listener;
+  return listener;
+}
+
+// Hands `record` to the listener, unless this thread is in it already.
+void Tell(const LogRecord& record) {
+  thread_local bool telling = false;
+  if (telling) {
+    return;
+  }
+  Listener& listener = TheListener();
+  std::lock_guard lock(listener.mutex);
+  if (listener.call) {
+    telling = true;
+    listener.call(record);
+    telling = false;
+  }
+}
+
 }  // namespace
+
+void SetLogListener(std::function<void(const LogRecord&)> listener) {
+  Listener& shared = TheListener();
+  std::lock_guard lock(shared.mutex);
+  shared.call = std::move(listener);
+}
+
+std::string LogRecordJson(const LogRecord& record) {
+  std::string_view level = LogLevelName(record.level);
+  level.remove_prefix(std::min(level.find_first_not_of(' '), level.size()));
+  return "{\"time\":" + JsonQuoted(record.time) + ",\"level\":" + JsonQuoted(level) +
+         ",\"source\":" + JsonQuoted(record.source) + ",\"text\":" + JsonQuoted(record.text) + "}";
+}
 
 void Log(int32_t level, std::string_view source, std::string_view text) {
   timeval now{};
@@ -125,6 +165,7 @@ void Log(int32_t level, std::string_view source, std::string_view text) {
   if (line.back() != '\n') {
     line.push_back('\n');
   }
+  Tell({stamp, level, source, text.ends_with('\n') ? text.substr(0, text.size() - 1) : text});
   Writer().Append(std::move(line), source != "plugin");
 }
 

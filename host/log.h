@@ -5,13 +5,15 @@
 //   12:04:31.251   WARN host   settings: GeoInfo.json does not parse; moved aside to ...
 //
 // The plugin's lines are written in batches by a thread of the log's own, a few milliseconds
-// late; the host's own lines at once.
+// late; the host's own lines at once. A listener may watch every record as it is logged (the
+// console's log view).
 //
 // Threading: any thread; lines never interleave.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +33,22 @@ void Log(int32_t level, std::string_view source, std::string_view text);
 inline void HostLog(LogLevel level, std::string_view text) {
   Log(static_cast<int32_t>(level), "host", text);
 }
+
+// One record as a listener sees it; the texts live for the call only.
+struct LogRecord {
+  std::string_view time;  // local, "12:04:31.250"
+  int32_t level;
+  std::string_view source;  // "host" or "plugin"
+  std::string_view text;    // without the line break
+};
+
+// Calls `listener` with every record from now on, on the thread that logs it and before Log
+// returns; an empty function ends that. A record logged by the listener itself is written but
+// not handed to it again. The listener must not wait for anything that may be logging.
+void SetLogListener(std::function<void(const LogRecord&)> listener);
+
+// {"time":"12:04:31.250","level":"WARN","source":"host","text":"..."}, the level by its name.
+std::string LogRecordJson(const LogRecord& record);
 
 // A fault that recurs with every request is logged once, not once per request: the first report
 // of each kind is a WARN line, the later ones are only counted until Clear, which the owner calls

@@ -70,6 +70,7 @@ void PrintStartup(const LoadedPlugin& plugin, const Options& options,
             << (options.signedIn ? std::string("signed in ") + kSignedInSession : "signed out")
             << "\n"
             << "listening on " << base << "\n"
+            << "  console  " << base << "/\n"
             << "  try  curl " << base << "/kor-geoinfo/v1/whereami\n"
             << "       curl '" << base << "/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8'\n"
             << "       curl -N " << base << "/events\n"
@@ -103,6 +104,13 @@ int Run(const Options& options) {
   if (options.trace) {
     SetEnvironment("VEXA_PLUGIN_TRACE", "1");
   }
+  // The log's records from the start on, the plugin's loading included, for the console.
+  EventStream logRecords({.maxClients = kMaxLogClients, .replay = kLogBacklog});
+  SetLogListener(
+      [&logRecords](const LogRecord& record) { logRecords.Publish("log", LogRecordJson(record)); });
+  struct ListenerEnd {
+    ~ListenerEnd() { SetLogListener({}); }
+  } listenerEnd;  // before logRecords goes
 
   PluginThread thread;
   std::unique_ptr<LoadedPlugin> plugin;
@@ -130,7 +138,8 @@ int Run(const Options& options) {
     thread.Finish([&] { plugin->Stop(); });
     return Fail("the plugin refused to start");
   }
-  HttpFront front({*plugin, thread, platform, service, *settings, events, options.maxBody});
+  HttpFront front(
+      {*plugin, thread, platform, service, *settings, events, logRecords, options.maxBody});
   const int port = front.Bind(options.port);
   if (port < 0) {
     thread.Finish([&] { plugin->Stop(); });
@@ -145,6 +154,7 @@ int Run(const Options& options) {
   });
   HostLog(LogLevel::Always, "stopping on " + WaitForStop() + ": answering the requests in flight");
   events.CloseAll();
+  logRecords.CloseAll();
   front.Stop();
   serving.join();
   thread.Finish([&] { plugin->Stop(); });

@@ -255,7 +255,7 @@ void Configure(httplib::Client& client, bool keepAlive) {
 // Signs out and in again: the plugin sends the whereami resource's Delete and, from the sign-in,
 // its Create (kEventsPerCycle events). True when both calls succeeded.
 bool CycleSession(httplib::Client& client) {
-  const httplib::Result out = client.Delete("/host/v1/session");
+  const httplib::Result out = client.Delete("/host/v1/session", "", "application/json");
   const httplib::Result in = client.Put("/host/v1/session", kSession, "application/json");
   return out && out->status == 200 && in && in->status == 200;
 }

@@ -98,6 +98,22 @@ TEST_F(EventStreamTest, ClientsUpToTheLimitReceiveEveryEventUntilCloseAll) {
   EXPECT_EQ(RequestStatus(), 503);
 }
 
+// A stream that keeps a backlog greets each new client with its last events, oldest first.
+TEST_F(EventStreamTest, ANewClientGetsTheBacklogFirst) {
+  Start({.heartbeat = 1h, .replay = 2});
+  for (const char* name : {"OnOne", "OnTwo", "OnThree"}) {
+    stream_->Publish(name, "{}");
+  }
+  Reader& reader = Read();
+  const std::string backlog =
+      ": connected\n\nevent: OnTwo\ndata: {}\n\nevent: OnThree\ndata: {}\n\n";
+  EXPECT_TRUE(Eventually([&] { return reader.Tail(1000) == backlog; })) << reader.Tail(1000);
+  stream_->Publish("OnFour", "{}");
+  EXPECT_TRUE(Eventually([&] {
+    return reader.Tail(1000) == backlog + "event: OnFour\ndata: {}\n\n";
+  })) << reader.Tail(1000);
+}
+
 TEST_F(EventStreamTest, SilenceSendsHeartbeatsAndALeavingClientIsReleased) {
   Start({.heartbeat = 20ms});
   Reader& reader = Read(": connected\n\n: heartbeat\n\n");

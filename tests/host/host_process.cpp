@@ -129,7 +129,7 @@ std::string Call(const HostProcess& host, const std::string& method, const std::
       method == "GET"      ? client.Get(path.c_str())
       : method == "PUT"    ? client.Put(path.c_str(), body, "application/json")
       : method == "PATCH"  ? client.Patch(path.c_str(), body, "application/json")
-      : method == "DELETE" ? client.Delete(path.c_str())
+      : method == "DELETE" ? client.Delete(path.c_str(), body, "application/json")
                            : client.Post(path.c_str(), body, "application/json");
   return result ? std::to_string(result->status) + " " + result->body : "no answer";
 }

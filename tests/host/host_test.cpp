@@ -134,6 +134,91 @@ TEST(Host, RefusesBadHttpInputAndChangesNothing) {
             R"("duplicateRate":0.000000,"strayRate":0.000000})");
 }
 
+// What a page of another site could send through the browser is refused before it changes
+// anything, and nothing invites such a page to read the answers.
+TEST(Host, RefusesRequestsAnotherPageCouldSend) {
+  HostProcess host;
+  const std::string port = std::to_string(host.Port());
+  const std::string own = "localhost:" + port, foreign = "evil.example:" + port;
+  const struct {
+    const char* method;
+    std::string path, host, origin, contentType;
+    int status;
+  } kRows[] = {
+      {"GET", "/host/v1/health", foreign, "", "", 421},
+      {"GET", "/host/v1/health", "127.0.0.1.evil.example:" + port, "", "", 421},
+      {"GET", "/host/v1/health", "127.0.0.1", "", "", 421},
+      {"GET", "/host/v1/health", "LocalHost:" + port, "", "", 200},
+      {"GET", "/host/v1/health", own, "http://" + foreign, "", 403},
+      {"GET", "/host/v1/health", own, "null", "", 403},
+      {"PUT", "/host/v1/faults", own, "http://" + foreign, "application/json", 403},
+      {"PUT", "/host/v1/faults", own, "", "text/plain", 415},
+      {"PUT", "/host/v1/faults", own, "", "application/x-www-form-urlencoded", 415},
+      {"PUT", "/host/v1/faults", own, "", "multipart/form-data; boundary=x", 415},
+      {"PUT", "/host/v1/faults", own, "", "application/x-msgpack", 415},
+      {"DELETE", "/host/v1/session", own, "", "", 415},
+      {"PATCH", "/kor-settings/v2/local/GeoInfo", own, "", "text/plain", 415},
+      {"OPTIONS", "/host/v1/faults", own, "http://" + foreign, "", 403},
+      {"OPTIONS", "/host/v1/faults", own, "http://" + own, "", 405},
+      {"PUT", "/host/v1/faults", own, "http://" + own, "application/json; charset=utf-8", 200},
+  };
+  for (const auto& row : kRows) {
+    httplib::Request request;
+    request.method = row.method;
+    request.path = row.path;
+    request.body = R"({"errorRate":1})";
+    request.set_header("Host", row.host);
+    if (!row.origin.empty()) {
+      request.set_header("Origin", row.origin);
+      request.set_header("Access-Control-Request-Method", "PUT");
+    }
+    if (!row.contentType.empty()) {
+      request.set_header("Content-Type", row.contentType);
+    }
+    httplib::Client client = host.Client();
+    const httplib::Result result = client.send(request);
+    ASSERT_TRUE(result) << row.method << " " << row.host << " " << row.contentType;
+    EXPECT_EQ(result->status, row.status) << row.method << " " << row.host << " " << row.origin
+                                          << " " << row.contentType << ": " << result->body;
+    EXPECT_FALSE(result->has_header("Access-Control-Allow-Origin"));
+  }
+  // Only the last row, the console's own request, changed the faults.
+  EXPECT_EQ(Count(Call(host, "GET", "/host/v1/faults"), "\"errorRate\":1.0"), 1u);
+  EXPECT_EQ(Call(host, "GET", "/host/v1/session"), std::string("200 ") + kSession);
+}
+
+// The console is served with a policy that allows its own origin only and no inline script.
+TEST(Host, ServesTheConsoleUnderItsPolicy) {
+  HostProcess host;
+  httplib::Client client = host.Client();
+  for (const char* path : {"/", "/console/index.html", "/console/favicon.svg"}) {
+    const httplib::Result page = client.Get(path);
+    ASSERT_TRUE(page) << path;
+    EXPECT_EQ(page->status, 200) << path;
+    const std::string policy = page->get_header_value("Content-Security-Policy");
+    EXPECT_NE(policy.find("default-src 'none'; script-src 'self';"), std::string::npos) << policy;
+    EXPECT_EQ(policy.find("unsafe"), std::string::npos) << policy;
+  }
+  EXPECT_EQ(client.Get("/")->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_EQ(Call(host, "GET", "/console/nothing.js"),
+            R"(404 {"errorCode":"NOT_FOUND","message":"The console has no file nothing.js"})");
+}
+
+// The log stream starts with the records logged before the client came, the plugin's loading
+// and its first service request among them.
+TEST(Host, LogStreamBeginsWithTheBacklog) {
+  HostProcess host;
+  std::string text;
+  host.Client().Get("/host/v1/log", [&](const char* data, std::size_t size) {
+    text.append(data, size);
+    return text.find(R"("source":"plugin")") == std::string::npos;
+  });
+  EXPECT_TRUE(text.starts_with(": connected\n\nevent: log\ndata: {\"time\":\"")) << text;
+  EXPECT_NE(text.find(R"("level":"OKAY","source":"host","text":"loading )"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find(R"("source":"plugin")"), std::string::npos) << text;
+}
+
 // The saved location survives a restart (a kill in the middle of writes: faults_test.cpp).
 TEST(Host, KeepsSettingsAcrossRestarts) {
   char folder[] = "/tmp/vexa-host-data-XXXXXX";
