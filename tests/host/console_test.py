@@ -177,7 +177,7 @@ class Console:
         from selenium.webdriver.common.keys import Keys
 
         self.click(selector)
-        self.find(selector).send_keys(Keys.CONTROL, "a", Keys.BACKSPACE, *text)
+        self.find(selector).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, *text)
 
     def forget(self, selector):
         """Empties what the page shows in `selector`, so that only a new answer can fill it."""
@@ -223,25 +223,33 @@ class Console:
 # ---- the page, view by view -------------------------------------------------------------
 
 WHEREAMI_EVENT = "whereami"
+# An endpoint's operation by the end of its name, whatever the case: "whereami" finds both
+# "whereami" and the API table's "GetKorGeoinfoV1Whereami".
+OPERATION = '[data-operation$="{}" i]'
 
 
 def api_view_lists_the_endpoints_and_filters_them(page):
     page.driver.get(page.host.url + "/")
     page.open_view("api")
-    endpoint = "#view-api .endpoint[data-operation={}]"
+    endpoint = "#view-api .endpoint" + OPERATION
     page.wait("the API view lists whereami and getlocation",
               lambda: page.find_all(endpoint.format("whereami"))
               and page.find_all(endpoint.format("getlocation")))
     page.wait("the API view has type definitions (.type-def with an id type-<Name>)",
               lambda: any((d.get_attribute("id") or "").startswith("type-")
                           for d in page.find_all("#view-api .type-def")))
-    links = [a.get_attribute("href") or "" for a in page.find_all("#view-api a[href*='type-']")]
+    links = page.find_all("#view-api .endpoint a[href*='type-']")
     if not links:
-        raise StepFailed("no type name in the API view links to its definition")
-    for link in links:
-        target = link.split("#")[-1]
-        if not page.find_all(f"[id='{target}']"):
-            raise StepFailed(f"the type link {link} leads to no element with id {target}")
+        raise StepFailed("no type name in the API view's endpoints links to its definition")
+    target = "type-" + links[0].get_attribute("href").rsplit("type-", 1)[-1]
+    if not page.find_all(f".type-def[id='{target}']"):
+        raise StepFailed(f"the type link {links[0].get_attribute('href')} leads to no .type-def "
+                         f"with the id {target}")
+    links[0].click()
+    page.wait(f"clicking the type link brings #{target} into view",
+              lambda: page.driver.execute_script(
+                  "const box = document.getElementById(arguments[0]).getBoundingClientRect();"
+                  "return box.bottom > 0 && box.top < window.innerHeight", target))
     page.screenshot("api")
     page.type_into("#api-filter", "getloc")
     page.wait("typing 'getloc' into the filter hides whereami and keeps getlocation",
@@ -257,9 +265,9 @@ def choose_endpoint(page, operation):
     from selenium.webdriver.support.ui import Select
 
     page.open_view("call")
-    page.wait(f"the endpoint list offers {operation}",
-              lambda: page.find_all(f"#call-endpoint option[value={operation}]"))
-    Select(page.find("#call-endpoint")).select_by_value(operation)
+    option = f'#call-endpoint option[value$="{operation}" i]'
+    page.wait(f"the endpoint list offers {operation}", lambda: page.find_all(option))
+    Select(page.find("#call-endpoint")).select_by_value(page.find(option).get_attribute("value"))
 
 
 def send(page, arguments=None):
