@@ -140,6 +140,7 @@ class Console:
         self.driver, self.host, self.out, self.By = driver, host, out, By
         self.waiter = WebDriverWait(driver, WAIT_SECONDS, poll_frequency=0.05)
         self.expected_network_errors = []
+        self.openapi_href = None  # the header's link, followed once the browser is closed
 
     def find(self, selector):
         return self.driver.find_element(self.By.CSS_SELECTOR, selector)
@@ -250,6 +251,7 @@ def api_view_lists_the_endpoints_and_filters_them(page):
               lambda: page.driver.execute_script(
                   "const box = document.getElementById(arguments[0]).getBoundingClientRect();"
                   "return box.bottom > 0 && box.top < window.innerHeight", target))
+    page.openapi_href = page.find("#openapi-link").get_attribute("href")
     page.screenshot("api")
     page.type_into("#api-filter", "getloc")
     page.wait("typing 'getloc' into the filter hides whereami and keeps getlocation",
@@ -348,9 +350,19 @@ def sign_in_again_publishes_the_location(page):
     page.check_browser_log("deleting the session and signing in")
 
     page.open_view("events")
-    page.wait(f"the events view shows an event named *{WHEREAMI_EVENT}* after the sign-in",
-              lambda: any(WHEREAMI_EVENT in row.text
-                          for row in page.find_all("#events-list .event-row .event-name")))
+
+    def located_whereami_rows():  # the sign-in's; the deletion's carries "data": null
+        return [row for row in page.find_all("#events-list .event-row")
+                if WHEREAMI_EVENT in row.find_element(page.By.CSS_SELECTOR, ".event-name").text
+                and '"geoInfo"' in row.find_element(
+                    page.By.CSS_SELECTOR, "details.event-payload").get_attribute("textContent")]
+
+    page.wait(f"the events view shows an event named *{WHEREAMI_EVENT}* with the location "
+              "after the sign-in", located_whereami_rows)
+    located_whereami_rows()[0].find_element(page.By.CSS_SELECTOR, "summary").click()
+    page.wait("a click on the event unfolds its payload, the location shown",
+              lambda: any('"geoInfo"' in pre.text for row in located_whereami_rows()
+                          for pre in row.find_elements(page.By.CSS_SELECTOR, "details[open] pre")))
     page.screenshot("events")
     page.check_browser_log("the events view")
 
@@ -389,11 +401,12 @@ def log_view_shows_the_plugins_lines(page):
 
 def health_view_draws_the_chart(page):
     page.open_view("health")
-    page.wait("svg#health-chart has something drawn in it",
+    page.wait("svg#health-chart draws a series (a polyline or path with points)",
               lambda: page.driver.execute_script(
                   "const svg = document.querySelector('svg#health-chart');"
-                  "return svg !== null && svg.querySelector("
-                  "'path[d], polyline[points], polygon, line, rect, circle') !== null"))
+                  "return svg !== null && [...svg.querySelectorAll('polyline, path')].some("
+                  "  (line) => (line.getAttribute('points') || line.getAttribute('d') || '')"
+                  "    .trim() !== '')"))
     page.wait("#health-uptime shows a number", lambda: re.search(r"\d", page.text("#health-uptime")))
     page.screenshot("health")
     page.check_browser_log("the health view")
@@ -411,9 +424,10 @@ PAGE_STEPS = [
 ]
 
 
-# ---- what another site's page could send, over plain sockets ----------------------------
+# ---- over plain sockets, the browser closed: what another site's page could send -------
 
-def foreign_requests_are_refused(host):
+def foreign_requests_are_refused(page):
+    host = page.host
     own = f"127.0.0.1:{host.port}"
     evil = "http://evil.example"
     faults_before = host.request("GET", "/host/v1/faults")[2]
@@ -442,8 +456,8 @@ def foreign_requests_are_refused(host):
                          f"Access-Control-Allow-Origin: {headers['Access-Control-Allow-Origin']})")
 
 
-def the_page_comes_with_its_policy(host):
-    status, headers, _ = host.request("GET", "/")
+def the_page_comes_with_its_policy(page):
+    status, headers, _ = page.host.request("GET", "/")
     policy = headers.get("Content-Security-Policy") or ""
     if status != 200 or "script-src 'self'" not in policy:
         raise StepFailed(f"GET / answered {status} with the policy {policy!r}; want script-src 'self'")
@@ -452,7 +466,21 @@ def the_page_comes_with_its_policy(host):
             raise StepFailed(f"the page's policy allows {loophole}: {policy!r}")
 
 
-SOCKET_STEPS = [foreign_requests_are_refused, the_page_comes_with_its_policy]
+def the_openapi_link_leads_to_the_document(page):
+    href = page.openapi_href or ""
+    path = "/" + href.split("/", 3)[-1] if href.startswith("http") else href
+    status, _, text = page.host.request("GET", path)
+    try:
+        document = json.loads(text) if status == 200 else {}
+    except ValueError:
+        document = {}
+    if "openapi" not in document or "/kor-geoinfo/v1/whereami" not in document.get("paths", {}):
+        raise StepFailed(f"the page's OpenAPI link {href} answered {status} without an OpenAPI "
+                         f"document describing /kor-geoinfo/v1/whereami: {text[:300]}")
+
+
+SOCKET_STEPS = [foreign_requests_are_refused, the_page_comes_with_its_policy,
+                the_openapi_link_leads_to_the_document]
 
 
 # ---- the run ------------------------------------------------------------------------------
@@ -486,7 +514,7 @@ def run(arguments):
         driver = None
         for check in SOCKET_STEPS:
             step = check.__name__
-            check(host)
+            check(page)
         step = "stopping the host"
         host.stop()
         host = None
