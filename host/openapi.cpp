@@ -56,6 +56,13 @@ void Ref(Writer& writer, const std::string& key) {
   writer.EndObject();
 }
 
+// {"type": `type`}
+void TypeSchema(Writer& writer, const char* type) {
+  writer.StartObject();
+  Text(writer, "type", type);
+  writer.EndObject();
+}
+
 // A component key: the characters OpenAPI allows in one ([A-Za-z0-9._-]), others as "_".
 std::string KeyOf(std::string_view name) {
   std::string key(name.empty() ? "Type" : name);
@@ -148,9 +155,7 @@ class SchemaWriter {
       writer_.Key("anyOf");
       writer_.StartArray();
       Write(type);
-      writer_.StartObject();
-      Text(writer_, "type", "null");
-      writer_.EndObject();
+      TypeSchema(writer_, "null");
       writer_.EndArray();
       writer_.EndObject();
       return;
@@ -319,12 +324,8 @@ void ErrorResponses(Writer& writer) {
   }
 }
 
-// A "200" answer of `mediaType` whose schema `schema` writes.
-void OkResponse(Writer& writer, const char* description, const char* mediaType,
-                const std::function<void()>& schema) {
-  writer.Key("200");
-  writer.StartObject();
-  Text(writer, "description", description);
+// "content" with one media type whose schema `schema` writes.
+void Content(Writer& writer, const char* mediaType, const std::function<void()>& schema) {
   writer.Key("content");
   writer.StartObject();
   writer.Key(mediaType);
@@ -333,6 +334,15 @@ void OkResponse(Writer& writer, const char* description, const char* mediaType,
   schema();
   writer.EndObject();
   writer.EndObject();
+}
+
+// A "200" answer of `mediaType` whose schema `schema` writes.
+void OkResponse(Writer& writer, const char* description, const char* mediaType,
+                const std::function<void()>& schema) {
+  writer.Key("200");
+  writer.StartObject();
+  Text(writer, "description", description);
+  Content(writer, mediaType, schema);
   writer.EndObject();
 }
 
@@ -343,14 +353,7 @@ void JsonBody(Writer& writer, bool required, const char* description,
   TextIfAny(writer, "description", description);
   writer.Key("required");
   writer.Bool(required);
-  writer.Key("content");
-  writer.StartObject();
-  writer.Key(kJson);
-  writer.StartObject();
-  writer.Key("schema");
-  schema();
-  writer.EndObject();
-  writer.EndObject();
+  Content(writer, kJson, schema);
   writer.EndObject();
 }
 
@@ -587,11 +590,7 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
   }
   writer.Key("responses");
   writer.StartObject();
-  const auto nullSchema = [&] {
-    writer.StartObject();
-    Text(writer, "type", "null");
-    writer.EndObject();
-  };
+  const auto nullSchema = [&] { TypeSchema(writer, "null"); };
   switch (route.answer) {
     case HostAnswer::kSchema:
       OkResponse(writer, route.summary, kJson, [&] { Ref(writer, route.schema); });
@@ -611,18 +610,10 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
       OkResponse(writer, route.summary, kJson, nullSchema);
       break;
     case HostAnswer::kObject:
-      OkResponse(writer, route.summary, kJson, [&] {
-        writer.StartObject();
-        Text(writer, "type", "object");
-        writer.EndObject();
-      });
+      OkResponse(writer, route.summary, kJson, [&] { TypeSchema(writer, "object"); });
       break;
     case HostAnswer::kEvents:
-      OkResponse(writer, route.summary, kEventStream, [&] {
-        writer.StartObject();
-        Text(writer, "type", "string");
-        writer.EndObject();
-      });
+      OkResponse(writer, route.summary, kEventStream, [&] { TypeSchema(writer, "string"); });
       break;
   }
   ErrorResponses(writer);
@@ -806,14 +797,7 @@ void Components(Writer& writer, const ComponentNames& names) {
   writer.Key("Error");
   writer.StartObject();
   Text(writer, "description", "The request failed; nothing was changed");
-  writer.Key("content");
-  writer.StartObject();
-  writer.Key(kJson);
-  writer.StartObject();
-  writer.Key("schema");
-  Ref(writer, "Error");
-  writer.EndObject();
-  writer.EndObject();
+  Content(writer, kJson, [&] { Ref(writer, "Error"); });
   writer.EndObject();
   writer.EndObject();
   writer.EndObject();

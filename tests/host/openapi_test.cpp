@@ -30,26 +30,25 @@ void Link(std::array<Record, N>& records) {
   }
 }
 
-HostArgumentRecord Argument(const char* name, HostTypeKind kind, HostTypeKind elementKind = 0,
-                            const char* typeName = "", bool optional = false) {
-  HostArgumentRecord argument{};
-  argument.name = name;
-  argument.kind = kind;
-  argument.elementKind = elementKind;
-  argument.typeName = typeName;
-  argument.optional = optional ? 1 : 0;
-  return argument;
+// An argument or field record: the two share these members.
+template <typename Record>
+Record Typed(const char* name, HostTypeKind kind, HostTypeKind elementKind = 0,
+             const char* typeName = "", bool optional = false) {
+  Record record{};
+  record.name = name;
+  record.kind = kind;
+  record.elementKind = elementKind;
+  record.typeName = typeName;
+  record.optional = optional ? 1 : 0;
+  return record;
 }
-
-HostFieldRecord Field(const char* name, HostTypeKind kind, HostTypeKind elementKind = 0,
-                      const char* typeName = "", bool optional = false) {
-  HostFieldRecord field{};
-  field.name = name;
-  field.kind = kind;
-  field.elementKind = elementKind;
-  field.typeName = typeName;
-  field.optional = optional ? 1 : 0;
-  return field;
+template <typename... Rest>
+HostArgumentRecord Argument(Rest... rest) {
+  return Typed<HostArgumentRecord>(rest...);
+}
+template <typename... Rest>
+HostFieldRecord Field(Rest... rest) {
+  return Typed<HostFieldRecord>(rest...);
 }
 
 void VEXA_HOST_CALL Handle(HostResponse*, const HostRequest*) {}
