@@ -3,15 +3,18 @@
 //      @seriousme/openapi-schema-validator), which checks the document's structure;
 //   2. JSON Schema 2020-12's meta-schema (ajv) over every schema in it, which the official
 //      schema leaves unchecked;
-//   3. every local "$ref" followed to what it points at.
+//   3. every local "$ref" followed to what it points at;
+//   4. answers the server gave, each against its operation's 200 schema.
 //
-//   node validate.mjs document.json    exit 0 when valid; 1 with the errors on stderr; 2 on misuse
+//   node validate.mjs DOCUMENT.json [METHOD PATH ANSWER.json]...
+//   exit 0 when all is valid; 1 with the errors on stderr; 2 on misuse
 import { readFileSync } from "node:fs";
 import { Validator } from "@seriousme/openapi-schema-validator";
 import Ajv2020 from "ajv/dist/2020.js";
 
-if (process.argv.length !== 3) {
-  console.error("usage: node validate.mjs DOCUMENT.json");
+const answers = process.argv.slice(3);
+if (process.argv.length < 3 || answers.length % 3 !== 0) {
+  console.error("usage: node validate.mjs DOCUMENT.json [METHOD PATH ANSWER.json]...");
   process.exit(2);
 }
 const text = readFileSync(process.argv[2], "utf8");
@@ -73,6 +76,24 @@ function checkRefs(node, path) {
   }
 }
 checkRefs(document, "#");
+
+// The document itself as the schema store: its "$ref"s resolve inside it.
+const answerAjv = new Ajv2020({ strict: false, validateSchema: false });
+answerAjv.addSchema(document, "openapi.json");
+for (let index = 0; index < answers.length && problems.length === 0; index += 3) {
+  const [method, path, file] = answers.slice(index, index + 3);
+  const escaped = path.replaceAll("~", "~0").replaceAll("/", "~1");
+  const pointer = `#/paths/${escaped}/${method.toLowerCase()}/responses/200/content/application~1json/schema`;
+  if (!resolves(pointer)) {
+    problems.push(`${method} ${path}: no JSON answer in the document`);
+    continue;
+  }
+  const validate = answerAjv.compile({ $ref: `openapi.json${pointer}` });
+  if (!validate(JSON.parse(readFileSync(file, "utf8")))) {
+    problems.push(`${method} ${path} answered what its schema refuses: ` +
+                  answerAjv.errorsText(validate.errors));
+  }
+}
 
 if (problems.length > 0) {
   console.error(problems.join("\n"));
