@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "api_table.h"  // HttpMethodOf, for the routes
 #include "vexa/host_contract.h"
 
 namespace VexaHost {
@@ -12,8 +13,5 @@ namespace VexaHost {
 // Walks `table` as arrays of the counts it gives. Reads only; the table must be the live
 // one of a started module.
 std::string DescribeApiTable(const HostEndpointTable& table);
-
-// "GET" for HOST_METHOD_GET and so on; an endpoint's own name for HOST_METHOD_OTHER.
-std::string HttpMethodOf(const HostEndpointRecord& endpoint);
 
 }  // namespace VexaHost

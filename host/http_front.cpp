@@ -14,6 +14,7 @@
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
+#include "openapi.h"
 #include "platform.h"
 #include "plugin.h"
 #include "plugin_thread.h"
@@ -562,6 +563,12 @@ void HttpFront::AddHostRoutes() {
   router_.Add("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, DescribeApiTable(parts_.plugin.Endpoints()));
   });
+  // The table does not change while the module lives: the document is written once.
+  router_.Add(
+      "GET", "/host/v1/openapi.json",
+      [document = DescribeOpenApi(parts_.plugin.Endpoints(),
+                                  {parts_.plugin.FullName(), parts_.plugin.Version().Text()})](
+          auto&, httplib::Response& response, auto&) { SetJson(response, document); });
   router_.Add("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
     PluginStatistics counters{};
     if (!parts_.thread.Run([&] { counters = parts_.plugin.Statistics(); })) {

@@ -8,7 +8,7 @@
 //   GET  /kor-platform-config/v1/namespaces/GeoInfo, /kor-login/v1/session
 //   GET, PATCH /kor-settings/v2/local/{key}
 //   GET, PUT, DELETE /host/v1/session     GET, PUT /host/v1/config     GET, PUT /host/v1/faults
-//   GET  /host/v1/api, /host/v1/statistics, /host/v1/health
+//   GET  /host/v1/api, /host/v1/openapi.json, /host/v1/statistics, /host/v1/health
 //
 // Every error is a JSON body {"errorCode": "NOT_FOUND", "message": "..."} with its status: 404
 // for an unknown path, 405 (with Allow) for a wrong method, 413 for a body over the limit, 400

@@ -88,3 +88,27 @@ ensure_optional_packages() {
   install_packages $missing ||
     echo "warning: could not install" $missing "- the tests that need them skip" >&2
 }
+
+# The OpenAPI validator of the host's suites (tests/host/openapi: npm packages pinned by its
+# lock file and validate.mjs), installed into build/node/openapi; Node and npm come from Debian
+# where missing. A failure only warns: the one test that needs it then skips. validate.mjs is
+# copied every time, the packages installed again only when the lock file changed.
+ensure_openapi_validator() {
+  local source=tests/host/openapi target=build/node/openapi
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    install_packages nodejs npm ||
+      { echo "warning: no node or npm; the OpenAPI validation test will skip" >&2; return 0; }
+  fi
+  mkdir -p "$target"
+  cp "$source/validate.mjs" "$target/"
+  if cmp -s "$source/package-lock.json" "$target/package-lock.json" &&
+    [ -d "$target/node_modules" ]; then
+    return 0
+  fi
+  echo "== installing the OpenAPI validator into $target"
+  cp "$source/package.json" "$source/package-lock.json" "$target/"
+  if ! (cd "$target" && npm ci --no-audit --no-fund --loglevel=error >/dev/null); then
+    rm -f "$target/package-lock.json"  # tried again next time
+    echo "warning: npm ci failed in $target; the OpenAPI validation test will skip" >&2
+  fi
+}
