@@ -21,6 +21,7 @@ const views = {
 };
 
 let description = null;
+let loading = false;
 
 function route() {
   const [, name = '', ...rest] = location.hash.split('/');
@@ -43,17 +44,24 @@ function route() {
 }
 
 // Reads /host/v1/api, again every 2 s until the host answers.
+// Views are drawn again only when it changed, so a form being filled in stays as it is.
 async function loadDescription() {
-  say('api-state', 'loading the API description…');
+  if (loading) return;
+  loading = true;
+  if (!description) say('api-state', 'loading the API description…');
+  let loaded;
   try {
-    description = await getJson('/host/v1/api');
+    loaded = await getJson('/host/v1/api');
   } catch (error) {
-    say('api-state', `${error.describe()}`, true);
-    setTimeout(loadDescription, 2000);
+    say('api-state', error.describe(), true);
+    setTimeout(() => { loading = false; loadDescription(); }, 2000);
     return;
   }
-  say('api-state', `${description.endpoints.length} endpoints, ${description.types.length} types, ` +
-    `${description.events.length} events`);
+  loading = false;
+  say('api-state', `${loaded.endpoints.length} endpoints, ${loaded.types.length} types, ` +
+    `${loaded.events.length} events`);
+  if (description && JSON.stringify(loaded) === JSON.stringify(description)) return;
+  description = loaded;
   renderApiView(description);
   renderCallView(description);
   route();
@@ -66,5 +74,6 @@ setupLogView();
 setupPlatformView();
 setupHealthView();
 window.addEventListener('hashchange', route);
+window.addEventListener('host-restarted', loadDescription);
 route();
 loadDescription();
