@@ -3,7 +3,7 @@
 // example #/call/GetKorGeoinfoV1Getlocation or #/api/type-MdlBeKorGeoinfoGeoInfo.
 
 import { byId, say } from './dom.js';
-import { getJson } from './api.js';
+import { getJson, describe } from './api.js';
 import { setupApiView, renderApiView, showApiView } from './view-api.js';
 import { setupCallView, renderCallView, showCallView } from './view-call.js';
 import { setupEventsView } from './view-events.js';
@@ -36,8 +36,7 @@ function route() {
     if (!shown && !section.hidden) view.hide?.();
     section.hidden = !shown;
     byId(`nav-${other}`).classList.toggle('current', shown);
-    if (shown) byId(`nav-${other}`).setAttribute('aria-current', 'page');
-    else byId(`nav-${other}`).removeAttribute('aria-current');
+    byId(`nav-${other}`).setAttribute('aria-current', shown ? 'page' : 'false');
   }
   document.title = `${name} · vexa-host console`;
   if (description || (name !== 'api' && name !== 'call')) views[name].show?.(argument);
@@ -53,7 +52,7 @@ async function loadDescription() {
   try {
     loaded = await getJson('/host/v1/api');
   } catch (error) {
-    say('api-state', error.describe(), true);
+    say('api-state', describe(error), true);
     setTimeout(() => { loading = false; loadDescription(); }, 2000);
     return;
   }

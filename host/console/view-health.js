@@ -5,7 +5,7 @@
 // hears 'host-restarted', and the API description is read again.
 
 import { byId, say, svg } from './dom.js';
-import { getJson } from './api.js';
+import { getJson, describe } from './api.js';
 
 const pollMs = 1000;
 const historyLength = 300;
@@ -104,7 +104,7 @@ async function poll() {
     showHealth(health);
     showStatistics(statistics);
   } catch (error) {
-    say('health-state', error.describe(), true);
+    say('health-state', describe(error), true);
   }
   setTimeout(poll, pollMs);
 }
