@@ -12,11 +12,14 @@ export class HostError extends Error {
     this.errorCode = errorCode;
   }
 
-  // "404 NOT_FOUND: Nothing is served at /x", or "host unreachable, retrying".
-  describe() {
-    if (this.status === 0) return 'host unreachable, retrying';
-    return `${this.status} ${this.errorCode}: ${this.message}`;
-  }
+}
+
+// "404 NOT_FOUND: Nothing is served at /x", "host unreachable, retrying", or for a failure of
+// the console itself (an answer of an unexpected shape), its message.
+export function describe(error) {
+  if (!(error instanceof HostError)) return `the console failed: ${error?.message ?? error}`;
+  if (error.status === 0) return 'host unreachable, retrying';
+  return `${error.status} ${error.errorCode}: ${error.message}`;
 }
 
 // The error an error answer describes: {"errorCode": ..., "message": ...}, when it is one.

@@ -3,7 +3,7 @@
 // example #/call/GetKorGeoinfoV1Getlocation or #/api/type-MdlBeKorGeoinfoGeoInfo.
 
 import { byId, say } from './dom.js';
-import { getJson } from './api.js';
+import { getJson, describe } from './api.js';
 import { setupApiView, renderApiView, showApiView } from './view-api.js';
 import { setupCallView, renderCallView, showCallView } from './view-call.js';
 import { setupEventsView } from './view-events.js';
@@ -21,6 +21,7 @@ const views = {
 };
 
 let description = null;
+let loading = false;
 
 function route() {
   const [, name = '', ...rest] = location.hash.split('/');
@@ -35,25 +36,31 @@ function route() {
     if (!shown && !section.hidden) view.hide?.();
     section.hidden = !shown;
     byId(`nav-${other}`).classList.toggle('current', shown);
-    if (shown) byId(`nav-${other}`).setAttribute('aria-current', 'page');
-    else byId(`nav-${other}`).removeAttribute('aria-current');
+    byId(`nav-${other}`).setAttribute('aria-current', shown ? 'page' : 'false');
   }
   document.title = `${name} · vexa-host console`;
   if (description || (name !== 'api' && name !== 'call')) views[name].show?.(argument);
 }
 
 // Reads /host/v1/api, again every 2 s until the host answers.
+// Views are drawn again only when it changed, so a form being filled in stays as it is.
 async function loadDescription() {
-  say('api-state', 'loading the API description…');
+  if (loading) return;
+  loading = true;
+  if (!description) say('api-state', 'loading the API description…');
+  let loaded;
   try {
-    description = await getJson('/host/v1/api');
+    loaded = await getJson('/host/v1/api');
   } catch (error) {
-    say('api-state', `${error.describe()}`, true);
-    setTimeout(loadDescription, 2000);
+    say('api-state', describe(error), true);
+    setTimeout(() => { loading = false; loadDescription(); }, 2000);
     return;
   }
-  say('api-state', `${description.endpoints.length} endpoints, ${description.types.length} types, ` +
-    `${description.events.length} events`);
+  loading = false;
+  say('api-state', `${loaded.endpoints.length} endpoints, ${loaded.types.length} types, ` +
+    `${loaded.events.length} events`);
+  if (description && JSON.stringify(loaded) === JSON.stringify(description)) return;
+  description = loaded;
   renderApiView(description);
   renderCallView(description);
   route();
@@ -66,5 +73,6 @@ setupLogView();
 setupPlatformView();
 setupHealthView();
 window.addEventListener('hashchange', route);
+window.addEventListener('host-restarted', loadDescription);
 route();
 loadDescription();

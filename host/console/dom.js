@@ -53,16 +53,12 @@ export function prettyJson(text) {
   }
 }
 
-// Marks an input dirty when the user types into it, so polling leaves it alone until it is
-// applied (see isEditing and setUnlessEditing).
+// Marks an input dirty when the user types into it: polling (setUnlessEditing) leaves it alone
+// while it has the focus or is dirty, until what was typed is applied and 'dirty' removed.
 export function trackEdits(input) {
   input.addEventListener('input', () => input.classList.add('dirty'));
 }
 
-export function isEditing(input) {
-  return document.activeElement === input || input.classList.contains('dirty');
-}
-
 export function setUnlessEditing(input, value) {
-  if (!isEditing(input)) input.value = String(value);
+  if (document.activeElement !== input && !input.classList.contains('dirty')) input.value = String(value);
 }

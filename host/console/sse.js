@@ -45,7 +45,7 @@ export function openStream(url, handlers) {
       await readFrames(response.body.getReader(), handlers, feedWatchdog);
       return 'the stream ended';
     } catch {
-      return 'host unreachable';
+      return controller.signal.aborted ? 'the stream fell silent' : 'host unreachable';
     } finally {
       clearTimeout(watchdog);
     }

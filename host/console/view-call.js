@@ -90,6 +90,10 @@ async function send(event) {
   const endpoint = currentEndpoint();
   if (!endpoint) return;
   const request = buildRequest(endpoint);
+  if (request.body !== undefined && request.method === 'GET') {
+    showResult('not sent', '', '', 'A browser cannot send a GET request with a body; use the curl line.');
+    return;
+  }
   const button = byId('call-send');
   button.disabled = true;
   showResult('…', '', '', null);

@@ -1,10 +1,11 @@
 // The Health view: the host's health figures and the plugin's allocation counters, read every
 // second for as long as the page is open (the history grows while other views are shown), with
 // the last five minutes drawn as an SVG chart: live allocations on the right scale, live and
-// peak bytes on the left one.
+// peak bytes on the left one. When the uptime goes back, the host was restarted: the window
+// hears 'host-restarted', and the API description is read again.
 
 import { byId, say, svg } from './dom.js';
-import { getJson } from './api.js';
+import { getJson, describe } from './api.js';
 
 const pollMs = 1000;
 const historyLength = 300;
@@ -13,6 +14,7 @@ const height = 220;
 const margin = { left: 64, right: 56, top: 12, bottom: 22 };
 
 const history = [];
+let lastUptime = -1;
 
 export function formatBytes(bytes) {
   if (bytes < 1024) return `${bytes} B`;
@@ -70,6 +72,9 @@ function drawChart() {
 }
 
 function showHealth(health) {
+  // A shorter uptime than last time is a new host, perhaps with a rebuilt plugin.
+  if (health.uptimeSeconds < lastUptime) window.dispatchEvent(new Event('host-restarted'));
+  lastUptime = health.uptimeSeconds;
   say('health-state', `status ${health.status}`);
   const plugin = `${health.plugin} (plugin API ${health.pluginApi})`;
   byId('health-plugin').textContent = plugin;
@@ -99,7 +104,7 @@ async function poll() {
     showHealth(health);
     showStatistics(statistics);
   } catch (error) {
-    say('health-state', error.describe(), true);
+    say('health-state', describe(error), true);
   }
   setTimeout(poll, pollMs);
 }

@@ -4,7 +4,7 @@
 // not yet applied) is left as it is.
 
 import { byId, say, trackEdits, setUnlessEditing } from './dom.js';
-import { getJson, sendJson } from './api.js';
+import { getJson, sendJson, describe } from './api.js';
 
 const faultNames = ['errorRate', 'latencyMs', 'silenceRate', 'duplicateRate', 'strayRate'];
 const pollMs = 1000;
@@ -48,7 +48,7 @@ async function refresh() {
     unreachable = false;
   } catch (error) {
     unreachable = error.status === 0;
-    say('platform-message', error.describe(), true);
+    say('platform-message', describe(error), true);
   }
 }
 
@@ -64,7 +64,7 @@ async function change(what, method, path, body, inputs = []) {
     inputs.forEach((input) => input.classList.remove('dirty'));
     say('platform-message', `${what}: done`);
   } catch (error) {
-    say('platform-message', `${what}: ${error.describe()}`, true);
+    say('platform-message', `${what}: ${describe(error)}`, true);
   }
   await refresh();
 }
