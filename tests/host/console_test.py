@@ -333,38 +333,48 @@ def session_state(page):
     return page.text("#session-state")
 
 
-def sign_in_again_publishes_the_location(page):
-    page.open_view("events")
-    page.click("#events-clear")
-    page.wait("Clear empties the events list", lambda: not page.find_all("#events-list .event-row"))
+def whereami_event_rows(page, located):
+    """The events list's whereami rows: those with a location (a sign-in's) or those without
+    (a deletion's, "data": null)."""
+    return [row for row in page.find_all("#events-list .event-row")
+            if WHEREAMI_EVENT in row.find_element(By.CSS_SELECTOR, ".event-name").text
+            and located == ('"geoInfo"' in row.find_element(
+                By.CSS_SELECTOR, "details.event-payload").get_attribute("textContent"))]
 
+
+def delete_the_session_and_clear_its_events(page):
     page.open_view("platform")
     page.wait("the platform view shows the signed-in session",
               lambda: "SUCCEEDED" in session_state(page))
     page.click("#session-delete")
     page.wait("Delete ends the session (#session-state no longer SUCCEEDED)",
               lambda: session_state(page) and "SUCCEEDED" not in session_state(page))
+    page.check_browser_log("deleting the session")
+
+    page.open_view("events")
+    page.wait(f"the events view shows the deletion's *{WHEREAMI_EVENT}* event without a location",
+              lambda: whereami_event_rows(page, located=False))
+    page.click("#events-clear")
+    page.wait("Clear empties the events list", lambda: not page.find_all("#events-list .event-row"))
+    page.check_browser_log("clearing the events")
+
+
+def sign_in_publishes_the_location(page):
+    page.open_view("platform")
     page.type_into("#signin-profile", "7")
     page.type_into("#signin-account", "9")
     page.click("#session-signin")
     page.wait("Sign in starts a session (#session-state SUCCEEDED)",
               lambda: "SUCCEEDED" in session_state(page))
     page.screenshot("platform")
-    page.check_browser_log("deleting the session and signing in")
+    page.check_browser_log("signing in")
 
     page.open_view("events")
-
-    def located_whereami_rows():  # the sign-in's; the deletion's carries "data": null
-        return [row for row in page.find_all("#events-list .event-row")
-                if WHEREAMI_EVENT in row.find_element(By.CSS_SELECTOR, ".event-name").text
-                and '"geoInfo"' in row.find_element(
-                    By.CSS_SELECTOR, "details.event-payload").get_attribute("textContent")]
-
     page.wait(f"the events view shows an event named *{WHEREAMI_EVENT}* with the location "
-              "after the sign-in", located_whereami_rows)
-    located_whereami_rows()[0].find_element(By.CSS_SELECTOR, "summary").click()
+              "after the sign-in", lambda: whereami_event_rows(page, located=True))
+    whereami_event_rows(page, located=True)[0].find_element(By.CSS_SELECTOR, "summary").click()
     page.wait("a click on the event unfolds its payload, the location shown",
-              lambda: any('"geoInfo"' in pre.text for row in located_whereami_rows()
+              lambda: any('"geoInfo"' in pre.text for row in whereami_event_rows(page, located=True)
                           for pre in row.find_elements(By.CSS_SELECTOR, "details[open] pre")))
     page.screenshot("events")
     page.check_browser_log("the events view")
@@ -420,7 +430,8 @@ PAGE_STEPS = [
     call_view_sends_whereami,
     call_view_sends_getlocation,
     call_view_shows_an_error_answer,
-    sign_in_again_publishes_the_location,
+    delete_the_session_and_clear_its_events,
+    sign_in_publishes_the_location,
     injected_errors_make_whereami_fall_back,
     log_view_shows_the_plugins_lines,
     health_view_draws_the_chart,
