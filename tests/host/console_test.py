@@ -420,7 +420,8 @@ def health_view_draws_the_chart(page):
                   "return svg !== null && [...svg.querySelectorAll('polyline, path')].some("
                   "  (line) => (line.getAttribute('points') || line.getAttribute('d') || '')"
                   "    .trim() !== '')"))
-    page.wait("#health-uptime shows a number", lambda: re.search(r"\d", page.text("#health-uptime")))
+    page.wait("#health-uptime shows a number",
+              lambda: re.search(r"\d", page.text("#health-uptime")))
     page.screenshot("health")
     page.check_browser_log("the health view")
 
@@ -474,7 +475,8 @@ def the_page_comes_with_its_policy(page):
     status, headers, _ = page.host.request("GET", "/")
     policy = headers.get("Content-Security-Policy") or ""
     if status != 200 or "script-src 'self'" not in policy:
-        raise StepFailed(f"GET / answered {status} with the policy {policy!r}; want script-src 'self'")
+        raise StepFailed(f"GET / answered {status} with the policy {policy!r}; "
+                         "want script-src 'self'")
     for loophole in ("unsafe-inline", "unsafe-eval"):
         if loophole in policy:
             raise StepFailed(f"the page's policy allows {loophole}: {policy!r}")
