@@ -3,9 +3,10 @@
 # data folder, opens its page in headless Chromium through chromedriver (Debian's Selenium), and
 # goes through the six views as a developer does: clicks and typing only, each answer read off
 # the page. Between views, and at the end, the browser's console must hold no warning and no
-# error. Last, through plain sockets: the requests a page of another site could send are
-# refused and change nothing, the page comes with its content policy, and the page's OpenAPI
-# link leads to the document.
+# error. Then, in the same browser, another site's page (a name of its own mapped to 127.0.0.1)
+# tries to read and change the host, and fails. Last, through plain sockets: the requests such
+# a page could send are refused and change nothing, the page comes with its content policy,
+# and the page's OpenAPI link leads to the document.
 #
 #   /usr/bin/python3 console_test.py --host build/native/host/vexa-host --out DIR
 #
@@ -16,6 +17,7 @@
 import argparse
 import ctypes
 import http.client
+import http.server
 import json
 import os
 import re
@@ -40,6 +42,7 @@ except ImportError:
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 SKIPPED = 77
+FOREIGN_NAME = "evil.example"  # another site's name, which the browser resolves to 127.0.0.1
 WAIT_SECONDS = 10  # the longest one condition on the page is waited for
 WHOLE_RUN_SECONDS = 90  # then the run is failed, and the browser and the host still stopped
 
@@ -130,12 +133,40 @@ class Host:
             connection.close()
 
 
+class ForeignSite:
+    """Another site's page, an empty one, served on a port of its own: the browser opens it as
+    http://evil.example:PORT/, another origin than the console's."""
+
+    class Page(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = b"<!doctype html><title>elsewhere</title><p>another site"
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *_):
+            pass
+
+    def __init__(self):
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), self.Page)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = f"http://{FOREIGN_NAME}:{self.server.server_address[1]}/"
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
 def start_browser(out):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
                      "--window-size=1280,900"):
         options.add_argument(argument)
+    # A name of another site pointing at 127.0.0.1, as DNS rebinding makes one.
+    options.add_argument(f"--host-resolver-rules=MAP {FOREIGN_NAME} 127.0.0.1")
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})  # the page's console
     service = Service(CHROMEDRIVER, log_path=str(out / "chromedriver.log"),
                       popen_kw={"preexec_fn": die_with_parent})
@@ -426,6 +457,49 @@ def health_view_draws_the_chart(page):
     page.check_browser_log("the health view")
 
 
+# What a script of another site's page gets from the host: its requests fail in the browser
+# (the host grants no CORS), whatever they were meant to change stays, and the console itself
+# does not load under another name (DNS rebinding).
+FOREIGN_SCRIPT = """
+const [host, done] = arguments;
+const attempt = (path, options) => fetch(host + path, options).then(
+    (answer) => `answered ${answer.status}`, (error) => 'blocked');
+Promise.all([
+  attempt('/host/v1/session', {}),
+  attempt('/host/v1/faults', {method: 'PUT', headers: {'Content-Type': 'application/json'},
+                              body: '{"errorRate": 1}'}),
+  attempt('/host/v1/session', {method: 'DELETE', headers: {'Content-Type': 'application/json'}}),
+]).then(done);
+"""
+
+
+def another_sites_page_cannot_drive_the_host(page):
+    page.check_browser_log("the console")  # what comes now is the other site's, refused
+    session_before = page.host.request("GET", "/host/v1/session")[2]
+    faults_before = page.host.request("GET", "/host/v1/faults")[2]
+
+    page.driver.get(f"http://{FOREIGN_NAME}:{page.host.port}/")
+    if page.find_all("#nav-api"):
+        raise StepFailed(f"the console loads as http://{FOREIGN_NAME}:{page.host.port}/, a name "
+                         "of another site pointing at 127.0.0.1")
+
+    foreign = ForeignSite()
+    try:
+        page.driver.get(foreign.url)
+        page.driver.set_script_timeout(WAIT_SECONDS)
+        outcomes = page.driver.execute_async_script(FOREIGN_SCRIPT, page.host.url)
+    finally:
+        foreign.stop()
+    if outcomes != ["blocked"] * 3:
+        raise StepFailed(f"from {foreign.url}, reading the session, setting the faults and "
+                         f"deleting the session were not all blocked: {outcomes}")
+    for path, before in (("/host/v1/session", session_before), ("/host/v1/faults", faults_before)):
+        after = page.host.request("GET", path)[2]
+        if json.loads(after) != json.loads(before):
+            raise StepFailed(f"another site's page changed {path}: {before} became {after}")
+    page.driver.get_log("browser")  # the refusals, as the browser reports them
+
+
 PAGE_STEPS = [
     api_view_lists_the_endpoints_and_filters_them,
     call_view_sends_whereami,
@@ -436,6 +510,7 @@ PAGE_STEPS = [
     injected_errors_make_whereami_fall_back,
     log_view_shows_the_plugins_lines,
     health_view_draws_the_chart,
+    another_sites_page_cannot_drive_the_host,
 ]
 
 
