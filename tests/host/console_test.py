@@ -337,7 +337,13 @@ def call_view_sends_whereami(page):
 
 
 def call_view_sends_getlocation(page):
-    choose_endpoint(page, "getlocation")
+    # Reached from the API view: the endpoint's link opens its form in Call (#/call/<operation>).
+    page.open_view("api")
+    page.click("#view-api .endpoint" + OPERATION.format("getlocation") + " a[href^='#/call/']")
+    page.wait("the endpoint's link in the API view opens Call with getlocation chosen",
+              lambda: page.find("#view-call").get_attribute("hidden") is None
+              and Select(page.find("#call-endpoint")).first_selected_option.get_attribute(
+                  "value").lower().endswith("getlocation"))
     page.wait("the getlocation form has an ip_address input",
               lambda: page.find_all("#call-form input[name=ip_address]"))
     status, answer = send(page, {"ip_address": "8.8.8.8"})
