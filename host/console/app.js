@@ -29,7 +29,12 @@ function route() {
     location.replace('#/api');
     return;
   }
-  const argument = decodeURIComponent(rest.join('/'));
+  let argument = rest.join('/');
+  try {
+    argument = decodeURIComponent(argument);
+  } catch {
+    // A malformed escape: the argument is taken as it is written.
+  }
   for (const [other, view] of Object.entries(views)) {
     const section = byId(`view-${other}`);
     const shown = other === name;

@@ -110,8 +110,8 @@ async function send(event) {
     const status = `${response.status} ${response.statusText}`.trim();
     const failure = response.ok ? null : errorOf(response.status, text);
     showResult(status, time, prettyJson(text), failure ? `${failure.errorCode}: ${failure.message}` : null);
-  } catch {
-    showResult('host unreachable', '', '', 'The request did not reach the host; is it running?');
+  } catch (error) {
+    showResult('not answered', '', '', `The request failed: ${error.message} (is the host running?)`);
   } finally {
     button.disabled = false;
   }

@@ -72,8 +72,8 @@ async function change(what, method, path, body, inputs = []) {
 // The unsigned id typed into `input`, or null after saying why it is not one.
 function idFrom(input, label) {
   const text = input.value.trim();
-  if (/^\d+$/.test(text)) return Number(text);
-  say('platform-message', `${label} must be an unsigned number`, true);
+  if (/^\d+$/.test(text) && Number.isSafeInteger(Number(text))) return Number(text);
+  say('platform-message', `${label} must be an unsigned number below 2^53`, true);
   return null;
 }
 
