@@ -616,10 +616,8 @@ def run(arguments):
         host.stop()
         host = None
     except Exception as failure:  # a step's own failure, or the browser's or Selenium's
-        report = f"console_test: FAILED in step '{step}': {failure}"
-        if not isinstance(failure, StepFailed):
-            report = f"console_test: FAILED in step '{step}': {type(failure).__name__}: {failure}"
-        print(report, file=sys.stderr)
+        what = failure if isinstance(failure, StepFailed) else f"{type(failure).__name__}: {failure}"
+        print(f"console_test: FAILED in step '{step}': {what}", file=sys.stderr)
         if driver is not None:
             try:
                 driver.save_screenshot(str(out / "failure.png"))
