@@ -615,8 +615,10 @@ def run(arguments):
         step = "stopping the host"
         host.stop()
         host = None
-    except Exception as failure:  # a step's own failure, or the browser's or Selenium's
-        what = failure if isinstance(failure, StepFailed) else f"{type(failure).__name__}: {failure}"
+    except Exception as failure:
+        what = str(failure)
+        if not isinstance(failure, StepFailed):  # the browser's or Selenium's own
+            what = f"{type(failure).__name__}: {failure}"
         print(f"console_test: FAILED in step '{step}': {what}", file=sys.stderr)
         if driver is not None:
             try:
