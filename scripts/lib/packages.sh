@@ -75,8 +75,14 @@ ensure_packages_for() {
   local missing
   missing=$(missing_packages "${list[@]}")
   # shellcheck disable=SC2086 # one package name per word
-  install_packages $missing || return
-  [ "$variant" != native ] || ensure_optional_packages "${browser_packages[@]}"
+  install_packages $missing
+}
+
+# What only the tests need, beside the native build's packages: the browser and the OpenAPI
+# validator. The programs (scripts/run, scripts/bench) do without them.
+ensure_test_tools() {
+  ensure_optional_packages "${browser_packages[@]}"
+  ensure_openapi_validator
 }
 
 # Packages whose tests skip without them: one that cannot be installed only warns.
