@@ -402,7 +402,8 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
   int status = 500;
   std::string body, error;
   bool streamed = false;
-  const bool ran = parts_.thread.Run([&] {
+  // On the plugin thread; it may start while another call waits for an answer.
+  const auto handle = [&] {
     HostResponse& filled = answer->response;
     endpoint.handler(&filled, &call.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
@@ -427,8 +428,8 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
     if (!streamed) {
       answer->Release();  // here, rather than in another trip to this thread
     }
-  });
-  if (!ran) {
+  };
+  if (!parts_.thread.Run(handle, PluginThread::Nesting::InYield)) {
     SetErrorResponse(response, 503, "The host is stopping");
   } else if (!error.empty()) {
     SetErrorResponse(response, status, error);
@@ -571,7 +572,9 @@ void HttpFront::AddHostRoutes() {
           auto&, httplib::Response& response, auto&) { SetJson(response, document); });
   router_.Add("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
     PluginStatistics counters{};
-    if (!parts_.thread.Run([&] { counters = parts_.plugin.Statistics(); })) {
+    // Reading the counters changes nothing: it may happen inside a call's wait.
+    if (!parts_.thread.Run([&] { counters = parts_.plugin.Statistics(); },
+                           PluginThread::Nesting::InYield)) {
       return SetErrorResponse(response, 503, "The host is stopping");
     }
     SetJson(response, "{\"peakBytes\":" + std::to_string(counters.peakBytes) +

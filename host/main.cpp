@@ -112,7 +112,7 @@ int Run(const Options& options) {
     ~ListenerEnd() { SetLogListener({}); }
   } listenerEnd;  // before logRecords goes
 
-  PluginThread thread;
+  PluginThread thread(options.maxCalls);
   std::unique_ptr<LoadedPlugin> plugin;
   const std::string path = options.plugin.empty() ? DefaultPlugin() : options.plugin;
   thread.Run([&] { plugin = LoadedPlugin::Load(path, options.entry, options.coreVersion, error); });

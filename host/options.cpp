@@ -79,6 +79,9 @@ HTTP on 127.0.0.1 and stands in for the platform behind it.
   --stray-rate R         share of service requests whose answer also goes to a uuid nobody
                          asked for (0..1)
   --max-body SIZE        the largest request body (default: 1MiB; bytes, KiB or MiB)
+  --max-calls N          endpoint calls the plugin may be in at once, each further one started
+                         while the one before waits for an answer (1 to 64, default 16; 1: one
+                         call at a time)
   --disabled             start with the GeoInfo feature disabled
   --signed-out           start with no one signed in
   --trace                show the plugin's trace lines
@@ -157,6 +160,15 @@ constexpr ValuedFlag kValuedFlags[] = {
      [](Text text, Options& options) { return ParseRate(text, options.faults.strayRate); }},
     {"--max-body", "a size such as 65536, 512KiB or 1MiB",
      [](Text text, Options& options) { return ParseSize(text, options.maxBody); }},
+    {"--max-calls", "a number from 1 to 64",
+     [](Text text, Options& options) {
+       double calls = 0;
+       if (!ParseNumber(text, calls) || calls != std::floor(calls) || calls < 1 || calls > 64) {
+         return false;
+       }
+       options.maxCalls = static_cast<std::size_t>(calls);
+       return true;
+     }},
 };
 
 template <typename Flag, std::size_t count>

@@ -25,9 +25,10 @@ struct Options {
   std::chrono::milliseconds serviceDeadline{5000};
   ServiceFaults faults;
   std::size_t maxBody = 1 << 20;
-  bool enabled = true;   // the GeoInfo configuration namespace's Enabled at start
-  bool signedIn = true;  // a SUCCEEDED login session at start
-  bool trace = false;    // unmute the plugin's trace lines
+  std::size_t maxCalls = 16;  // endpoint calls at once, one inside another's wait
+  bool enabled = true;        // the GeoInfo configuration namespace's Enabled at start
+  bool signedIn = true;       // a SUCCEEDED login session at start
+  bool trace = false;         // unmute the plugin's trace lines
   bool help = false;
 };
 

@@ -1,5 +1,6 @@
 #include "plugin_thread.h"
 
+#include <algorithm>
 #include <future>
 
 namespace VexaHost {
@@ -8,19 +9,21 @@ namespace VexaHost {
 // plugin thread fulfils it without holding the queue's lock, so the woken thread does not wake
 // only to wait for that lock, and the promise's shared state outlives the waiter's return.
 struct PluginThread::Task {
-  explicit Task(const std::function<void()>& work) : work(work) {}
+  Task(const std::function<void()>& work, Nesting nesting) : work(work), nesting(nesting) {}
   const std::function<void()>& work;
+  const Nesting nesting;
   std::promise<void> done;
 };
 
-PluginThread::PluginThread() : thread_([this] { Loop(); }) {}
+PluginThread::PluginThread(std::size_t maxNesting)
+    : maxNesting_(std::max<std::size_t>(maxNesting, 1)), thread_([this] { Loop(); }) {}
 
 PluginThread::~PluginThread() {
   Finish();
 }
 
-bool PluginThread::Run(const std::function<void()>& work) {
-  Task task(work);
+bool PluginThread::Run(const std::function<void()>& work, Nesting nesting) {
+  Task task(work, nesting);
   std::future<void> finished = task.done.get_future();
   {
     std::lock_guard lock(mutex_);
@@ -54,12 +57,31 @@ std::deque<std::function<void()>> PluginThread::TakeDue(Clock::time_point now) {
   return due;
 }
 
+PluginThread::Task* PluginThread::TakeNestable() {
+  if (tasks_.empty() || tasks_.front()->nesting != Nesting::InYield || finishing_ ||
+      running_ >= maxNesting_) {
+    return nullptr;
+  }
+  Task* task = tasks_.front();
+  tasks_.pop_front();
+  return task;
+}
+
+void PluginThread::RunTask(Task& task) {
+  ++running_;
+  task.work();
+  --running_;
+  task.done.set_value();
+}
+
 void PluginThread::YieldOnce(std::chrono::milliseconds slice) {
   std::deque<std::function<void()>> due;
+  Task* nested = nullptr;
   {
     std::unique_lock lock(mutex_);
     const Clock::time_point until = Clock::now() + slice;
-    while ((due = TakeDue(Clock::now())).empty() && Clock::now() < until && !finished_) {
+    while ((due = TakeDue(Clock::now())).empty() && (nested = TakeNestable()) == nullptr &&
+           Clock::now() < until && !finished_) {
       const Clock::time_point next =
           deliveries_.empty() ? until : std::min(until, deliveries_.begin()->first.first);
       wake_.wait_until(lock, next);
@@ -67,6 +89,9 @@ void PluginThread::YieldOnce(std::chrono::milliseconds slice) {
   }
   for (auto& delivery : due) {
     delivery();
+  }
+  if (nested != nullptr) {
+    RunTask(*nested);
   }
 }
 
@@ -86,8 +111,7 @@ void PluginThread::Loop() {
       Task* task = tasks_.front();
       tasks_.pop_front();
       lock.unlock();
-      task->work();
-      task->done.set_value();
+      RunTask(*task);
       lock.lock();
       continue;
     }
@@ -109,7 +133,7 @@ void PluginThread::Finish(const std::function<void()>& last) {
     return;
   }
   static const std::function<void()> kNothing = [] {};
-  Task task(last ? last : kNothing);
+  Task task(last ? last : kNothing, Nesting::Never);
   {
     // Refusing new tasks and queueing the last one under one lock: nothing can slip in
     // behind it, while the tasks already queued (requests in flight) still run before it.
