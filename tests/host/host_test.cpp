@@ -134,6 +134,52 @@ TEST(Host, RefusesBadHttpInputAndChangesNothing) {
             R"("duplicateRate":0.000000,"strayRate":0.000000})");
 }
 
+// While the service is slow, calls overlap: two whereami started inside the sign-in's wait
+// still publish the location once, and each answers it.
+TEST(Host, CallsStartedWhileOneWaitsPublishTheLocationOnce) {
+  HostProcess host({"--signed-out", "--latency", "300ms"});
+  EventLog events(host);
+  std::string signIn, answers[2];
+  {
+    std::jthread signing([&] { signIn = Call(host, "PUT", "/host/v1/session", kSession); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::jthread first([&] { answers[0] = Call(host, "GET", kWhereAmI); });
+    std::jthread second([&] { answers[1] = Call(host, "GET", kWhereAmI); });
+  }
+  EXPECT_EQ(signIn, std::string("200 ") + kSession);
+  for (const std::string& answer : answers) {
+    EXPECT_EQ(answer, "200 " + Location("DE", true));
+  }
+  EXPECT_EQ(events.Take(2), WhereAmIEvent("Create", Location("DE", true)));
+  EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
+  EXPECT_EQ(events.Take(2), WhereAmIEvent("Delete", "null"));  // and no second Create before it
+  // They overlapped: after the start-up's request, three went out before the next answer came.
+  const std::string log = host.StandardError();
+  const std::size_t started = log.find("Fulfilled service proxy request") + 1;
+  const std::size_t answered = log.find("Fulfilled service proxy request", started);
+  EXPECT_EQ(Count(log.substr(started, answered - started), "Started service proxy request"), 3u)
+      << log;
+  host.Stop();
+}
+
+// A session that ends while whereami waits: the answer still comes, and the location is not
+// published into the session that is gone.
+TEST(Host, ASessionEndingDuringAWaitGetsNoLocation) {
+  HostProcess host({"--latency", "300ms"});
+  EventLog events(host);
+  std::string answer;
+  {
+    std::jthread asking([&] { answer = Call(host, "GET", kWhereAmI); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
+  }
+  EXPECT_EQ(answer, "200 " + Location("DE", true));
+  EXPECT_EQ(events.Take(2), WhereAmIEvent("Delete", "null"));
+  EXPECT_EQ(Call(host, "PUT", "/host/v1/session", kSession), std::string("200 ") + kSession);
+  EXPECT_EQ(events.Take(2), WhereAmIEvent("Create", Location("DE", true)));
+  host.Stop();
+}
+
 // What a page of another site could send through the browser is refused before it changes
 // anything, and nothing invites such a page to read the answers.
 TEST(Host, RefusesRequestsAnotherPageCouldSend) {
