@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "http_front.h"
 #include "plugin_thread.h"
@@ -67,13 +66,13 @@ int main(int argc, char** argv) {
       response.set_content(body, "application/json");
       return;
     }
-    // As the host: the body is made on the worker, then moved into the response here.
+    // As the host: the body is made on the worker, then set as the response's content here.
     std::string answer;
     if (!worker->Run([&] { answer = body; })) {
       response.status = 503;
       return;
     }
-    response.set_content(std::move(answer), "application/json");
+    response.set_content(answer, "application/json");
   });
   const int bound =
       port == 0 ? server.bind_to_any_port("127.0.0.1")
