@@ -2,7 +2,8 @@
 // and its writer over that DOM) and nlohmann::json, on the three usual documents, in one run:
 //
 //   BM_JsonParse/<doc>        ParseJson to a BindingProperty, value dropped each iteration; also
-//                             on the small payloads the plugin sees (small27, record120, list2k)
+//                             on the small payloads the plugin sees (small27, record120, list2k,
+//                             and distinct2k, whose texts are mostly distinct: payloads.h)
 //   BM_RapidJsonParse/<doc>   rapidjson::Document::Parse, document dropped each iteration
 //   BM_NlohmannParse/<doc>    nlohmann::json::parse
 //   BM_RapidJsonReadOnly/<doc>  RapidJSON's reader alone, as ParseJson runs it (in place, on a
@@ -416,9 +417,11 @@ BENCHMARK_CAPTURE(BM_NlohmannParse, canada, "canada.json");
 BENCHMARK_CAPTURE(BM_JsonParse, small27, "small27");
 BENCHMARK_CAPTURE(BM_JsonParse, record120, "record120");
 BENCHMARK_CAPTURE(BM_JsonParse, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_JsonParse, distinct2k, "distinct2k");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, small27, "small27");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, record120, "record120");
 BENCHMARK_CAPTURE(BM_RapidJsonParse, list2k, "list2k");
+BENCHMARK_CAPTURE(BM_RapidJsonParse, distinct2k, "distinct2k");
 BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, twitter, "twitter.json");
 BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, citm_catalog, "citm_catalog.json");
 BENCHMARK_CAPTURE(BM_RapidJsonReadOnly, canada, "canada.json");

@@ -2,21 +2,27 @@
 // body. It is the floor that scripts/bench-host measures vexa-host's endpoints against: the same
 // library, the same socket options, the same body size, no plugin.
 //
-//   vexa-bare-server --port 0 --body '{"country":"DE"}'
+// With --one-hop, each handler hands the copying of the body to one worker thread, the host's
+// own PluginThread, and waits for it, as the host does with every call into the plugin: the
+// floor of a host that crosses to its plugin thread and back once per request.
+//
+//   vexa-bare-server --port 0 --body '{"country":"DE"}' [--one-hop]
 //   listening on http://127.0.0.1:41234
 #include <httplib.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "http_front.h"
+#include "plugin_thread.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: vexa-bare-server [--port N] [--body TEXT]\n");
+  std::fprintf(stderr, "usage: vexa-bare-server [--port N] [--body TEXT] [--one-hop]\n");
   return 2;
 }
 
@@ -25,8 +31,13 @@ int Usage() {
 int main(int argc, char** argv) {
   long port = 0;
   std::string body = "{}";
+  bool oneHop = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view flag = argv[i];
+    if (flag == "--one-hop") {
+      oneHop = true;
+      continue;
+    }
     if (i + 1 == argc) {
       return Usage();
     }
@@ -43,10 +54,25 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Declared before the server, so that it outlives the server's workers waiting on it.
+  std::optional<VexaHost::PluginThread> worker;
+  if (oneHop) {
+    worker.emplace();
+  }
   httplib::Server server;
   VexaHost::ApplyServerSettings(server);  // the host's own workers, socket options, keep-alive
-  server.Get(".*", [&body](const httplib::Request&, httplib::Response& response) {
-    response.set_content(body, "application/json");
+  server.Get(".*", [&body, &worker](const httplib::Request&, httplib::Response& response) {
+    if (!worker) {
+      response.set_content(body, "application/json");
+      return;
+    }
+    // As the host: the body is made on the worker, then set as the response's content here.
+    std::string answer;
+    if (!worker->Run([&] { answer = body; })) {
+      response.status = 503;
+      return;
+    }
+    response.set_content(answer, "application/json");
   });
   const int bound =
       port == 0 ? server.bind_to_any_port("127.0.0.1")
