@@ -51,14 +51,19 @@ void CopyText(char* to, std::string_view text) noexcept {
   to[length] = '\0';
 }
 
-// Freed with its thread.
-thread_local std::unique_ptr<BindingValueContext> spareContext;
+// This thread's emptied contexts, the last recycled on top; freed with the thread.
+struct SpareContexts {
+  std::unique_ptr<BindingValueContext> kept[BindingValueContext::kSpareContexts];
+  std::size_t count = 0;
+};
+thread_local SpareContexts spareContexts;
 
 }  // namespace
 
 BindingValueContext* BindingValueContext::Acquire() {
-  if (spareContext != nullptr) {
-    return spareContext.release();
+  SpareContexts& spares = spareContexts;
+  if (spares.count > 0) {
+    return spares.kept[--spares.count].release();
   }
   return new BindingValueContext;
 }
@@ -67,12 +72,18 @@ void BindingValueContext::Recycle(BindingValueContext* context) noexcept {
   if (context == nullptr) {
     return;
   }
-  if (spareContext != nullptr) {
+  SpareContexts& spares = spareContexts;
+  if (spares.count == kSpareContexts) {
     delete context;
     return;
   }
-  context->Clear();  // as a new one: no texts, no records, no pages
-  spareContext.reset(context);
+  // As a new one: no texts, no records, no pages, and no bucket array of an earlier table, so
+  // that what a thread keeps is the same however its values were shaped.
+  context->Clear();
+  delete[] context->heapBuckets_;
+  context->heapBuckets_ = nullptr;
+  context->heapBucketCount_ = 0;
+  spares.kept[spares.count++].reset(context);
 }
 
 BindingValueContext::BindingValueContext() noexcept : buckets_(inlineBuckets_) {}

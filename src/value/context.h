@@ -120,12 +120,16 @@ class BindingValueContext {
   BindingValueContext(const BindingValueContext&) = delete;
   BindingValueContext& operator=(const BindingValueContext&) = delete;
 
-  // A context for a new root value: this thread's spare when it has one, else a new one. A
-  // request builds and drops several small values; each would otherwise allocate and set up
-  // the allocators' state (some 6 KB) and free it again.
+  // The emptied contexts a thread keeps for reuse: as many as a request has values alive at
+  // once (its arguments, a host call's, a service call's payload and answer, the result).
+  static constexpr std::size_t kSpareContexts = 8;
+
+  // A context for a new root value: one of this thread's spares when it has one, else a new
+  // one. A request builds and drops several small values, some alive at once; each would
+  // otherwise allocate and set up the allocators' state (some 7 KB) and free it again.
   [[nodiscard]] static BindingValueContext* Acquire();
-  // Ends the use of a root value's context: emptied and kept as this thread's spare when there
-  // is none, else deleted. A null context is ignored.
+  // Ends the use of a root value's context: emptied and kept as one of this thread's spares
+  // while it has fewer than kSpareContexts, else deleted. A null context is ignored.
   static void Recycle(BindingValueContext* context) noexcept;
 
   // The shared empty text: length 0, never counted, never freed.
