@@ -43,7 +43,8 @@ constexpr char kWhereAmI[] = "/kor-geoinfo/v1/whereami";
 constexpr char kSession[] = R"({"state":"SUCCEEDED","profileId":7,"accountId":9})";
 constexpr double kMaxRssDriftPercent = 5;
 constexpr auto kEventWait = std::chrono::seconds(10);
-constexpr int kEventsPerCycle = 4;  // Delete and Create, each under two names
+constexpr int kEventsPerCycle = 4;       // Delete and Create, each under two names
+constexpr long long kSpareContexts = 8;  // emptied value contexts a plugin thread keeps ("+8")
 
 struct Options {
   int port = 0;
@@ -487,19 +488,15 @@ int main(int argc, char** argv) {
   const bool counted = before && after;
   std::printf("%-30s %lld at the host's start, %lld bytes\n", "plugin live allocations",
               atStart->allocations, atStart->bytes);
-  // No growth rather than equal: each thread keeps one spare value context, and with it the
-  // bucket array of its text table, or not, after whichever context it recycled last; a
-  // sign-in leaves one with an array, a request may not. So the figure after the warm-up, which
-  // ends with a sign-in, is the high one, and the run may end one block below it.
+  // Up to kSpareContexts more, not equal: the plugin thread keeps the value contexts its
+  // requests give back, as many as it has had values alive at once (at most 8), and calls that
+  // overlap during the run may have more alive at once than the warm-up had. A leak grows with
+  // the requests and passes that at once.
   bound("  after warm-up -> after run",
-        counted ? pair(before->allocations, after->allocations) : "?", "no growth",
-        counted && after->allocations <= before->allocations);
+        counted ? pair(before->allocations, after->allocations) : "?", "+8 at most",
+        counted && after->allocations <= before->allocations + kSpareContexts);
   std::printf("%-30s %-36s\n", "  their bytes",
               counted ? pair(before->bytes, after->bytes).c_str() : "?");
-  if (counted && after->allocations < before->allocations) {
-    std::printf("%-30s %s\n", "",
-                "(fewer: a spare value context without its bucket array, see docs/host.md)");
-  }
   bound("resident, 2nd -> 10th tenth", driftText, "within 5 %",
         std::abs(drift) <= kMaxRssDriftPercent);
   std::printf("%-30s %.0f (%.1f s)\n", "requests/s", static_cast<double>(sent) / seconds, seconds);
