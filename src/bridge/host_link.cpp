@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,26 +31,85 @@ bool CallEntry(const HostContext* context, Arguments... arguments) {
   return true;
 }
 
-// Owns the host forms of a request's arguments until the request is done.
+// The host forms of a request's arguments, packed with their array into one scratch block that
+// lives until the request is done; on the stack for the usual few small arguments.
 class HostArguments {
  public:
-  explicit HostArguments(std::size_t count) : entries_(count) {}
-  ~HostArguments() {
-    for (HostRequestArgument& entry : entries_) {
-      ReleaseHostValue(entry.value);
-    }
-  }
+  HostArguments() = default;
   HostArguments(const HostArguments&) = delete;
   HostArguments& operator=(const HostArguments&) = delete;
 
-  [[nodiscard]] HostRequestArgument& operator[](std::size_t index) { return entries_[index]; }
-  [[nodiscard]] const HostRequestArgument* Data() const {
-    return entries_.empty() ? nullptr : entries_.data();
+  // Builds the arguments' host forms. False when one has no host form (its position, from 1,
+  // through `failed`) or, with `failed` 0, when memory ran out.
+  bool Build(std::span<const BindingProperty* const> arguments, const BindingRegistry* registry,
+             std::size_t& failed) {
+    constexpr std::size_t kAlignment = alignof(std::max_align_t);
+    const auto aligned = [](std::size_t bytes) {
+      return (bytes + kAlignment - 1) / kAlignment * kAlignment;
+    };
+    std::size_t bytes = aligned(arguments.size() * sizeof(HostRequestArgument));
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+      std::size_t valueBytes = 0;
+      if (!MeasurePackedHostValue(*arguments[index], registry, valueBytes)) {
+        failed = index + 1;
+        return false;
+      }
+      bytes += aligned(valueBytes);
+    }
+    failed = 0;
+    if (arguments.empty()) {
+      return true;
+    }
+    std::byte* const block = scratch_.Reserve(bytes);
+    if (block == nullptr) {
+      return false;
+    }
+    auto* entries = reinterpret_cast<HostRequestArgument*>(block);
+    std::byte* next = block + aligned(arguments.size() * sizeof(HostRequestArgument));
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+      std::size_t valueBytes = 0;
+      static_cast<void>(MeasurePackedHostValue(*arguments[index], registry, valueBytes));
+      entries[index].name = nullptr;
+      BuildPackedHostValue(*arguments[index], registry, valueBytes != 0 ? next : nullptr,
+                           entries[index].value);
+      next += aligned(valueBytes);
+    }
+    entries_ = entries;
+    count_ = static_cast<uint32_t>(arguments.size());
+    return true;
   }
-  [[nodiscard]] uint32_t Count() const { return static_cast<uint32_t>(entries_.size()); }
+
+  [[nodiscard]] const HostRequestArgument* Data() const { return entries_; }
+  [[nodiscard]] uint32_t Count() const { return count_; }
 
  private:
-  std::vector<HostRequestArgument> entries_;
+  HostValueScratch scratch_;
+  const HostRequestArgument* entries_ = nullptr;
+  uint32_t count_ = 0;
+};
+
+// A NUL-terminated copy of a text (a URI, an event name), inside the object when it is short.
+class TerminatedText {
+ public:
+  explicit TerminatedText(std::string_view text) {
+    if (text.size() < sizeof short_) {
+      std::memcpy(short_, text.data(), text.size());
+      short_[text.size()] = '\0';
+      text_ = short_;
+    } else {
+      long_.assign(text);
+      text_ = long_.c_str();
+    }
+  }
+  TerminatedText(const TerminatedText&) = delete;
+  TerminatedText& operator=(const TerminatedText&) = delete;
+
+  [[nodiscard]] const char* CString() const { return text_; }
+
+ private:
+  char short_[256];
+  std::string long_;
+  const char* text_;
 };
 
 // Gives the host's response back to the host, whatever path the reading took: the stream
@@ -141,17 +203,18 @@ HostHandle HostLink::Handle() const {
 Maybe<BindingProperty> HostLink::Request(const HostCall& call, const BindingRegistry* registry,
                                          const std::function<void()>& yield) const {
   const std::string_view methodText = HttpMethodText(call.method);
-  HostArguments entries(call.arguments.size());
-  for (std::size_t index = 0; index < call.arguments.size(); ++index) {
-    if (!ToHostValue(*call.arguments[index], entries[index].value, registry)) {
-      return Failure(400, Format(kRequestNotSentMessage, methodText, call.uri,
-                                 Format(kArgumentNotRepresentable, index + 1)));
+  HostArguments entries;
+  if (std::size_t failed = 0; !entries.Build(call.arguments, registry, failed)) {
+    if (failed == 0) {
+      throw std::bad_alloc();
     }
+    return Failure(400, Format(kRequestNotSentMessage, methodText, call.uri,
+                               Format(kArgumentNotRepresentable, failed)));
   }
-  const std::string path(call.uri);
+  const TerminatedText path(call.uri);
   HostRequest request{};
   request.method = static_cast<HostMethod>(call.method);
-  request.path = path.c_str();
+  request.path = path.CString();
   request.arguments = entries.Data();
   request.argumentCount = entries.Count();
   request.context = Handle();
@@ -203,21 +266,25 @@ bool HostLink::Reserved2(uintptr_t first, uintptr_t second) const {
 bool HostLink::SendEvent(std::span<const std::string_view> names, const BindingProperty& payload,
                          uint32_t flags, const BindingRegistry* registry) const {
   HostEvent event{};
-  if (!ToHostValue(payload, event.payload, registry)) {
+  std::size_t bytes = 0;
+  if (!MeasurePackedHostValue(payload, registry, bytes)) {
     return false;
   }
+  HostValueScratch scratch;
+  std::byte* const block = bytes != 0 ? scratch.Reserve(bytes) : nullptr;
+  if (bytes != 0 && block == nullptr) {
+    return false;
+  }
+  BuildPackedHostValue(payload, registry, block, event.payload);
   event.flags = flags;
-  bool sent = true;
   for (const std::string_view name : names) {
-    const std::string text(name);
-    event.name = text.c_str();
-    sent = CallEntry<&HostApiTable::sendEvent>(context_, static_cast<const HostEvent*>(&event));
-    if (!sent) {
-      break;
+    const TerminatedText text(name);
+    event.name = text.CString();
+    if (!CallEntry<&HostApiTable::sendEvent>(context_, static_cast<const HostEvent*>(&event))) {
+      return false;
     }
   }
-  ReleaseHostValue(event.payload);
-  return sent;
+  return true;
 }
 
 bool HostLink::Subscribe(const char* eventName, HostEventReceiver& receiver, uint32_t flags) const {

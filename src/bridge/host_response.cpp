@@ -36,7 +36,7 @@ void FillHostResponse(HostResponse& response, HttpCallState& state,
                       const BindingRegistry* registry) {
   if (state.Failed()) {
     SetHostError(response.result, state.result.ErrorText());
-  } else if (!ToHostValue(state.result.value, response.result.value, registry)) {
+  } else if (!ToPackedHostValue(state.result.value, response.result.value, registry)) {
     SetHostError(response.result, kHttpResultNotRepresentableMessage);
   }
 
@@ -86,6 +86,8 @@ void VEXA_HOST_CALL ReleaseHostResponse(HostResponse* response) {
   if (response == nullptr) {
     return;
   }
+  // The body value is packed (one block); the error text, when owned, is a block of its own.
+  ReleasePackedHostValue(response->result.value);
   ReleaseHostResult(response->result);
   // Only a text that is not empty was allocated: an empty one is the shared "" (or another
   // literal that a caller stored), never freed.

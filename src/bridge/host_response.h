@@ -6,7 +6,8 @@
 //   response.release(&response);                               // Vexa::ReleaseHostResponse
 //
 // Memory: everything stored in a response is allocated with std::malloc and owned by the
-// response from the moment it is stored, until its release function runs.
+// response from the moment it is stored, until its release function runs. The body value is
+// packed (bridge/host_value.h): one block, whatever its size.
 //
 // Threading: a response belongs to one call; the host releases it on the thread it likes.
 #pragma once

@@ -1,6 +1,7 @@
 #include "bridge/host_value.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -123,6 +124,204 @@ class ToHostBuilder {
 
   const BindingRegistry* registry_;
 };
+
+// --- Packed ---
+
+// Lays the host form of values out in one block, in the order a depth-first walk meets its
+// pieces: a container's array, then each element (a member's key text first). Run once without
+// a block to measure, then over a block of at least the measured size to build: both runs
+// place the same pieces at the same offsets. Arrays start at multiples of kArrayAlignment from
+// the block's start; texts and bytes anywhere.
+class HostValuePacker {
+ public:
+  static constexpr std::size_t kArrayAlignment = alignof(std::max_align_t);
+
+  enum class Mode { Measure, Build };
+
+  // Building places the pieces into `block` (null when nothing is to be placed).
+  HostValuePacker(Mode mode, const BindingRegistry* registry, std::byte* block = nullptr)
+      : building_(mode == Mode::Build), registry_(registry), block_(block) {}
+
+  // Places the pieces of `property` and, when building, fills `target` (which owns nothing).
+  // False when the value has no host form; no piece is then placed in a block.
+  bool Pack(const BindingProperty& property, HostValue& target, std::size_t depth = 0) {
+    switch (property.Kind()) {
+      case BindingPropertyKind::Empty:
+        return true;
+      case BindingPropertyKind::Bool:
+        SetHostBool(target, property.GetBool());
+        return true;
+      case BindingPropertyKind::Signed:
+        SetHostSigned(target, property.GetSigned());
+        return true;
+      case BindingPropertyKind::Unsigned:
+        SetHostUnsigned(target, property.GetUnsigned());
+        return true;
+      case BindingPropertyKind::Float:
+        SetHostFloat(target, property.GetFloat());
+        return true;
+      case BindingPropertyKind::String:
+        return PackString(property.GetString(), target);
+      case BindingPropertyKind::Blob:
+        return PackBlob(property.GetBlob(), target);
+      case BindingPropertyKind::Enum:
+        return PackEnum(property.GetEnum(), target);
+      case BindingPropertyKind::Collection:
+        return depth < kMaxBindingDepth && PackCollection(property, target, depth + 1);
+      case BindingPropertyKind::Structure:
+        return depth < kMaxBindingDepth && PackStructure(property, target, depth + 1);
+    }
+    return true;  // as ToHostValue: a kind outside the enum is sent empty
+  }
+
+  // The bytes placed so far.
+  [[nodiscard]] std::size_t Size() const { return size_; }
+
+ private:
+  [[nodiscard]] bool Building() const { return building_; }
+
+  // Reserves `bytes` at the next offset that is a multiple of `alignment`; where they start
+  // when building, else null.
+  std::byte* Place(std::size_t bytes, std::size_t alignment = 1) {
+    size_ = (size_ + alignment - 1) / alignment * alignment;
+    std::byte* const start = Building() ? block_ + size_ : nullptr;
+    size_ += bytes;
+    return start;
+  }
+
+  // A NUL-terminated copy of `text` up to its first NUL; its length through `length`.
+  const char* PlaceText(std::string_view text, std::size_t& length) {
+    length = std::min(text.size(), text.find('\0'));
+    auto* copy = reinterpret_cast<char*>(Place(length + 1));
+    if (copy != nullptr) {
+      std::memcpy(copy, text.data(), length);
+      copy[length] = '\0';
+    }
+    return copy;
+  }
+
+  bool PackString(std::string_view text, HostValue& target) {
+    std::size_t length = 0;
+    const char* copy = PlaceText(text, length);
+    if (length > kMaxHostCount) {
+      return false;
+    }
+    if (Building()) {
+      target.kind = HOST_VALUE_STRING;
+      target.payload.string.text = copy;
+      target.payload.string.length = static_cast<uint32_t>(length);
+    }
+    return true;
+  }
+
+  bool PackBlob(const BindingBlob& bytes, HostValue& target) {
+    const std::size_t count = bytes.size();
+    if (count > kMaxHostCount) {
+      return false;
+    }
+    std::byte* copy = count != 0 ? Place(count) : nullptr;
+    if (Building()) {
+      if (copy != nullptr) {
+        std::memcpy(copy, bytes.data(), count);
+      }
+      target.kind = HOST_VALUE_BLOB;
+      target.payload.blob.bytes = reinterpret_cast<const uint8_t*>(copy);
+      target.payload.blob.size = static_cast<uint32_t>(count);
+    }
+    return true;
+  }
+
+  bool PackEnum(const BindingEnumerator& enumerator, HostValue& target) {
+    if (registry_ != nullptr && enumerator.type != nullptr) {
+      if (const char* name = registry_->EnumeratorName(*enumerator.type, enumerator.value)) {
+        return PackString(name, target);
+      }
+    }
+    SetHostSigned(target, enumerator.value);
+    return true;
+  }
+
+  bool PackCollection(const BindingProperty& property, HostValue& target, std::size_t depth) {
+    const std::size_t count = property.Size();
+    if (count > kMaxHostCount) {
+      return false;
+    }
+    auto* elements = reinterpret_cast<HostValue*>(
+        count != 0 ? Place(count * sizeof(HostValue), kArrayAlignment) : nullptr);
+    if (Building()) {
+      std::memset(static_cast<void*>(elements), 0, count * sizeof(HostValue));
+      target.kind = HOST_VALUE_COLLECTION;
+      target.payload.collection.elements = elements;
+      target.payload.collection.count = static_cast<uint32_t>(count);
+    }
+    HostValue ignored{};
+    std::size_t index = 0;
+    for (const BindingProperty& element : property.Elements()) {
+      if (index == count || !Pack(element, Building() ? elements[index] : ignored, depth)) {
+        return false;
+      }
+      ++index;
+    }
+    return true;
+  }
+
+  bool PackStructure(const BindingProperty& property, HostValue& target, std::size_t depth) {
+    const std::size_t count = property.Size();
+    if (count > kMaxHostCount) {
+      return false;
+    }
+    auto* members = reinterpret_cast<HostValueMember*>(
+        count != 0 ? Place(count * sizeof(HostValueMember), kArrayAlignment) : nullptr);
+    if (Building()) {
+      std::memset(static_cast<void*>(members), 0, count * sizeof(HostValueMember));
+      target.kind = HOST_VALUE_STRUCTURE;
+      target.payload.structure.members = members;
+      target.payload.structure.count = static_cast<uint32_t>(count);
+    }
+    HostValue ignored{};
+    std::size_t index = 0;
+    for (const auto& [key, member] : property.Members()) {
+      if (index == count) {
+        return false;
+      }
+      std::size_t length = 0;
+      const char* keyCopy = PlaceText(std::string_view(key), length);
+      HostValue* value = &ignored;
+      if (Building()) {
+        HostValueMember& slot = members[index];
+        slot.key = keyCopy;
+        slot.ownsKey = 1;
+        value = &slot.value;
+      }
+      if (!Pack(member, *value, depth)) {
+        return false;
+      }
+      ++index;
+    }
+    return true;
+  }
+
+  bool building_;
+  const BindingRegistry* registry_;
+  std::byte* block_;
+  std::size_t size_ = 0;
+};
+
+// The block a packed value owns: its root's text, bytes or array, which the packer placed first.
+void* PackedBlock(const HostValue& value) {
+  switch (value.kind) {
+    case HOST_VALUE_STRING:
+      return const_cast<char*>(value.payload.string.text);
+    case HOST_VALUE_BLOB:
+      return const_cast<uint8_t*>(value.payload.blob.bytes);
+    case HOST_VALUE_COLLECTION:
+      return value.payload.collection.elements;
+    case HOST_VALUE_STRUCTURE:
+      return value.payload.structure.members;
+    default:
+      return nullptr;
+  }
+}
 
 // --- From host ---
 
@@ -421,6 +620,55 @@ bool ToHostValue(const BindingProperty& property, HostValue& target,
     return false;
   }
   return true;
+}
+
+bool MeasurePackedHostValue(const BindingProperty& property, const BindingRegistry* registry,
+                            std::size_t& bytes) {
+  HostValuePacker measure(HostValuePacker::Mode::Measure, registry);
+  HostValue ignored{};
+  if (!measure.Pack(property, ignored)) {
+    return false;
+  }
+  bytes = measure.Size();
+  return true;
+}
+
+void BuildPackedHostValue(const BindingProperty& property, const BindingRegistry* registry,
+                          std::byte* block, HostValue& target) {
+  ZeroHostValue(target);
+  HostValuePacker build(HostValuePacker::Mode::Build, registry, block);
+  static_cast<void>(build.Pack(property, target));  // measured, so it fits and succeeds
+}
+
+bool ToPackedHostValue(const BindingProperty& property, HostValue& target,
+                       const BindingRegistry* registry) {
+  ReleasePackedHostValue(target);
+  std::size_t bytes = 0;
+  if (!MeasurePackedHostValue(property, registry, bytes)) {
+    return false;
+  }
+  std::byte* block = nullptr;
+  if (bytes != 0) {
+    block = static_cast<std::byte*>(std::malloc(bytes));
+    if (block == nullptr) {
+      return false;
+    }
+  }
+  BuildPackedHostValue(property, registry, block, target);
+  return true;
+}
+
+void ReleasePackedHostValue(HostValue& value) {
+  std::free(PackedBlock(value));
+  ZeroHostValue(value);
+}
+
+std::byte* HostValueScratch::Reserve(std::size_t bytes) {
+  if (bytes <= kInlineBytes) {
+    return inline_;
+  }
+  heap_.reset(static_cast<std::byte*>(std::malloc(bytes)));
+  return heap_.get();
 }
 
 bool FromHostValue(HostResult& result, BindingProperty& target, const HostValue& value,

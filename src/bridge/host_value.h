@@ -32,6 +32,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "value/property.h"
@@ -124,6 +126,51 @@ void SetHostError(HostResult& result, std::string_view message);
 // deeper than kMaxBindingDepth.
 [[nodiscard]] bool ToHostValue(const BindingProperty& property, HostValue& target,
                                const BindingRegistry* registry = nullptr);
+
+// --- Packed values ---
+//
+// A packed value is what ToHostValue builds (the same kinds, texts, lengths, counts and ownsKey
+// flags, so the host cannot tell the two apart) with everything it owns laid out in one block:
+// one allocation instead of one per text and array. Its parts are never freed one by one, so it
+// must not reach ReleaseHostValue: it is released with the block it was built in.
+
+// The bytes the packed form of `property` takes (enum values named through `registry`, may be
+// null). False when it has no host form, as for ToHostValue.
+[[nodiscard]] bool MeasurePackedHostValue(const BindingProperty& property,
+                                          const BindingRegistry* registry, std::size_t& bytes);
+// Builds the packed form of `property` into `block`, which must hold the measured bytes and be
+// aligned for std::max_align_t (null for 0 bytes). `target`'s old contents are not released.
+void BuildPackedHostValue(const BindingProperty& property, const BindingRegistry* registry,
+                          std::byte* block, HostValue& target);
+// The packed form of `property` in one std::malloc block whose address is the root's text,
+// bytes or array (none for kinds 0 to 4), released with ReleasePackedHostValue, which first
+// releases `target`. False as ToHostValue, leaving `target` empty.
+[[nodiscard]] bool ToPackedHostValue(const BindingProperty& property, HostValue& target,
+                                     const BindingRegistry* registry = nullptr);
+// Frees the block of a value built by ToPackedHostValue and zeroes it; kind 0 frees nothing.
+void ReleasePackedHostValue(HostValue& value);
+
+// Room for the packed values of one call to the host: inside the object up to kInlineBytes,
+// else one heap block, freed with the object. Values built in it are valid while it lives.
+class HostValueScratch {
+ public:
+  static constexpr std::size_t kInlineBytes = 1024;
+
+  HostValueScratch() = default;
+  HostValueScratch(const HostValueScratch&) = delete;
+  HostValueScratch& operator=(const HostValueScratch&) = delete;
+
+  // A block of at least `bytes`, aligned for std::max_align_t; null when memory ran out. A
+  // second call gives up the first block.
+  [[nodiscard]] std::byte* Reserve(std::size_t bytes);
+
+ private:
+  struct Free {
+    void operator()(std::byte* block) const { std::free(block); }
+  };
+  alignas(std::max_align_t) std::byte inline_[kInlineBytes];
+  std::unique_ptr<std::byte, Free> heap_;
+};
 
 // Replaces `target` with the property form of `value`: kinds 0 to 4 as empty, bool (any
 // non-zero byte is true), signed, unsigned and float; kinds 5 and 6 as a string read up to the

@@ -163,16 +163,16 @@ bool AppModule::Start(const HostLink& host) {
   AttachLogTarget();
   userAgent_ = Format(kUserAgentTemplate, coreVersion_, identity_.fullName);
   telemetry_ = std::make_unique<TelemetrySink>(calls_);
-  RegisterEventHandler<PluginServiceProxyResponse>(
+  events_.RegisterTakingHandler<PluginServiceProxyResponse>(
       kServiceProxyUuidEventName,
-      [this](const PluginServiceProxyResponse& response) {
-        serviceProxy_.OnUuidResponse(response);
+      [this](PluginServiceProxyResponse&& response) {
+        serviceProxy_.OnUuidResponse(std::move(response));
       },
       1);
-  RegisterEventHandler<PluginServiceProxyResponse>(
+  events_.RegisterTakingHandler<PluginServiceProxyResponse>(
       kServiceProxyMethodEventName,
-      [this](const PluginServiceProxyResponse& response) {
-        serviceProxy_.OnMethodResponse(response);
+      [this](PluginServiceProxyResponse&& response) {
+        serviceProxy_.OnMethodResponse(std::move(response));
       },
       1);
   RegisterEventHandler<PluginServiceProxyResponse>(

@@ -180,11 +180,10 @@ class AppModule {
                                                        const Payload& payload) {
     return serviceProxy_.Call<T>(service, method, payload);
   }
-  // The same, awaited.
+  // The same, awaited, as Await would wait for the future (the same wait announced, the same
+  // report when the answer can no longer come), without the future's cost.
   template <typename T, typename Payload>
-  Maybe<T> ServiceProxy(std::string_view service, std::string_view method, const Payload& payload) {
-    return Await(ServiceProxyCall<T>(service, method, payload));
-  }
+  Maybe<T> ServiceProxy(std::string_view service, std::string_view method, const Payload& payload);
 
   // --- Waiting ---
 
@@ -267,6 +266,33 @@ T AppModule::Await(std::future<T> future) {
   } catch (const std::future_error& error) {
     BrokenFuture(error);
   }
+}
+
+template <typename T, typename Payload>
+Maybe<T> AppModule::ServiceProxy(std::string_view service, std::string_view method,
+                                 const Payload& payload) {
+  using Slots = ServiceProxyRequests;
+  Slots::AnswerSlot<T> slot;
+  serviceProxy_.Start(service, method, payload, slot);
+  bool announced = false;
+  for (Slots::SlotState state;
+       (state = serviceProxy_.StateOf(slot)) != Slots::SlotState::Answered;) {
+    if (state == Slots::SlotState::Broken) {
+      BrokenFuture(std::future_error(std::future_errc::broken_promise));
+    }
+    if (!announced) {
+      announced = true;
+      const std::string label = Format(kWaitFutureLabel, TypeNameOf<Maybe<T>>());
+      CallHostWaitBegin(label.c_str(), 0);
+    }
+    if (!CallHostYield()) {
+      serviceProxy_.WaitFor(slot);
+    }
+  }
+  if (announced) {
+    CallHostWaitEnd();
+  }
+  return *std::move(slot.answer);
 }
 
 }  // namespace Vexa

@@ -118,7 +118,7 @@ void ModuleEvents::DispatchResourceEvent(const PluginResourceEvent& event) {
 }
 
 void ModuleEvents::ReceiveHostEvent(std::string_view name, BindingResult&& payload) {
-  const std::string eventName(name);
+  const int nameLength = static_cast<int>(name.size());  // the name as "%.*s" takes it
   try {
     const auto found = handlers_.find(name);
     if (found == handlers_.end()) {
@@ -128,15 +128,16 @@ void ModuleEvents::ReceiveHostEvent(std::string_view name, BindingResult&& paylo
     const std::shared_ptr<EventHandler> handler = found->second;
     if (!payload) {
       const std::string message(payload.ErrorText());
-      Trace(kConvertPayloadTrace, host_.FullName().c_str(), handler->TypeName(), eventName.c_str(),
-            message.c_str());
+      Trace(kConvertPayloadTrace, host_.FullName().c_str(), handler->TypeName(), nameLength,
+            name.data(), message.c_str());
       return;
     }
     handler->Handle(host_, name, payload.value);
   } catch (const std::exception& error) {
-    Trace(kDroppedEventTrace, host_.FullName().c_str(), eventName.c_str(), error.what());
+    Trace(kDroppedEventTrace, host_.FullName().c_str(), nameLength, name.data(), error.what());
   } catch (...) {
-    Trace(kDroppedEventTrace, host_.FullName().c_str(), eventName.c_str(), "unknown exception");
+    Trace(kDroppedEventTrace, host_.FullName().c_str(), nameLength, name.data(),
+          "unknown exception");
   }
 }
 

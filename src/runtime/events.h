@@ -68,7 +68,8 @@ class EventHandler {
 template <typename Payload>
 class TypedEventHandler final : public EventHandler {
  public:
-  explicit TypedEventHandler(std::function<void(const Payload&)> function)
+  // `function` gets the converted record to keep: it may move from it.
+  explicit TypedEventHandler(std::function<void(Payload&&)> function)
       : function_(std::move(function)) {}
 
   void Handle(HostCalls& host, std::string_view eventName,
@@ -76,20 +77,20 @@ class TypedEventHandler final : public EventHandler {
     Payload record{};
     BindingResult result;
     if (!ToNative(result, record, payload, kResultValueName, host.Registry())) {
-      const std::string name(eventName);
       const std::string message(result.ErrorText());
-      Trace(kConvertPayloadTrace, host.FullName().c_str(), TypeName(), name.c_str(),
-            message.c_str());
+      Trace(kConvertPayloadTrace, host.FullName().c_str(), TypeName(),
+            static_cast<int>(eventName.size()), eventName.data(), message.c_str());
       return;
     }
-    Trace(kHandlingEventTrace, host.FullName().c_str(), std::string(eventName).c_str());
-    function_(record);
+    Trace(kHandlingEventTrace, host.FullName().c_str(), static_cast<int>(eventName.size()),
+          eventName.data());
+    function_(std::move(record));
   }
 
   [[nodiscard]] const char* TypeName() const override { return TypeNameOf<Payload>(); }
 
  private:
-  std::function<void(const Payload&)> function_;
+  std::function<void(Payload&&)> function_;
 };
 
 using ResourceEventHandler = std::function<void(const PluginResourceEvent&)>;
@@ -109,6 +110,12 @@ class ModuleEvents final : public HostEventReceiver {
   template <typename Payload>
   void RegisterHandler(std::string_view name, std::function<void(const Payload&)> handler,
                        uint32_t flags) {
+    RegisterHandler(name, std::make_shared<TypedEventHandler<Payload>>(std::move(handler)), flags);
+  }
+  // The same, for a handler that keeps the record it is given (it may move from it).
+  template <typename Payload>
+  void RegisterTakingHandler(std::string_view name, std::function<void(Payload&&)> handler,
+                             uint32_t flags) {
     RegisterHandler(name, std::make_shared<TypedEventHandler<Payload>>(std::move(handler)), flags);
   }
 

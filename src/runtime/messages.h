@@ -32,8 +32,8 @@ inline constexpr const char kWaitYieldLabel[] = "Wait: yield";
 
 // Events (trace lines).
 inline constexpr const char kConvertPayloadTrace[] =
-    "%s: Couldn't convert payload %s for event %s: %s";
-inline constexpr const char kHandlingEventTrace[] = "%s: Handling event %s";
+    "%s: Couldn't convert payload %s for event %.*s: %s";
+inline constexpr const char kHandlingEventTrace[] = "%s: Handling event %.*s";
 inline constexpr const char kSubscribingTrace[] = "%s: Subscribing to event: %s";
 inline constexpr const char kUnsubscribingTrace[] = "%s: Unsubscribing to event: %s";
 inline constexpr const char kSendingEventTrace[] = "%s: Sending event: %s";
@@ -41,7 +41,7 @@ inline constexpr const char kConvertResourceTrace[] =
     "%s: Couldn't convert resource %s for event uri \"%s\"";
 inline constexpr const char kEventNotSentMessage[] =
     "Event not sent: %1 has no host form or the host offers no event entry";
-inline constexpr const char kDroppedEventTrace[] = "%s: Dropped event %s: %s";
+inline constexpr const char kDroppedEventTrace[] = "%s: Dropped event %.*s: %s";
 
 // Service proxy.
 inline constexpr const char kFinalizingMessage[] = "Finalizing";

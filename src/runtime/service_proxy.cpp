@@ -19,6 +19,20 @@ std::string Qualified(std::string_view service, std::string_view method) {
   return key;
 }
 
+// service + "." + method for a log line, NUL-terminated, in a buffer of the thread's that keeps
+// its capacity: valid until the thread's next call.
+const char* QualifiedForLog(std::string_view service, std::string_view method) {
+  thread_local std::string text;
+  text.assign(service).append(".").append(method);
+  return text.c_str();
+}
+
+BindingProperty TextValue(std::string_view text) {
+  BindingProperty value;
+  value.SetString(text);
+  return value;
+}
+
 }  // namespace
 
 Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::string_view method,
@@ -26,13 +40,12 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
                                               std::string_view replyMethod,
                                               std::string_view replyText,
                                               ServiceProxyHandler onComplete) {
-  const std::string payloadText = ToJson(payload, &host_.Registry());
-  const std::string serviceMethod = Qualified(service, method);
+  const BindingProperty payloadText = TextValue(ToJson(payload, &host_.Registry()));
   const char* const fullName = host_.FullName().c_str();
-  Log(kLevelAlways, kGroupDebug, kPreparingLine, fullName, serviceMethod.c_str());
+  Log(kLevelAlways, kGroupDebug, kPreparingLine, fullName, QualifiedForLog(service, method));
 
-  const std::string serviceText(service);
-  const std::string methodText(method);
+  const BindingProperty serviceText = TextValue(service);
+  const BindingProperty methodText = TextValue(method);
   const uint64_t handle = host_.Handle();
   const bool uuidRequest = replyMethod.empty();
   std::string key = uuidRequest ? std::string() : Qualified(service, replyMethod);
@@ -61,7 +74,7 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
   } else {
     const Maybe<void> posted =
         Request(host_, HttpMethod::Post, kMethodRequestUri, serviceText, methodText,
-                std::string(replyMethod), std::string(replyText), handle, payloadText);
+                TextValue(replyMethod), TextValue(replyText), handle, payloadText);
     if (!posted) {
       failure = Failure(0, posted.Error().Message());
     }
@@ -74,7 +87,8 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
     EndPostingLocked();
     return *std::move(failure);
   }
-  Log(kLevelAlways, kGroupDebug, kStartedLine, fullName, serviceMethod.c_str(), key.c_str());
+  Log(kLevelAlways, kGroupDebug, kStartedLine, fullName, QualifiedForLog(service, method),
+      key.c_str());
 
   const std::lock_guard lock(mutex_);
   if (!uuidRequest) {
@@ -87,12 +101,14 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
   return {};
 }
 
-void ServiceProxyRequests::OnUuidResponse(const PluginServiceProxyResponse& response) {
-  StoreResponse(response.uuid, response);
+void ServiceProxyRequests::OnUuidResponse(PluginServiceProxyResponse&& response) {
+  std::string key = response.uuid;
+  StoreResponse(std::move(key), std::move(response));
 }
 
-void ServiceProxyRequests::OnMethodResponse(const PluginServiceProxyResponse& response) {
-  StoreResponse(Qualified(response.serviceName, response.methodName), response);
+void ServiceProxyRequests::OnMethodResponse(PluginServiceProxyResponse&& response) {
+  std::string key = Qualified(response.serviceName, response.methodName);
+  StoreResponse(std::move(key), std::move(response));
 }
 
 void ServiceProxyRequests::OnAsyncResponse(const PluginServiceProxyResponse& response) {
@@ -123,6 +139,7 @@ void ServiceProxyRequests::Clear() {
     received.swap(received_);
     async.swap(async_);
   }
+  settled_.notify_all();  // an awaited call still pending will get no answer
   // The handlers are destroyed here, outside the mutex: what they own (a typed call's promise,
   // anything a module captured) may run code of its own when destroyed.
 }
@@ -132,9 +149,18 @@ std::size_t ServiceProxyRequests::PendingCount() const {
   return pending_.size();
 }
 
-void ServiceProxyRequests::StoreResponse(std::string key,
-                                         const PluginServiceProxyResponse& response) {
+void ServiceProxyRequests::StoreResponse(std::string key, PluginServiceProxyResponse&& response) {
   const std::lock_guard lock(mutex_);
+  // The usual order: the request is pending and nothing else waits to be matched, so the answer
+  // completes it at once, without a stay in the table.
+  if (received_.empty()) {
+    if (const auto pending = pending_.find(key); pending != pending_.end()) {
+      const ServiceProxyHandler handler = std::move(pending->second);
+      pending_.erase(pending);
+      CompleteLocked(key, handler, response);
+      return;
+    }
+  }
   // Kept only while a POST is out, whose key may be this one; otherwise no request can ever claim
   // it (an answer delivered twice, or one nobody asked for), and keeping it would grow the table
   // with every such answer, or hand a stale one to the next method request of that key.
@@ -142,7 +168,7 @@ void ServiceProxyRequests::StoreResponse(std::string key,
     Trace(kIgnoredAnswerTrace, host_.FullName().c_str(), key.c_str());
     return;
   }
-  received_.insert_or_assign(std::move(key), response);
+  received_.insert_or_assign(std::move(key), std::move(response));
   MatchLocked();
 }
 
@@ -169,10 +195,21 @@ void ServiceProxyRequests::MatchLocked() {
     const PluginServiceProxyResponse response = std::move(received->second);
     pending_.erase(pending);
     received_.erase(received);
-    handler(response);
-    Log(kLevelAlways, kGroupDebug, kFulfilledLine, host_.FullName().c_str(), key.c_str());
+    CompleteLocked(key, handler, response);
     return;
   }
+}
+
+void ServiceProxyRequests::CompleteLocked(const std::string& key,
+                                          const ServiceProxyHandler& handler,
+                                          const PluginServiceProxyResponse& response) {
+  // Waiters are told even when the handler throws: its request is no longer pending either way.
+  struct Notify {
+    std::condition_variable& settled;
+    ~Notify() { settled.notify_all(); }
+  } notify{settled_};
+  handler(response);
+  Log(kLevelAlways, kGroupDebug, kFulfilledLine, host_.FullName().c_str(), key.c_str());
 }
 
 }  // namespace Vexa

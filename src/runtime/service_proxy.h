@@ -27,11 +27,13 @@
 // POST, so a second request of that key is refused while the first is out.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -71,14 +73,47 @@ class ServiceProxyRequests {
   [[nodiscard]] std::future<Maybe<T>> Call(std::string_view service, std::string_view method,
                                            const Payload& payload);
 
+  // --- Awaited calls ---
+  //
+  // A typed uuid request whose caller waits for the answer before it returns (AppModule's
+  // ServiceProxy): the answer lands in a slot on the caller's stack, so the request needs no
+  // std::promise (whose first completion costs a futex system call) and its completion handler
+  // is two pointers, kept inside the std::function.
+  //
+  //   ServiceProxyRequests::AnswerSlot<WhereAmIResponse> slot;
+  //   proxy.Start("contenttargeting.geoinfo", "getWhereAmI", request, slot);
+  //   while (proxy.StateOf(slot) == ServiceProxyRequests::SlotState::Waiting) { ...yield... }
+
+  template <typename T>
+  struct AnswerSlot {
+    std::optional<Maybe<T>> answer;  // set once, under the tables' mutex
+  };
+  enum class SlotState {
+    Waiting,   // the request is pending
+    Answered,  // the answer (or why no request could be made) is in the slot
+    Broken,    // the tables were cleared with the request pending: no answer will come
+  };
+
+  // Makes the request as Call does; the slot must stay alive and in place until StateOf no
+  // longer answers Waiting.
+  template <typename T, typename Payload>
+  void Start(std::string_view service, std::string_view method, const Payload& payload,
+             AnswerSlot<T>& slot);
+  template <typename T>
+  [[nodiscard]] SlotState StateOf(const AnswerSlot<T>& slot) const;
+  // Blocks until StateOf no longer answers Waiting: for a host that cannot be yielded to, whose
+  // answers can only come from another thread.
+  template <typename T>
+  void WaitFor(const AnswerSlot<T>& slot) const;
+
   // An answer as the typed call's result: its error as a failure, or its payload converted to T
   // ("Failed to deserialize response payload ..." when it does not convert).
   template <typename T>
   [[nodiscard]] Maybe<T> AnswerOf(const PluginServiceProxyResponse& response) const;
 
-  // An answer event of either kind: stored under its response key, then matched.
-  void OnUuidResponse(const PluginServiceProxyResponse& response);
-  void OnMethodResponse(const PluginServiceProxyResponse& response);
+  // An answer event of either kind: stored under its response key, then matched; taken over.
+  void OnUuidResponse(PluginServiceProxyResponse&& response);
+  void OnMethodResponse(PluginServiceProxyResponse&& response);
   // An unsolicited message: handed to the async handler of service + "." + method, or logged.
   void OnAsyncResponse(const PluginServiceProxyResponse& response);
 
@@ -97,9 +132,24 @@ class ServiceProxyRequests {
                                         const BindingProperty& payload,
                                         std::string_view replyMethod, std::string_view replyText,
                                         ServiceProxyHandler onComplete);
-  void StoreResponse(std::string key, const PluginServiceProxyResponse& response);
+  void StoreResponse(std::string key, PluginServiceProxyResponse&& response);
+  // Runs the handler of a request that was pending and logs its completion; mutex_ held.
+  void CompleteLocked(const std::string& key, const ServiceProxyHandler& handler,
+                      const PluginServiceProxyResponse& response);
   void MatchLocked();       // mutex_ held
   void EndPostingLocked();  // mutex_ held: a POST has answered
+  template <typename T>
+  [[nodiscard]] SlotState StateLocked(const AnswerSlot<T>& slot) const;  // mutex_ held
+
+  // The completion handler of an awaited call: fills the slot with the converted answer.
+  template <typename T>
+  struct FillSlot {
+    const ServiceProxyRequests* requests;
+    AnswerSlot<T>* slot;
+    void operator()(const PluginServiceProxyResponse& response) const {
+      slot->answer.emplace(requests->AnswerOf<T>(response));
+    }
+  };
 
   HostCalls& host_;
   mutable std::mutex mutex_;
@@ -108,6 +158,7 @@ class ServiceProxyRequests {
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
   std::size_t posting_ = 0;                         // POSTs out, whose keys are not known yet
   std::set<std::string, std::less<>> postingKeys_;  // keys of method requests whose POST is out
+  mutable std::condition_variable settled_;         // a handler ran, or the tables were cleared
 };
 
 template <typename Payload>
@@ -153,6 +204,42 @@ std::future<Maybe<T>> ServiceProxyRequests::Call(std::string_view service, std::
     promise->set_value(posted.Error());
   }
   return future;
+}
+
+template <typename T, typename Payload>
+void ServiceProxyRequests::Start(std::string_view service, std::string_view method,
+                                 const Payload& payload, AnswerSlot<T>& slot) {
+  Maybe<void> posted = Invoke(service, method, payload, {}, {}, FillSlot<T>{this, &slot});
+  if (!posted) {
+    const std::lock_guard lock(mutex_);
+    slot.answer.emplace(std::move(posted).Error());
+  }
+}
+
+template <typename T>
+ServiceProxyRequests::SlotState ServiceProxyRequests::StateOf(const AnswerSlot<T>& slot) const {
+  const std::lock_guard lock(mutex_);
+  return StateLocked(slot);
+}
+
+template <typename T>
+void ServiceProxyRequests::WaitFor(const AnswerSlot<T>& slot) const {
+  std::unique_lock lock(mutex_);
+  settled_.wait(lock, [&] { return StateLocked(slot) != SlotState::Waiting; });
+}
+
+template <typename T>
+ServiceProxyRequests::SlotState ServiceProxyRequests::StateLocked(const AnswerSlot<T>& slot) const {
+  if (slot.answer.has_value()) {
+    return SlotState::Answered;
+  }
+  for (const auto& entry : pending_) {
+    const auto* fill = entry.second.template target<FillSlot<T>>();
+    if (fill != nullptr && fill->slot == &slot) {
+      return SlotState::Waiting;
+    }
+  }
+  return SlotState::Broken;
 }
 
 }  // namespace Vexa

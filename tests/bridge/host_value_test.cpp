@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "binding/registry.h"
+#include "codecs/json.h"
 #include "support/values.h"
 
 namespace Vexa {
@@ -70,6 +71,87 @@ TEST(HostValue, EveryKindComesBackEqualStructuresInKeyOrderAndEnumsByName) {
   expected.Member("a") = "ERROR";
   expected.Member("b").ElementAt(9) = int64_t{-2};
   EXPECT_EQ(back, expected);
+}
+
+// Whether two host values are the same to a host: kinds, numbers, texts with their lengths,
+// bytes, counts, keys and ownsKey flags, at every depth.
+bool SameToTheHost(const HostValue& left, const HostValue& right) {
+  if (left.kind != right.kind) {
+    return false;
+  }
+  switch (left.kind) {
+    case HOST_VALUE_STRING:
+      return left.payload.string.length == right.payload.string.length &&
+             std::strcmp(left.payload.string.text, right.payload.string.text) == 0;
+    case HOST_VALUE_BLOB:
+      return left.payload.blob.size == right.payload.blob.size &&
+             (left.payload.blob.size == 0 ||
+              std::memcmp(left.payload.blob.bytes, right.payload.blob.bytes,
+                          left.payload.blob.size) == 0);
+    case HOST_VALUE_COLLECTION:
+      if (left.payload.collection.count != right.payload.collection.count) {
+        return false;
+      }
+      for (uint32_t index = 0; index < left.payload.collection.count; ++index) {
+        if (!SameToTheHost(left.payload.collection.elements[index],
+                           right.payload.collection.elements[index])) {
+          return false;
+        }
+      }
+      return true;
+    case HOST_VALUE_STRUCTURE:
+      if (left.payload.structure.count != right.payload.structure.count) {
+        return false;
+      }
+      for (uint32_t index = 0; index < left.payload.structure.count; ++index) {
+        const HostValueMember& a = left.payload.structure.members[index];
+        const HostValueMember& b = right.payload.structure.members[index];
+        if (std::strcmp(a.key, b.key) != 0 || a.ownsKey != b.ownsKey ||
+            !SameToTheHost(a.value, b.value)) {
+          return false;
+        }
+      }
+      return true;
+    default:
+      return std::memcmp(&left, &right, sizeof(HostValue)) == 0;
+  }
+}
+
+// A packed value is the one ToHostValue builds, in one block that one release frees (the
+// sanitizer build sees a leak or a stray free); a value without a host form is refused alike.
+TEST(PackedHostValue, IsWhatToHostValueBuildsInOneBlock) {
+  BindingRegistry registry;
+  registry.RegisterType<HostValueTestStatus>("HostValueTestStatus").AddEnumerator("ERROR", 3);
+  const StaticTypeInfo& status = StaticTypeInfoOf<HostValueTestStatus>();
+  const BindingProperty rows[] = {
+      Structure({{"b", Collection({Empty(), true, int64_t{-5}, uint64_t{7}, 0.5, "", "Zürich",
+                                   Blob({0, 1, 0xFF}), Blob({}), Structure({}), Collection({}),
+                                   Enumerator(-2, status)})},
+                 {"a", Enumerator(3, status)},
+                 {std::string("n\0ul", 4), std::string("te\0xt", 5)}}),
+      Structure({}),
+      Collection({}),
+      "",
+      "text",
+      Blob({}),
+      Blob({9}),
+      Enumerator(3, status),
+      42,
+      Empty()};
+  for (const BindingProperty& row : rows) {
+    Owned owned;
+    ASSERT_TRUE(ToHostValue(row, owned.value, &registry));
+    HostValue packed{};
+    ASSERT_TRUE(ToPackedHostValue(row, packed, &registry));
+    EXPECT_TRUE(SameToTheHost(packed, owned.value)) << ToJson(row);
+    ReleasePackedHostValue(packed);
+    EXPECT_TRUE(IsAllZero(packed));
+  }
+  HostValue packed{};
+  EXPECT_FALSE(ToPackedHostValue(NestedCollections(kMaxBindingDepth + 1), packed));
+  EXPECT_TRUE(IsAllZero(packed));
+  EXPECT_TRUE(ToPackedHostValue(NestedCollections(kMaxBindingDepth), packed));
+  ReleasePackedHostValue(packed);
 }
 
 TEST(FromHostValue, ReadsTextsUpToTheirNulAndRefusesUnknownKindsKeepingWhatWasBuilt) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -64,6 +65,9 @@ class ScriptedModule : public AppModule {
     host_.api.waitEnd = [](const HostApiTable* api) { Self(api).Note("end"); };
     host_.api.log = [](const HostApiTable* api, int32_t level, const char* message) {
       Self(api).Note("log " + std::to_string(level) + " " + message);
+      if (Self(api).echoLog) {
+        std::fprintf(stderr, "%s\n", message);
+      }
     };
     EXPECT_TRUE(Start(HostLink(&context_)));
     journal.clear();
@@ -71,6 +75,7 @@ class ScriptedModule : public AppModule {
 
   std::function<void(HostResponse&, const HostRequest&)> answer;
   std::function<void()> onYield = [] {};
+  bool echoLog = false;  // log lines also to stderr, where a death test reads them
   Lines journal;
 
   // Thread-safe: a test may call the module from two threads at once.
@@ -558,6 +563,37 @@ TEST_F(ModuleTest, ProxyMethodRequestFromTwoThreadsAtOnceIsPostedOnce) {
   EXPECT_EQ(posted, 1);
   EXPECT_THAT(answers, ::testing::UnorderedElementsAre("", "Request already in flight"));
   EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 1u);
+}
+
+// An awaited call yields until its answer comes, announcing one wait as Await does; when the
+// tables are cleared meanwhile no answer can come, and the process ends as for a broken future.
+TEST_F(ModuleTest, AwaitedProxyCallYieldsUntilItsAnswerOrEndsWhenItCanNoLongerCome) {
+  module_.answer = [](HostResponse& response, const HostRequest&) {
+    ASSERT_TRUE(SetHostString(response.result.value, "u1"));
+  };
+  int passes = 0;
+  module_.onYield = [&] {
+    if (++passes == 2) {
+      module_.ServiceProxyTables().OnUuidResponse(Response("u1", "getX", R"({"state":1})"));
+    }
+  };
+  const Maybe<PluginManagerResource> answer =
+      module_.ServiceProxy<PluginManagerResource>("svc", "getX", BindingProperty{});
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer.Value().state, PluginManagerState::PluginsInitialized);
+  Lines waits;
+  std::copy_if(module_.journal.begin(), module_.journal.end(), std::back_inserter(waits),
+               [](const std::string& line) { return !line.starts_with("log"); });
+  EXPECT_THAT(waits, ::testing::ElementsAre(::testing::StartsWith("request POST"),
+                                            ::testing::StartsWith("begin Wait: future<"), "yield",
+                                            "yield", "end"));
+  EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 0u);
+
+  module_.onYield = [this] { module_.ServiceProxyTables().Clear(); };
+  module_.echoLog = true;
+  EXPECT_DEATH(
+      static_cast<void>(module_.ServiceProxy<PluginManagerResource>("svc", "getX", 0)),
+      ::testing::HasSubstr("Caught std::future_error in AppModule::Await: (4) Broken promise"));
 }
 
 TEST_F(ModuleTest, ProxyAsyncMessagesReachTheirHandlerOrTheLog) {
