@@ -53,7 +53,7 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
     const std::lock_guard lock(mutex_);
     // A method request's key is taken here, in the same step as the check, and held while its
     // POST is out: a second request of that key started meanwhile is refused, not posted too.
-    if (!uuidRequest && (pending_.contains(key) || postingKeys_.contains(key))) {
+    if (!uuidRequest && (pending_.Contains(key) || postingKeys_.contains(key))) {
       Log(kLevelError, kGroupDebug, kInFlightLine, fullName);
       return Failure::Static(0, kInFlightMessage);
     }
@@ -94,7 +94,7 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
   if (!uuidRequest) {
     postingKeys_.erase(key);  // pending from here on, in the same step
   }
-  pending_.insert_or_assign(std::move(key), std::move(onComplete));
+  pending_.Assign(std::move(key), std::move(onComplete));
   // The answer may have arrived while the POST was out, before its key was known.
   MatchLocked();
   EndPostingLocked();
@@ -154,9 +154,9 @@ void ServiceProxyRequests::StoreResponse(std::string key, PluginServiceProxyResp
   // The usual order: the request is pending and nothing else waits to be matched, so the answer
   // completes it at once, without a stay in the table.
   if (received_.empty()) {
-    if (const auto pending = pending_.find(key); pending != pending_.end()) {
+    if (const auto pending = pending_.Find(key); pending != pending_.end()) {
       const ServiceProxyHandler handler = std::move(pending->second);
-      pending_.erase(pending);
+      pending_.Erase(pending);
       CompleteLocked(key, handler, response);
       return;
     }
@@ -164,7 +164,7 @@ void ServiceProxyRequests::StoreResponse(std::string key, PluginServiceProxyResp
   // Kept only while a POST is out, whose key may be this one; otherwise no request can ever claim
   // it (an answer delivered twice, or one nobody asked for), and keeping it would grow the table
   // with every such answer, or hand a stale one to the next method request of that key.
-  if (posting_ == 0 && !pending_.contains(key)) {
+  if (posting_ == 0 && !pending_.Contains(key)) {
     Trace(kIgnoredAnswerTrace, host_.FullName().c_str(), key.c_str());
     return;
   }
@@ -185,7 +185,7 @@ void ServiceProxyRequests::EndPostingLocked() {
 
 void ServiceProxyRequests::MatchLocked() {
   for (auto received = received_.begin(); received != received_.end(); ++received) {
-    const auto pending = pending_.find(received->first);
+    const auto pending = pending_.Find(received->first);
     if (pending == pending_.end()) {
       continue;
     }
@@ -193,7 +193,7 @@ void ServiceProxyRequests::MatchLocked() {
     const std::string key = received->first;
     const ServiceProxyHandler handler = std::move(pending->second);
     const PluginServiceProxyResponse response = std::move(received->second);
-    pending_.erase(pending);
+    pending_.Erase(pending);
     received_.erase(received);
     CompleteLocked(key, handler, response);
     return;

@@ -27,6 +27,7 @@
 // POST, so a second request of that key is refused while the first is out.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -37,6 +38,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "codecs/json.h"
 #include "runtime/host_calls.h"
@@ -153,7 +156,41 @@ class ServiceProxyRequests {
 
   HostCalls& host_;
   mutable std::mutex mutex_;
-  std::map<std::string, ServiceProxyHandler, std::less<>> pending_;
+  // The requests waiting for their answers, by key: a few at a time, so a vector, whose
+  // capacity stays for the next requests (a tree would allocate a node for each).
+  class PendingTable {
+   public:
+    using Entry = std::pair<std::string, ServiceProxyHandler>;
+    [[nodiscard]] auto Find(std::string_view key) {
+      return std::find_if(entries_.begin(), entries_.end(),
+                          [key](const Entry& entry) { return entry.first == key; });
+    }
+    [[nodiscard]] bool Contains(std::string_view key) { return Find(key) != entries_.end(); }
+    void Assign(std::string key, ServiceProxyHandler handler) {
+      if (const auto found = Find(key); found != entries_.end()) {
+        found->second = std::move(handler);
+      } else {
+        entries_.emplace_back(std::move(key), std::move(handler));
+      }
+    }
+    // Order does not matter: the last entry takes the place of the erased one.
+    void Erase(std::vector<Entry>::iterator entry) {
+      if (entry != entries_.end() - 1) {
+        *entry = std::move(entries_.back());
+      }
+      entries_.pop_back();
+    }
+    [[nodiscard]] auto begin() const { return entries_.begin(); }
+    [[nodiscard]] auto end() { return entries_.end(); }
+    [[nodiscard]] auto end() const { return entries_.end(); }
+    [[nodiscard]] std::size_t size() const { return entries_.size(); }
+    void swap(PendingTable& other) noexcept { entries_.swap(other.entries_); }
+
+   private:
+    std::vector<Entry> entries_;
+  };
+
+  PendingTable pending_;
   std::map<std::string, PluginServiceProxyResponse, std::less<>> received_;
   std::map<std::string, ServiceProxyHandler, std::less<>> async_;
   std::size_t posting_ = 0;                         // POSTs out, whose keys are not known yet

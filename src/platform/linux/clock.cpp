@@ -7,8 +7,16 @@ namespace Vexa::Platform {
 LocalTime CurrentLocalTime() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm fields{};
-  localtime_r(&now.tv_sec, &fields);
+  // The broken-down time of the thread's last second, kept: every log line asks for the time,
+  // and converting it (localtime_r) costs more than the rest of a short line. The C library
+  // reads the time zone once per process, so a kept second stays right.
+  thread_local time_t keptSecond = -1;
+  thread_local tm kept{};
+  if (now.tv_sec != keptSecond) {
+    localtime_r(&now.tv_sec, &kept);
+    keptSecond = now.tv_sec;
+  }
+  const tm& fields = kept;
   LocalTime result;
   result.year = fields.tm_year + 1900;
   result.month = fields.tm_mon + 1;
