@@ -208,6 +208,19 @@ TEST_F(LogApiTest, GlobalFiltersDropMessagesBeforeTheTargets) {
   EXPECT_THAT(target.Lines(), ElementsAre("okay\n", "above\n", std::string(4095, 'x') + "\n"));
 }
 
+// Formats of plain "%s" conversions skip printf's machinery; the line is printf's all the same.
+TEST_F(LogApiTest, PlainTextFormatsWriteWhatPrintfWrites) {
+  RecordingTarget target;
+  target.Configure({kLevelOkay, 0, 0, "#M"});
+  api.setLevel(kLevelOkay);
+  Log(kLevelOkay, 0, "%s: Preparing %s.", "mdl", "svc.get");
+  Log(kLevelOkay, 0, "100%% of %s%s", "", "x");
+  Log(kLevelOkay, 0, "%s %d%%", "n", 5);
+  Log(kLevelOkay, 0, "%s%s", std::string(4000, 'a').c_str(), std::string(200, 'b').c_str());
+  EXPECT_THAT(target.Lines(), ElementsAre("mdl: Preparing svc.get.\n", "100% of x\n", "n 5%\n",
+                                          std::string(4000, 'a') + std::string(95, 'b') + "\n"));
+}
+
 TEST_F(LogApiTest, TargetFiltersOnLevelAndGroupsAndEmptyMasksPassThem) {
   RecordingTarget target;
   target.Configure({kLevelError, kGroupDebug | kGroupNetwork, kGroupDisk, "#M"});
