@@ -397,46 +397,59 @@ void HttpFront::AddPluginEndpoints() {
 
 void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
                              httplib::Response& response) {
-  const PluginRequest call(request, endpoint, parts_.platform.Context().handle);
-  auto answer = std::make_shared<PluginAnswer>(parts_.thread);
-  int status = 500;
-  std::string body, error;
-  bool streamed = false;
+  // What the call fills on the plugin thread, in one place: the task captures only its address,
+  // so that the function handed over fits in place and no call allocates for it.
+  struct Call {
+    const HostEndpointRecord& endpoint;
+    const PluginRequest record;
+    httplib::Response& response;
+    PluginAnswer answer;
+    int status;
+    std::string body, error;
+    bool streamed;
+  } call{endpoint, PluginRequest(request, endpoint, parts_.platform.Context().handle),
+         response, PluginAnswer(parts_.thread),
+         500,      {},
+         {},       false};
   // On the plugin thread; it may start while another call waits for an answer.
-  const auto handle = [&] {
-    HostResponse& filled = answer->response;
-    endpoint.handler(&filled, &call.record);
+  const std::function<void()> handle = [&call] {
+    HostResponse& filled = call.answer.response;
+    call.endpoint.handler(&filled, &call.record.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
       const HostHeader& header = filled.headers[index];
       if (header.name != nullptr && header.value != nullptr &&
           !EqualsIgnoringCase(std::string_view(header.name).substr(0, 15), "Access-Control-")) {
-        response.set_header(header.name, header.value);
+        call.response.set_header(header.name, header.value);
       }
     }
     if (filled.result.error != nullptr) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
-      error = filled.result.error;
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
+      call.error = filled.result.error;
     } else if (filled.stream != nullptr && filled.streamRead != nullptr) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
-      streamed = true;
-    } else if (WriteHostValueJson(filled.result.value, body, error)) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+      call.streamed = true;
+    } else if (WriteHostValueJson(filled.result.value, call.body, call.error)) {
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
     } else {
-      status = 502;
-      error = "The plugin answered a malformed value: " + error;
+      call.status = 502;
+      call.error = "The plugin answered a malformed value: " + call.error;
     }
-    if (!streamed) {
-      answer->Release();  // here, rather than in another trip to this thread
+    if (!call.streamed) {
+      call.answer.Release();  // here, rather than in another trip to this thread
     }
   };
   if (!parts_.thread.Run(handle, PluginThread::Nesting::InYield)) {
     SetErrorResponse(response, 503, "The host is stopping");
-  } else if (!error.empty()) {
-    SetErrorResponse(response, status, error);
-  } else if (!streamed) {
-    SetJson(response, std::move(body), status);
+  } else if (!call.error.empty()) {
+    SetErrorResponse(response, call.status, call.error);
+  } else if (!call.streamed) {
+    SetJson(response, std::move(call.body), call.status);
   } else {
-    response.status = status;
+    // The stream is read while the body is sent, after this returns: the provider takes over
+    // the response (and releases it on the plugin thread when it goes).
+    auto answer = std::make_shared<PluginAnswer>(parts_.thread);
+    answer->response = std::exchange(call.answer.response, HostResponse{});
+    response.status = call.status;
     response.set_chunked_content_provider(kJson, [this, answer](size_t, httplib::DataSink& sink) {
       std::string chunk(kStreamChunk, '\0');
       uint32_t size = kStreamChunk;
@@ -453,7 +466,6 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
       }
       return true;
     });
-    return;  // `answer` lives on in the provider and is released with it
   }
 }
 

@@ -1,18 +1,27 @@
 #include "plugin_thread.h"
 
 #include <algorithm>
-#include <future>
+#include <atomic>
 
 namespace VexaHost {
 
-// A task lives on the stack of the thread that waits for it. Its completion is a promise: the
-// plugin thread fulfils it without holding the queue's lock, so the woken thread does not wake
-// only to wait for that lock, and the promise's shared state outlives the waiter's return.
+// A task lives on the stack of the thread that waits for it. Its completion is one atomic
+// word, set and notified by the plugin thread without holding the queue's lock, so the woken
+// thread does not wake only to wait for that lock. Nothing is allocated for it (a promise
+// costs a shared state, a once-flag and a lock per call). The notification only wakes a thread
+// sleeping on the word's address; it reads nothing of the task, which the waiter may already
+// have left.
 struct PluginThread::Task {
   Task(const std::function<void()>& work, Nesting nesting) : work(work), nesting(nesting) {}
   const std::function<void()>& work;
   const Nesting nesting;
-  std::promise<void> done;
+  std::atomic<int> done{0};
+
+  void Wait() {
+    while (done.load(std::memory_order_acquire) == 0) {
+      done.wait(0, std::memory_order_acquire);
+    }
+  }
 };
 
 PluginThread::PluginThread(std::size_t maxNesting)
@@ -24,7 +33,6 @@ PluginThread::~PluginThread() {
 
 bool PluginThread::Run(const std::function<void()>& work, Nesting nesting) {
   Task task(work, nesting);
-  std::future<void> finished = task.done.get_future();
   {
     std::lock_guard lock(mutex_);
     if (finishing_) {
@@ -33,7 +41,7 @@ bool PluginThread::Run(const std::function<void()>& work, Nesting nesting) {
     tasks_.push_back(&task);
   }
   wake_.notify_one();  // outside the lock: the plugin thread can take it at once
-  finished.wait();
+  task.Wait();
   return true;
 }
 
@@ -71,7 +79,8 @@ void PluginThread::RunTask(Task& task) {
   ++running_;
   task.work();
   --running_;
-  task.done.set_value();
+  task.done.store(1, std::memory_order_release);
+  task.done.notify_one();
 }
 
 void PluginThread::YieldOnce(std::chrono::milliseconds slice) {
