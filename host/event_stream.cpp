@@ -56,7 +56,9 @@ EventStream::~EventStream() {
 }
 
 void EventStream::Publish(std::string_view name, std::string_view json) {
-  std::string frame = "event: ";
+  std::string frame;
+  frame.reserve(name.size() + json.size() + 16);
+  frame.append("event: ");
   for (const char c : name) {
     if (c != '\r' && c != '\n') {
       frame.push_back(c);

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -145,18 +144,61 @@ void SetLogListener(std::function<void(const LogRecord&)> listener) {
 std::string LogRecordJson(const LogRecord& record) {
   std::string_view level = LogLevelName(record.level);
   level.remove_prefix(std::min(level.find_first_not_of(' '), level.size()));
-  return "{\"time\":" + JsonQuoted(record.time) + ",\"level\":" + JsonQuoted(level) +
-         ",\"source\":" + JsonQuoted(record.source) + ",\"text\":" + JsonQuoted(record.text) + "}";
+  std::string json;
+  json.reserve(record.text.size() + 80);
+  json.append("{\"time\":");
+  AppendJsonQuoted(json, record.time);
+  json.append(",\"level\":");
+  AppendJsonQuoted(json, level);
+  json.append(",\"source\":");
+  AppendJsonQuoted(json, record.source);
+  json.append(",\"text\":");
+  AppendJsonQuoted(json, record.text);
+  json.push_back('}');
+  return json;
 }
 
-void Log(int32_t level, std::string_view source, std::string_view text) {
+namespace {
+
+// "12:04:31.250", local time. The plugin logs several lines per request: the local time of
+// the second is kept per thread and worked out anew only when the second changes.
+struct TimeStamp {
+  char text[13];
+};
+
+void PutTwoDigits(char* at, int value) {
+  at[0] = static_cast<char>('0' + value / 10 % 10);
+  at[1] = static_cast<char>('0' + value % 10);
+}
+
+TimeStamp Now() {
+  thread_local time_t second = -1;
+  thread_local tm local{};  // of `second`
   timeval now{};
   gettimeofday(&now, nullptr);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<long>(now.tv_usec / 1000));
+  if (now.tv_sec != second) {
+    localtime_r(&now.tv_sec, &local);
+    second = now.tv_sec;
+  }
+  const int milliseconds = static_cast<int>(now.tv_usec / 1000);
+  TimeStamp stamp{};
+  PutTwoDigits(stamp.text, local.tm_hour);
+  stamp.text[2] = ':';
+  PutTwoDigits(stamp.text + 3, local.tm_min);
+  stamp.text[5] = ':';
+  PutTwoDigits(stamp.text + 6, local.tm_sec);
+  stamp.text[8] = '.';
+  stamp.text[9] = static_cast<char>('0' + milliseconds / 100);
+  PutTwoDigits(stamp.text + 10, milliseconds);
+  stamp.text[12] = '\0';
+  return stamp;
+}
+
+}  // namespace
+
+void Log(int32_t level, std::string_view source, std::string_view text) {
+  const TimeStamp now = Now();
+  const char* const stamp = now.text;
   std::string line;
   line.reserve(text.size() + 32);
   line.append(stamp).append(" ").append(LogLevelName(level)).append(" ");
