@@ -53,7 +53,7 @@ class LogWriter {
     WriteAll(Take());
   }
 
-  void Append(std::string&& line, bool now) {
+  void Append(const std::string& line, bool now) {
     std::unique_lock lock(mutex_);
     if (now) {
       std::string text = Take() + line;
@@ -141,11 +141,9 @@ void SetLogListener(std::function<void(const LogRecord&)> listener) {
   shared.call = std::move(listener);
 }
 
-std::string LogRecordJson(const LogRecord& record) {
+void AppendLogRecordJson(std::string& json, const LogRecord& record) {
   std::string_view level = LogLevelName(record.level);
   level.remove_prefix(std::min(level.find_first_not_of(' '), level.size()));
-  std::string json;
-  json.reserve(record.text.size() + 80);
   json.append("{\"time\":");
   AppendJsonQuoted(json, record.time);
   json.append(",\"level\":");
@@ -155,6 +153,12 @@ std::string LogRecordJson(const LogRecord& record) {
   json.append(",\"text\":");
   AppendJsonQuoted(json, record.text);
   json.push_back('}');
+}
+
+std::string LogRecordJson(const LogRecord& record) {
+  std::string json;
+  json.reserve(record.text.size() + 80);
+  AppendLogRecordJson(json, record);
   return json;
 }
 
@@ -199,8 +203,8 @@ TimeStamp Now() {
 void Log(int32_t level, std::string_view source, std::string_view text) {
   const TimeStamp now = Now();
   const char* const stamp = now.text;
-  std::string line;
-  line.reserve(text.size() + 32);
+  thread_local std::string line;  // its buffer serves every line of the thread
+  line.clear();
   line.append(stamp).append(" ").append(LogLevelName(level)).append(" ");
   line.append(source).append(source.size() < 6 ? 7 - source.size() : 1, ' ');
   line.append(text);
@@ -208,7 +212,7 @@ void Log(int32_t level, std::string_view source, std::string_view text) {
     line.push_back('\n');
   }
   Tell({stamp, level, source, text.ends_with('\n') ? text.substr(0, text.size() - 1) : text});
-  Writer().Append(std::move(line), source != "plugin");
+  Writer().Append(line, source != "plugin");
 }
 
 void FaultLog::Report(std::string_view kind, std::string_view line) {
