@@ -83,6 +83,16 @@ bool EqualsIgnoringCase(std::string_view one, std::string_view other) {
   });
 }
 
+// The methods whose body the server reads before a handler runs.
+bool HasBody(const std::string& method) {
+  return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+}
+
+// The request's path, without the query.
+std::string_view TargetPath(const httplib::Request& request) {
+  return std::string_view(request.target).substr(0, request.target.find('?'));
+}
+
 bool ChangesState(const std::string& method) {
   return method == "PUT" || method == "PATCH" || method == "DELETE" || method == "POST";
 }
@@ -184,6 +194,8 @@ struct PluginRequest {
   PluginRequest(const httplib::Request& request, const HostEndpointRecord& endpoint,
                 HostHandle handle)
       : contentType(MediaType(request)) {
+    names.reserve(request.headers.size());
+    headers.reserve(request.headers.size());
     for (const auto& [name, value] : request.headers) {
       std::string& lower = names.emplace_back(name);
       std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -272,10 +284,21 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   // Unknown paths and methods are answered before any body is read: the answer does not
   // depend on it, and the server would otherwise first refuse a body it cannot read (a POST
   // without a length, say) with a less helpful 400.
+  //
+  // A GET, HEAD or OPTIONS request has no body the server would read: it is answered here at
+  // once, with the route Refuse found, rather than after the server has matched its path
+  // against the catch-all pattern above (a regular expression, once per request).
   server_.set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
-        return Refuse(request, response) ? httplib::Server::HandlerResponse::Handled
-                                         : httplib::Server::HandlerResponse::Unhandled;
+        RouteLookup found;
+        if (Refuse(request, response, found)) {
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!HasBody(request.method)) {
+          (*found.handler)(request, response, found.arguments);
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
       });
   server_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) {
@@ -311,6 +334,7 @@ int HttpFront::Bind(int port) {
   } else {
     port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
   }
+  portSuffix_ = ":" + std::to_string(port_);
   return port_;
 }
 
@@ -323,15 +347,15 @@ void HttpFront::Stop() {
 }
 
 bool HttpFront::IsOwnAuthority(std::string_view authority) const {
-  const std::string port = ":" + std::to_string(port_);
-  if (!authority.ends_with(port)) {
+  if (!authority.ends_with(portSuffix_)) {
     return false;
   }
-  authority.remove_suffix(port.size());
+  authority.remove_suffix(portSuffix_.size());
   return authority == "127.0.0.1" || EqualsIgnoringCase(authority, "localhost");
 }
 
-bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& response) const {
+bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& response,
+                       RouteLookup& found) const {
   const std::string host = request.get_header_value("Host");
   if (!IsOwnAuthority(host)) {
     SetErrorResponse(response, 421,
@@ -349,17 +373,17 @@ bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& respo
       return true;
     }
   }
-  const std::string path = request.target.substr(0, request.target.find('?'));
-  const RouteLookup found = router_.Find(request.method, path);
+  const std::string_view path = TargetPath(request);
+  found = router_.Find(request.method, path);
   if (found.handler == nullptr && !found.allowed.empty()) {
-    SetErrorResponse(
-        response, 405,
-        request.method + " is not allowed on " + path + " (allowed: " + found.allowed + ")");
+    SetErrorResponse(response, 405,
+                     request.method + " is not allowed on " + std::string(path) +
+                         " (allowed: " + found.allowed + ")");
     response.set_header("Allow", found.allowed);
     return true;
   }
   if (found.handler == nullptr) {
-    SetErrorResponse(response, 404, "Nothing is served at " + path);
+    SetErrorResponse(response, 404, "Nothing is served at " + std::string(path));
     return true;
   }
   if (const std::string type = MediaType(request);
@@ -374,8 +398,7 @@ bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& respo
 }
 
 void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
-  const RouteLookup found =
-      router_.Find(request.method, request.target.substr(0, request.target.find('?')));
+  const RouteLookup found = router_.Find(request.method, TargetPath(request));
   if (found.handler != nullptr) {  // else refused before the body was read
     (*found.handler)(request, response, found.arguments);
   }
