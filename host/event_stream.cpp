@@ -7,11 +7,11 @@
 #endif
 
 #include <condition_variable>
-#include <deque>
 #include <list>
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "log.h"
 
@@ -27,7 +27,11 @@ struct EventStream::Client {
 struct EventStream::Shared {
   std::mutex mutex;
   std::list<std::shared_ptr<Client>> clients;
-  std::deque<std::string> recent;  // at most limits.replay frames, the oldest first
+  // The last limits.replay frames, a ring whose oldest is at recentStart; a frame's text is
+  // written over the oldest's, which keeps its buffer.
+  std::vector<std::string> recent;
+  std::size_t recentStart = 0;
+  std::string scratch;  // the frame being sent, without replay
   bool closed = false;
 };
 
@@ -46,6 +50,20 @@ void AppendField(std::string& out, std::string_view field, std::string_view text
   }
 }
 
+// Writes the frame of one event over `frame`: its name, without line breaks, and its data.
+void WriteFrame(std::string& frame, std::string_view name, std::string_view json) {
+  frame.clear();
+  frame.append("event: ");
+  for (const char c : name) {
+    if (c != '\r' && c != '\n') {
+      frame.push_back(c);
+    }
+  }
+  frame.push_back('\n');
+  AppendField(frame, "data", json);
+  frame.push_back('\n');
+}
+
 }  // namespace
 
 EventStream::EventStream(EventStreamLimits limits)
@@ -56,25 +74,25 @@ EventStream::~EventStream() {
 }
 
 void EventStream::Publish(std::string_view name, std::string_view json) {
-  std::string frame = "event: ";
-  for (const char c : name) {
-    if (c != '\r' && c != '\n') {
-      frame.push_back(c);
-    }
-  }
-  frame.push_back('\n');
-  AppendField(frame, "data", json);
-  frame.push_back('\n');
-
   std::size_t dropped = 0;
   {
+    // The frame is written into a buffer kept for it under the lock: publishing (three log
+    // records per request) allocates nothing once the ring is full.
     std::lock_guard lock(shared_->mutex);
+    std::string* frame = &shared_->scratch;
+    if (limits_.replay > 0 && shared_->recent.size() < limits_.replay) {
+      frame = &shared_->recent.emplace_back();
+    } else if (limits_.replay > 0) {
+      frame = &shared_->recent[shared_->recentStart];
+      shared_->recentStart = (shared_->recentStart + 1) % limits_.replay;
+    }
+    WriteFrame(*frame, name, json);
     for (auto it = shared_->clients.begin(); it != shared_->clients.end();) {
       Client& client = **it;
       // An empty queue takes any one event, so that a single large event cannot drop every
       // client; a backlog is what marks a client that does not read.
       if (!client.pending.empty() &&
-          client.pending.size() + frame.size() > limits_.maxQueuedBytes) {
+          client.pending.size() + frame->size() > limits_.maxQueuedBytes) {
         client.dropped = true;
         std::string().swap(client.pending);
         client.wake.notify_one();
@@ -82,15 +100,9 @@ void EventStream::Publish(std::string_view name, std::string_view json) {
         ++dropped;
         continue;
       }
-      client.pending += frame;
+      client.pending += *frame;
       client.wake.notify_one();
       ++it;
-    }
-    if (limits_.replay > 0) {
-      if (shared_->recent.size() == limits_.replay) {
-        shared_->recent.pop_front();
-      }
-      shared_->recent.push_back(std::move(frame));
     }
   }
   if (dropped > 0) {
@@ -106,8 +118,9 @@ bool EventStream::Attach(httplib::Response& response) {
     if (shared_->closed || shared_->clients.size() >= limits_.maxClients) {
       return false;
     }
-    for (const std::string& frame : shared_->recent) {
-      client->pending += frame;
+    const std::size_t count = shared_->recent.size();
+    for (std::size_t index = 0; index < count; ++index) {
+      client->pending += shared_->recent[(shared_->recentStart + index) % count];
     }
     shared_->clients.push_back(client);
   }

@@ -83,6 +83,16 @@ bool EqualsIgnoringCase(std::string_view one, std::string_view other) {
   });
 }
 
+// The methods whose body the server reads before a handler runs.
+bool HasBody(const std::string& method) {
+  return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+}
+
+// The request's path, without the query.
+std::string_view TargetPath(const httplib::Request& request) {
+  return std::string_view(request.target).substr(0, request.target.find('?'));
+}
+
 bool ChangesState(const std::string& method) {
   return method == "PUT" || method == "PATCH" || method == "DELETE" || method == "POST";
 }
@@ -184,6 +194,8 @@ struct PluginRequest {
   PluginRequest(const httplib::Request& request, const HostEndpointRecord& endpoint,
                 HostHandle handle)
       : contentType(MediaType(request)) {
+    names.reserve(request.headers.size());
+    headers.reserve(request.headers.size());
     for (const auto& [name, value] : request.headers) {
       std::string& lower = names.emplace_back(name);
       std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -272,10 +284,21 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   // Unknown paths and methods are answered before any body is read: the answer does not
   // depend on it, and the server would otherwise first refuse a body it cannot read (a POST
   // without a length, say) with a less helpful 400.
+  //
+  // A GET, HEAD or OPTIONS request has no body the server would read: it is answered here at
+  // once, with the route Refuse found, rather than after the server has matched its path
+  // against the catch-all pattern above (a regular expression, once per request).
   server_.set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
-        return Refuse(request, response) ? httplib::Server::HandlerResponse::Handled
-                                         : httplib::Server::HandlerResponse::Unhandled;
+        RouteLookup found;
+        if (Refuse(request, response, found)) {
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!HasBody(request.method)) {
+          (*found.handler)(request, response, found.arguments);
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
       });
   server_.set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
     if (!response.body.empty()) {
@@ -311,6 +334,7 @@ int HttpFront::Bind(int port) {
   } else {
     port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
   }
+  portSuffix_ = ":" + std::to_string(port_);
   return port_;
 }
 
@@ -323,15 +347,15 @@ void HttpFront::Stop() {
 }
 
 bool HttpFront::IsOwnAuthority(std::string_view authority) const {
-  const std::string port = ":" + std::to_string(port_);
-  if (!authority.ends_with(port)) {
+  if (!authority.ends_with(portSuffix_)) {
     return false;
   }
-  authority.remove_suffix(port.size());
+  authority.remove_suffix(portSuffix_.size());
   return authority == "127.0.0.1" || EqualsIgnoringCase(authority, "localhost");
 }
 
-bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& response) const {
+bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& response,
+                       RouteLookup& found) const {
   const std::string host = request.get_header_value("Host");
   if (!IsOwnAuthority(host)) {
     SetErrorResponse(response, 421,
@@ -349,17 +373,17 @@ bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& respo
       return true;
     }
   }
-  const std::string path = request.target.substr(0, request.target.find('?'));
-  const RouteLookup found = router_.Find(request.method, path);
+  const std::string_view path = TargetPath(request);
+  found = router_.Find(request.method, path);
   if (found.handler == nullptr && !found.allowed.empty()) {
-    SetErrorResponse(
-        response, 405,
-        request.method + " is not allowed on " + path + " (allowed: " + found.allowed + ")");
+    SetErrorResponse(response, 405,
+                     request.method + " is not allowed on " + std::string(path) +
+                         " (allowed: " + found.allowed + ")");
     response.set_header("Allow", found.allowed);
     return true;
   }
   if (found.handler == nullptr) {
-    SetErrorResponse(response, 404, "Nothing is served at " + path);
+    SetErrorResponse(response, 404, "Nothing is served at " + std::string(path));
     return true;
   }
   if (const std::string type = MediaType(request);
@@ -374,8 +398,7 @@ bool HttpFront::Refuse(const httplib::Request& request, httplib::Response& respo
 }
 
 void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& response) {
-  const RouteLookup found =
-      router_.Find(request.method, request.target.substr(0, request.target.find('?')));
+  const RouteLookup found = router_.Find(request.method, TargetPath(request));
   if (found.handler != nullptr) {  // else refused before the body was read
     (*found.handler)(request, response, found.arguments);
   }
@@ -397,46 +420,59 @@ void HttpFront::AddPluginEndpoints() {
 
 void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
                              httplib::Response& response) {
-  const PluginRequest call(request, endpoint, parts_.platform.Context().handle);
-  auto answer = std::make_shared<PluginAnswer>(parts_.thread);
-  int status = 500;
-  std::string body, error;
-  bool streamed = false;
+  // What the call fills on the plugin thread, in one place: the task captures only its address,
+  // so that the function handed over fits in place and no call allocates for it.
+  struct Call {
+    const HostEndpointRecord& endpoint;
+    const PluginRequest record;
+    httplib::Response& response;
+    PluginAnswer answer;
+    int status;
+    std::string body, error;
+    bool streamed;
+  } call{endpoint, PluginRequest(request, endpoint, parts_.platform.Context().handle),
+         response, PluginAnswer(parts_.thread),
+         500,      {},
+         {},       false};
   // On the plugin thread; it may start while another call waits for an answer.
-  const auto handle = [&] {
-    HostResponse& filled = answer->response;
-    endpoint.handler(&filled, &call.record);
+  const std::function<void()> handle = [&call] {
+    HostResponse& filled = call.answer.response;
+    call.endpoint.handler(&filled, &call.record.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
       const HostHeader& header = filled.headers[index];
       if (header.name != nullptr && header.value != nullptr &&
           !EqualsIgnoringCase(std::string_view(header.name).substr(0, 15), "Access-Control-")) {
-        response.set_header(header.name, header.value);
+        call.response.set_header(header.name, header.value);
       }
     }
     if (filled.result.error != nullptr) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
-      error = filled.result.error;
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
+      call.error = filled.result.error;
     } else if (filled.stream != nullptr && filled.streamRead != nullptr) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
-      streamed = true;
-    } else if (WriteHostValueJson(filled.result.value, body, error)) {
-      status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
+      call.streamed = true;
+    } else if (WriteHostValueJson(filled.result.value, call.body, call.error)) {
+      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
     } else {
-      status = 502;
-      error = "The plugin answered a malformed value: " + error;
+      call.status = 502;
+      call.error = "The plugin answered a malformed value: " + call.error;
     }
-    if (!streamed) {
-      answer->Release();  // here, rather than in another trip to this thread
+    if (!call.streamed) {
+      call.answer.Release();  // here, rather than in another trip to this thread
     }
   };
   if (!parts_.thread.Run(handle, PluginThread::Nesting::InYield)) {
     SetErrorResponse(response, 503, "The host is stopping");
-  } else if (!error.empty()) {
-    SetErrorResponse(response, status, error);
-  } else if (!streamed) {
-    SetJson(response, std::move(body), status);
+  } else if (!call.error.empty()) {
+    SetErrorResponse(response, call.status, call.error);
+  } else if (!call.streamed) {
+    SetJson(response, std::move(call.body), call.status);
   } else {
-    response.status = status;
+    // The stream is read while the body is sent, after this returns: the provider takes over
+    // the response (and releases it on the plugin thread when it goes).
+    auto answer = std::make_shared<PluginAnswer>(parts_.thread);
+    answer->response = std::exchange(call.answer.response, HostResponse{});
+    response.status = call.status;
     response.set_chunked_content_provider(kJson, [this, answer](size_t, httplib::DataSink& sink) {
       std::string chunk(kStreamChunk, '\0');
       uint32_t size = kStreamChunk;
@@ -453,7 +489,6 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
       }
       return true;
     });
-    return;  // `answer` lives on in the provider and is released with it
   }
 }
 

@@ -85,8 +85,10 @@ class HttpFront {
   void AddPlatformRoutes();
   void AddHostRoutes();
   void Dispatch(const httplib::Request& request, httplib::Response& response);
-  // Answers 421, 403, 404, 405 or 415 (see above) and true when `request` is not served.
-  bool Refuse(const httplib::Request& request, httplib::Response& response) const;
+  // Answers 421, 403, 404, 405 or 415 (see above) and true when `request` is not served;
+  // else `found` is its route.
+  bool Refuse(const httplib::Request& request, httplib::Response& response,
+              RouteLookup& found) const;
   // Whether `authority` ("127.0.0.1:8470") names this host.
   bool IsOwnAuthority(std::string_view authority) const;
   void CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
@@ -94,6 +96,7 @@ class HttpFront {
 
   FrontParts parts_;
   int port_ = -1;
+  std::string portSuffix_;  // ":8470"
   std::chrono::steady_clock::time_point started_;
   Router router_;
   httplib::Server server_;

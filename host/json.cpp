@@ -166,11 +166,56 @@ std::string JsonText(const rapidjson::Value& value) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
+void AppendJsonQuoted(std::string& out, std::string_view text) {
+  // As RapidJSON's writer escapes: the quote, the backslash and the control characters, these
+  // by their short escapes where JSON has one; every other byte as it is.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out.reserve(out.size() + text.size() + 2);
+  out.push_back('"');
+  std::size_t plain = 0;  // the start of the bytes not yet copied
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      continue;
+    }
+    out.append(text.data() + plain, at - plain);
+    plain = at + 1;
+    out.push_back('\\');
+    switch (c) {
+      case '"':
+        out.push_back('"');
+        break;
+      case '\\':
+        out.push_back('\\');
+        break;
+      case '\b':
+        out.push_back('b');
+        break;
+      case '\t':
+        out.push_back('t');
+        break;
+      case '\n':
+        out.push_back('n');
+        break;
+      case '\f':
+        out.push_back('f');
+        break;
+      case '\r':
+        out.push_back('r');
+        break;
+      default:
+        out.append("u00").push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0x0f]);
+    }
+  }
+  out.append(text.data() + plain, text.size() - plain);
+  out.push_back('"');
+}
+
 std::string JsonQuoted(std::string_view text) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
-  return std::string(buffer.GetString(), buffer.GetSize());
+  std::string quoted;
+  AppendJsonQuoted(quoted, text);
+  return quoted;
 }
 
 void MergePatch(rapidjson::Value& target, const rapidjson::Value& patch,

@@ -30,6 +30,8 @@ std::string JsonText(const rapidjson::Value& value);
 
 // A JSON string literal (quotes included) of `text`, escaped as JSON requires.
 std::string JsonQuoted(std::string_view text);
+// The same, appended to `out`.
+void AppendJsonQuoted(std::string& out, std::string_view text);
 
 // Applies a JSON merge patch: members of an object `patch` replace the target's, null members
 // remove them, nested objects merge; any other `patch` replaces `target` whole. `allocator`

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -54,7 +53,7 @@ class LogWriter {
     WriteAll(Take());
   }
 
-  void Append(std::string&& line, bool now) {
+  void Append(const std::string& line, bool now) {
     std::unique_lock lock(mutex_);
     if (now) {
       std::string text = Take() + line;
@@ -142,23 +141,70 @@ void SetLogListener(std::function<void(const LogRecord&)> listener) {
   shared.call = std::move(listener);
 }
 
-std::string LogRecordJson(const LogRecord& record) {
+void AppendLogRecordJson(std::string& json, const LogRecord& record) {
   std::string_view level = LogLevelName(record.level);
   level.remove_prefix(std::min(level.find_first_not_of(' '), level.size()));
-  return "{\"time\":" + JsonQuoted(record.time) + ",\"level\":" + JsonQuoted(level) +
-         ",\"source\":" + JsonQuoted(record.source) + ",\"text\":" + JsonQuoted(record.text) + "}";
+  json.append("{\"time\":");
+  AppendJsonQuoted(json, record.time);
+  json.append(",\"level\":");
+  AppendJsonQuoted(json, level);
+  json.append(",\"source\":");
+  AppendJsonQuoted(json, record.source);
+  json.append(",\"text\":");
+  AppendJsonQuoted(json, record.text);
+  json.push_back('}');
 }
 
-void Log(int32_t level, std::string_view source, std::string_view text) {
+std::string LogRecordJson(const LogRecord& record) {
+  std::string json;
+  json.reserve(record.text.size() + 80);
+  AppendLogRecordJson(json, record);
+  return json;
+}
+
+namespace {
+
+// "12:04:31.250", local time. The plugin logs several lines per request: the local time of
+// the second is kept per thread and worked out anew only when the second changes.
+struct TimeStamp {
+  char text[13];
+};
+
+void PutTwoDigits(char* at, int value) {
+  at[0] = static_cast<char>('0' + value / 10 % 10);
+  at[1] = static_cast<char>('0' + value % 10);
+}
+
+TimeStamp Now() {
+  thread_local time_t second = -1;
+  thread_local tm local{};  // of `second`
   timeval now{};
   gettimeofday(&now, nullptr);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<long>(now.tv_usec / 1000));
-  std::string line;
-  line.reserve(text.size() + 32);
+  if (now.tv_sec != second) {
+    localtime_r(&now.tv_sec, &local);
+    second = now.tv_sec;
+  }
+  const int milliseconds = static_cast<int>(now.tv_usec / 1000);
+  TimeStamp stamp{};
+  PutTwoDigits(stamp.text, local.tm_hour);
+  stamp.text[2] = ':';
+  PutTwoDigits(stamp.text + 3, local.tm_min);
+  stamp.text[5] = ':';
+  PutTwoDigits(stamp.text + 6, local.tm_sec);
+  stamp.text[8] = '.';
+  stamp.text[9] = static_cast<char>('0' + milliseconds / 100);
+  PutTwoDigits(stamp.text + 10, milliseconds);
+  stamp.text[12] = '\0';
+  return stamp;
+}
+
+}  // namespace
+
+void Log(int32_t level, std::string_view source, std::string_view text) {
+  const TimeStamp now = Now();
+  const char* const stamp = now.text;
+  thread_local std::string line;  // its buffer serves every line of the thread
+  line.clear();
   line.append(stamp).append(" ").append(LogLevelName(level)).append(" ");
   line.append(source).append(source.size() < 6 ? 7 - source.size() : 1, ' ');
   line.append(text);
@@ -166,7 +212,7 @@ void Log(int32_t level, std::string_view source, std::string_view text) {
     line.push_back('\n');
   }
   Tell({stamp, level, source, text.ends_with('\n') ? text.substr(0, text.size() - 1) : text});
-  Writer().Append(std::move(line), source != "plugin");
+  Writer().Append(line, source != "plugin");
 }
 
 void FaultLog::Report(std::string_view kind, std::string_view line) {

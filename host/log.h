@@ -49,6 +49,8 @@ void SetLogListener(std::function<void(const LogRecord&)> listener);
 
 // {"time":"12:04:31.250","level":"WARN","source":"host","text":"..."}, the level by its name.
 std::string LogRecordJson(const LogRecord& record);
+// The same, appended to `json`.
+void AppendLogRecordJson(std::string& json, const LogRecord& record);
 
 // A fault that recurs with every request is logged once, not once per request: the first report
 // of each kind is a WARN line, the later ones are only counted until Clear, which the owner calls

@@ -106,8 +106,12 @@ int Run(const Options& options) {
   }
   // The log's records from the start on, the plugin's loading included, for the console.
   EventStream logRecords({.maxClients = kMaxLogClients, .replay = kLogBacklog});
-  SetLogListener(
-      [&logRecords](const LogRecord& record) { logRecords.Publish("log", LogRecordJson(record)); });
+  SetLogListener([&logRecords](const LogRecord& record) {
+    thread_local std::string json;  // its buffer serves every record of the thread
+    json.clear();
+    AppendLogRecordJson(json, record);
+    logRecords.Publish("log", json);
+  });
   struct ListenerEnd {
     ~ListenerEnd() { SetLogListener({}); }
   } listenerEnd;  // before logRecords goes

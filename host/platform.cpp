@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -165,6 +166,21 @@ void Platform::DeliverEvent(const std::string& name, const std::string& payload)
 // ------------------------------------------------------------------------------------------
 // The entries
 
+// The value the plugin is answered: the JSON body read, or a text answer (the service proxy's
+// key) as a string. An ASCII text is made a string as it is, without a trip through JSON,
+// which would give the same; any other goes that way, which refuses what is not UTF-8.
+HostValue Platform::AnswerValue(const Answer& answer) {
+  if (!answer.text) {
+    return MakeHostValue(ParseJson(answer.json).document);
+  }
+  if (std::all_of(answer.json.begin(), answer.json.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return MakeHostValue(
+        rapidjson::Value(rapidjson::StringRef(answer.json.data(), answer.json.size())));
+  }
+  return MakeHostValue(ParseJson(JsonQuoted(answer.json)).document);
+}
+
 void Platform::Request(const HostApiTable* api, HostResponse* response,
                        const HostRequest* request) {
   if (response == nullptr || request == nullptr) {
@@ -189,7 +205,7 @@ void Platform::Request(const HostApiTable* api, HostResponse* response,
     filled.result.error = CopyText(answer.error);
     filled.result.ownsError = 1;
   } else {
-    filled.result.value = MakeHostValue(ParseJson(answer.json).document);
+    filled.result.value = AnswerValue(answer);
   }
   *response = filled;
 }
@@ -276,7 +292,7 @@ Platform::Answer Platform::ServeServiceProxy(const HostRequest& request, bool me
   call.payload = std::move(*payload);
   call.replyMethod = std::move(*replyMethod);
   call.replyText = std::move(*replyText);
-  return {200, JsonQuoted(parts_.serviceProxy.Submit(call)), ""};
+  return {200, parts_.serviceProxy.Submit(call), "", true};
 }
 
 void Platform::SendEvent(const HostApiTable* api, const HostEvent* event) {

@@ -109,7 +109,9 @@ class Platform {
     uint32_t status;
     std::string json;  // the body when error is empty
     std::string error;
+    bool text = false;  // json holds the body's text itself, not JSON: a string value
   };
+  static HostValue AnswerValue(const Answer& answer);
   Answer Serve(const HostRequest& request);
   Answer ServeSettings(const HostRequest& request, const std::string& key);
   Answer ServeTelemetry(const HostRequest& request, const std::string& name);

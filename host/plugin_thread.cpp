@@ -1,18 +1,84 @@
 #include "plugin_thread.h"
 
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
-#include <future>
+#include <atomic>
 
 namespace VexaHost {
 
-// A task lives on the stack of the thread that waits for it. Its completion is a promise: the
-// plugin thread fulfils it without holding the queue's lock, so the woken thread does not wake
-// only to wait for that lock, and the promise's shared state outlives the waiter's return.
+namespace {
+
+// A call's completion, one word: kPending, kSleeping once its waiter sleeps on it, kDone. The
+// plugin thread sets it without holding the queue's lock, so the woken thread does not wake
+// only to wait for that lock, and makes the system call that wakes the waiter only when the
+// waiter sleeps. Nothing is allocated for it (a promise costs a shared state, a once-flag and
+// a lock per call).
+//
+// Before it sleeps, the waiter gives its core away a few times. On a machine with few cores
+// the plugin thread is usually the thread that gets it; a short call then ends before its
+// waiter sleeps, which spares the plugin thread the system call that wakes the waiter and the
+// woken waiter taking the plugin thread's core. The waiter does not spin otherwise: a spinning
+// waiter would take the plugin thread's time.
+class Completion {
+ public:
+  void Wait() {
+    for (int turn = 0; turn < kYields && word_.load(std::memory_order_acquire) != kDone; ++turn) {
+      std::this_thread::yield();
+    }
+    int state = kPending;
+    if (word_.compare_exchange_strong(state, kSleeping, std::memory_order_acquire)) {
+      state = kSleeping;
+    }
+    while (state != kDone) {
+      Sleep(kSleeping);
+      state = word_.load(std::memory_order_acquire);
+    }
+  }
+
+  // The waiter may leave as soon as the word reads kDone: after that, only the word's address
+  // is used, to wake a thread sleeping on it, never the memory itself.
+  void Set() {
+    if (word_.exchange(kDone, std::memory_order_acq_rel) == kSleeping) {
+      Wake();
+    }
+  }
+
+ private:
+  static constexpr int kPending = 0, kSleeping = 1, kDone = 2;
+  static constexpr int kYields = 4;
+
+#if defined(__linux__)
+  void Sleep(int expected) {
+    syscall(SYS_futex, &word_, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+  }
+  void Wake() {
+    syscall(SYS_futex, &word_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+#else
+  void Sleep(int expected) {
+    word_.wait(expected, std::memory_order_acquire);
+  }
+  void Wake() {
+    word_.notify_one();
+  }
+#endif
+
+  std::atomic<int> word_{kPending};
+};
+
+}  // namespace
+
+// A task lives on the stack of the thread that waits for it.
 struct PluginThread::Task {
   Task(const std::function<void()>& work, Nesting nesting) : work(work), nesting(nesting) {}
   const std::function<void()>& work;
   const Nesting nesting;
-  std::promise<void> done;
+  Completion done;
 };
 
 PluginThread::PluginThread(std::size_t maxNesting)
@@ -24,7 +90,6 @@ PluginThread::~PluginThread() {
 
 bool PluginThread::Run(const std::function<void()>& work, Nesting nesting) {
   Task task(work, nesting);
-  std::future<void> finished = task.done.get_future();
   {
     std::lock_guard lock(mutex_);
     if (finishing_) {
@@ -33,7 +98,7 @@ bool PluginThread::Run(const std::function<void()>& work, Nesting nesting) {
     tasks_.push_back(&task);
   }
   wake_.notify_one();  // outside the lock: the plugin thread can take it at once
-  finished.wait();
+  task.done.Wait();
   return true;
 }
 
@@ -71,7 +136,7 @@ void PluginThread::RunTask(Task& task) {
   ++running_;
   task.work();
   --running_;
-  task.done.set_value();
+  task.done.Set();
 }
 
 void PluginThread::YieldOnce(std::chrono::milliseconds slice) {
