@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace VexaHost {
 
@@ -16,8 +19,9 @@ namespace {
 // A call's completion, one word: kPending, kSleeping once its waiter sleeps on it, kDone. The
 // plugin thread sets it without holding the queue's lock, so the woken thread does not wake
 // only to wait for that lock, and makes the system call that wakes the waiter only when the
-// waiter sleeps. Nothing is allocated for it (a promise costs a shared state, a once-flag and
-// a lock per call).
+// waiter sleeps (on Linux; elsewhere a lock and a condition variable of the completion's own
+// stand in for that). Nothing is allocated for it (a promise costs a shared state, a once-flag
+// and a lock per call).
 //
 // Before it sleeps, the waiter gives its core away a few times. On a machine with few cores
 // the plugin thread is usually the thread that gets it; a short call then ends before its
@@ -30,45 +34,46 @@ class Completion {
     for (int turn = 0; turn < kYields && word_.load(std::memory_order_acquire) != kDone; ++turn) {
       std::this_thread::yield();
     }
+#if defined(__linux__)
     int state = kPending;
     if (word_.compare_exchange_strong(state, kSleeping, std::memory_order_acquire)) {
       state = kSleeping;
     }
     while (state != kDone) {
-      Sleep(kSleeping);
+      syscall(SYS_futex, &word_, FUTEX_WAIT_PRIVATE, kSleeping, nullptr, nullptr, 0);
       state = word_.load(std::memory_order_acquire);
     }
+#else
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [this] { return word_.load(std::memory_order_acquire) == kDone; });
+#endif
   }
 
-  // The waiter may leave as soon as the word reads kDone: after that, only the word's address
-  // is used, to wake a thread sleeping on it, never the memory itself.
+  // On Linux the waiter may leave as soon as the word reads kDone: after that, only the word's
+  // address is used, to wake a thread sleeping on it, never the memory itself. Elsewhere the
+  // word is set and the waiter told under the lock, which the waiter needs before it leaves.
   void Set() {
+#if defined(__linux__)
     if (word_.exchange(kDone, std::memory_order_acq_rel) == kSleeping) {
-      Wake();
+      syscall(SYS_futex, &word_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
     }
+#else
+    const std::lock_guard lock(mutex_);
+    word_.store(kDone, std::memory_order_release);
+    done_.notify_one();
+#endif
   }
 
  private:
   static constexpr int kPending = 0, kSleeping = 1, kDone = 2;
   static constexpr int kYields = 4;
 
-#if defined(__linux__)
-  void Sleep(int expected) {
-    syscall(SYS_futex, &word_, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
-  }
-  void Wake() {
-    syscall(SYS_futex, &word_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-  }
-#else
-  void Sleep(int expected) {
-    word_.wait(expected, std::memory_order_acquire);
-  }
-  void Wake() {
-    word_.notify_one();
-  }
-#endif
-
   std::atomic<int> word_{kPending};
+#if !defined(__linux__)
+  // Not the atomic word's own wait: the C++ library of the Windows build loses its wake-ups.
+  std::mutex mutex_;
+  std::condition_variable done_;
+#endif
 };
 
 }  // namespace
