@@ -42,7 +42,8 @@ endif()
 
 # The C seam with the host: the one header every side of it may include.
 add_library(vexa_host_contract INTERFACE)
-target_include_directories(vexa_host_contract INTERFACE ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(vexa_host_contract INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
 
 # vexa_add_library(name sources... [DEPS libs...]): one static library per source folder.
 # Includes are written from src/ ("value/property.h"), yet a library must see only its own
@@ -53,6 +54,12 @@ target_include_directories(vexa_host_contract INTERFACE ${PROJECT_SOURCE_DIR}/in
 # link there: it is reachable only through the library's own root, which links the whole folder
 # and which the library keeps to itself (tests of the library may ask for it: vexa_add_test's
 # INTERNALS). A public header therefore never includes an internal one.
+#
+# Installed (cmake/VexaInstall.cmake), the public headers of every folder sit together under
+# include/vexa/<folder>/, and include/vexa is the include root of each library: a plugin built
+# against the installed runtime writes the same includes as one built here. The headers are
+# kept on the library (VEXA_PUBLIC_HEADERS, relative to VEXA_SOURCE_FOLDER) for that. The
+# project's warnings and sanitizer options (vexa_options) are the build's own and stay behind.
 function(vexa_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
@@ -64,10 +71,12 @@ function(vexa_add_library name)
   file(REMOVE_RECURSE ${root})
   file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  set(public_headers "")
   foreach(header IN LISTS headers)
     if(header MATCHES "_internal\\.h$" OR header MATCHES "(^|/)internal/")
       continue()
     endif()
+    list(APPEND public_headers ${header})
     get_filename_component(subfolder ${root}/${folder}/${header} DIRECTORY)
     file(MAKE_DIRECTORY ${subfolder})
     file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${root}/${folder}/${header} SYMBOLIC)
@@ -77,8 +86,13 @@ function(vexa_add_library name)
   set(own_root ${CMAKE_BINARY_DIR}/include_roots_internal/${folder})
   file(MAKE_DIRECTORY ${own_root})
   file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${own_root}/${folder} SYMBOLIC)
-  set_target_properties(${name} PROPERTIES VEXA_INTERNAL_ROOT ${own_root})
+  set_target_properties(${name} PROPERTIES
+    VEXA_INTERNAL_ROOT ${own_root}
+    VEXA_SOURCE_FOLDER ${CMAKE_CURRENT_SOURCE_DIR}
+    VEXA_PUBLIC_HEADERS "${public_headers}")
 
-  target_include_directories(${name} PRIVATE ${own_root} INTERFACE ${root})
-  target_link_libraries(${name} PUBLIC vexa_options ${ARG_DEPS})
+  target_include_directories(${name} PRIVATE ${own_root}
+    INTERFACE $<BUILD_INTERFACE:${root}> $<INSTALL_INTERFACE:include/vexa>)
+  target_compile_features(${name} PUBLIC cxx_std_20)
+  target_link_libraries(${name} PUBLIC $<BUILD_INTERFACE:vexa_options> ${ARG_DEPS})
 endfunction()

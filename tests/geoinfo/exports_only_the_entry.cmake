@@ -1,5 +1,9 @@
-# cmake -DNM=nm -DLIBRARY=libkor_geoinfo.so -P exports_only_the_entry.cmake
-# Fails unless the dynamic symbol table of LIBRARY defines load_kor_geoinfo and nothing else.
+# cmake -DNM=nm -DLIBRARY=libkor_geoinfo.so [-DENTRY=load_kor_geoinfo] -P exports_only_the_entry.cmake
+# Fails unless the dynamic symbol table of LIBRARY defines ENTRY (load_kor_geoinfo unless
+# given) and nothing else.
+if(NOT ENTRY)
+  set(ENTRY load_kor_geoinfo)
+endif()
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -11,7 +15,7 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE "^.* " "" name "${line}")
   list(APPEND names "${name}")
 endforeach()
-if(NOT names STREQUAL "load_kor_geoinfo")
-  message(FATAL_ERROR "${LIBRARY} must define load_kor_geoinfo alone; it defines:\n${symbols}")
+if(NOT names STREQUAL ENTRY)
+  message(FATAL_ERROR "${LIBRARY} must define ${ENTRY} alone; it defines:\n${symbols}")
 endif()
-message(STATUS "${LIBRARY} defines load_kor_geoinfo alone")
+message(STATUS "${LIBRARY} defines ${ENTRY} alone")
