@@ -117,6 +117,15 @@ TEST(JsonRead, NestingStopsJustPastTheLimit) {
   EXPECT_EQ(Outcome(Parse(std::string(1000000, '['))), Error(16, 513));
 }
 
+// Short texts are read from a copy on the stack, longer ones from one on the heap: texts on
+// both sides of the boundary read whole (the sanitizer build watches both copies).
+TEST(JsonRead, TextsAroundTheStackCopyReadWhole) {
+  for (const std::size_t length : {510, 511, 512, 513}) {
+    const std::string letters(length - 2, 'a');
+    EXPECT_EQ(Outcome(Parse('"' + letters + '"')), "'" + letters + "'") << length;
+  }
+}
+
 TEST(JsonWrite, EachValueGivesItsCompactText) {
   const double infinity = std::numeric_limits<double>::infinity();
   const std::pair<BindingProperty, std::string> cases[] = {
