@@ -148,6 +148,23 @@ TEST(JsonWrite, EachValueGivesItsCompactText) {
   }
 }
 
+// Appending keeps what the string held. The thread's buffer starts empty for every text, and
+// one that a large text grew is given back and grown again for the next.
+TEST(JsonWrite, AppendsAfterWhatTheStringHeld) {
+  const std::string large(40000, 'x');
+  const std::pair<BindingProperty, std::string> cases[] = {
+      {Structure({{"a", "b"}}), R"({"a":"b"})"},
+      {Empty(), ""},
+      {large, '"' + large + '"'},
+      {Collection({1u}), "[1]"},
+      {large, '"' + large + '"'}};
+  for (const auto& [value, text] : cases) {
+    std::string out = "kept ";
+    AppendJson(out, value);
+    EXPECT_EQ(out, "kept " + text);
+  }
+}
+
 // Everyday values come back equal; enumerators are written by name when the registry names
 // them, else by number, and blobs as Base64: those come back as texts and numbers.
 TEST(JsonRoundTrip, ValuesComeBackEqualOrAsTheirTexts) {
