@@ -198,15 +198,19 @@ void BindingValueContext::Rehash(uint32_t bucketCount) {
 
 void BindingValueContext::ResetBuckets() noexcept {
   if (buckets_ != inlineBuckets_) {
+    // The move to the heap emptied every inline bucket.
     buckets_ = inlineBuckets_;
     if (heapBucketCount_ > kKeptBuckets) {
       delete[] heapBuckets_;
       heapBuckets_ = nullptr;
       heapBucketCount_ = 0;
     }
+  } else {
+    // Only the buckets in use can hold entries; those past them were emptied when the table
+    // last reset or grew into them.
+    std::memset(inlineBuckets_, 0, bucketCount_ * sizeof inlineBuckets_[0]);
   }
   bucketCount_ = kInitialBuckets;
-  std::memset(inlineBuckets_, 0, sizeof inlineBuckets_);
 }
 
 uint32_t BindingValueContext::ReferenceCount(std::string_view text) const noexcept {
