@@ -5,6 +5,7 @@
 //   if (!parsed) { Log(..., parsed.ErrorText()); }      // "Error: <text> at offset <n>."
 //   std::string text = Vexa::ToJson(parsed.value);      // {"codes":[49,-1,2.5],"country":"DE"}
 //   std::string named = Vexa::ToJson(value, &registry); // enumerators by their names
+//   buffer.clear(); Vexa::AppendJson(buffer, value);    // into a string kept for reuse
 //
 // Reading. null gives an empty value, true/false a bool, an integer with a minus sign that fits
 // in 64 bits a signed value, one without a minus sign an unsigned value, any other number a
@@ -51,6 +52,7 @@
 // root gives the empty text. A float that is not finite has no JSON form: it is written as null.
 //
 // Threading: none shared; every call works on its own state. The enumerator names are only read.
+// Each thread that writes keeps its writer and a buffer of up to 16 KiB for its next text.
 #pragma once
 
 #include <cstddef>
@@ -87,8 +89,14 @@ inline constexpr unsigned kJsonErrorTermination = 16;
 [[nodiscard]] BindingResult ParseJson(std::string_view text);
 
 // Compact JSON of `value`. `names` (borrowed for the call; may be null; a BindingRegistry is one)
-// names enumerators.
+// names enumerators. A small value's text costs one allocation, the string's own.
 [[nodiscard]] std::string ToJson(const BindingProperty& value,
                                  const BindingEnumeratorNames* names = nullptr);
+// The same text appended to `out`, which keeps what it held before. A caller that keeps its
+// string for the next text (cleared, not shrunk) writes without allocating once the string has
+// grown to its texts' size. Throws std::bad_alloc when memory runs out, and `out` then holds
+// what it held before the call.
+void AppendJson(std::string& out, const BindingProperty& value,
+                const BindingEnumeratorNames* names = nullptr);
 
 }  // namespace Vexa

@@ -171,6 +171,11 @@ bool IsEmptyDocument(Stream stream) noexcept {
 // within a process; 64 bytes in, that layout never appeared in our measurements.
 constexpr std::size_t kScratchOffset = 64;
 
+// Texts shorter than this are copied onto the stack: the answers of services and most
+// arguments are a few dozen bytes, and a block of the heap for each would cost more than
+// reading them.
+constexpr std::size_t kStackScratchBytes = 512;
+
 // Parses `text`, which ends at its first NUL or its end. The reader works in place on a copy
 // of it (RapidJSON's in-situ mode): a string is decoded where it stands and handed over as it
 // is, instead of being pushed into the reader's own stack a character at a time first; the
@@ -178,8 +183,13 @@ constexpr std::size_t kScratchOffset = 64;
 // text's first byte, as in the reader's copying mode, and the messages are the same.
 BindingResult Parse(std::string_view text) {
   BindingResult result;
-  const std::unique_ptr<char[]> scratch(new char[kScratchOffset + text.size() + 1]);
-  char* const copy = scratch.get() + kScratchOffset;
+  char stackScratch[kStackScratchBytes];
+  std::unique_ptr<char[]> heapScratch;
+  char* copy = stackScratch;
+  if (text.size() >= kStackScratchBytes) {
+    heapScratch.reset(new char[kScratchOffset + text.size() + 1]);
+    copy = heapScratch.get() + kScratchOffset;
+  }
   if (!text.empty()) {
     std::memcpy(copy, text.data(), text.size());
   }

@@ -8,7 +8,7 @@
 //   Vexa::BindingRegistry::AddArgument(function, "id", "The item's number");
 //   // function.arguments.size() == 1: the request record is not an argument.
 //   // The dispatcher then calls, through InvokerOf(function) (dispatch/invoker.h):
-//   //   void* token = invoker->Prepare(state, values, context);   // values: one per argument
+//   //   void* token = invoker->Prepare(state, values, context, room);   // one value per argument
 //   //   if (!state.Failed()) invoker->Invoke(state, request, token, context);
 //   //   if (token != nullptr) invoker->Release(token);
 //
@@ -45,6 +45,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -289,18 +290,36 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
   }
 
   // The token: the native arguments (a std::tuple), or null when the function has none or a
-  // value was refused.
-  [[nodiscard]] void* Prepare(HttpCallState& state, std::vector<BindingProperty>& arguments,
-                              HostHandle /*context*/) override {
+  // value was refused. Arguments that fit the caller's room are built there, larger ones on
+  // the heap; which of the two is fixed by the function's type, so Release knows it too.
+  [[nodiscard]] void* Prepare(HttpCallState& state, std::span<BindingProperty> arguments,
+                              HostHandle /*context*/, BindingTokenRoom& room) override {
     if constexpr (kArgumentCount == 0) {
       return nullptr;
     } else {
       try {
-        auto natives = std::make_unique<Arguments>();
-        if (!Convert(state, arguments, *natives, std::make_index_sequence<kArgumentCount>{})) {
-          return nullptr;
+        if constexpr (kFitsRoom) {
+          auto* natives = ::new (static_cast<void*>(room.bytes)) Arguments();
+          bool converted = false;
+          try {
+            converted =
+                Convert(state, arguments, *natives, std::make_index_sequence<kArgumentCount>{});
+          } catch (...) {
+            natives->~Arguments();
+            throw;
+          }
+          if (!converted) {
+            natives->~Arguments();
+            return nullptr;
+          }
+          return natives;
+        } else {
+          auto natives = std::make_unique<Arguments>();
+          if (!Convert(state, arguments, *natives, std::make_index_sequence<kArgumentCount>{})) {
+            return nullptr;
+          }
+          return natives.release();
         }
-        return natives.release();
       } catch (...) {
         FailWithCurrentException(state);
         return nullptr;
@@ -323,7 +342,13 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
     }
   }
 
-  void Release(void* token) override { delete static_cast<Arguments*>(token); }
+  void Release(void* token) override {
+    if constexpr (kFitsRoom) {
+      static_cast<Arguments*>(token)->~Arguments();
+    } else {
+      delete static_cast<Arguments*>(token);
+    }
+  }
 
  private:
   template <std::size_t... K>
@@ -343,9 +368,13 @@ class BoundFunction<R(Params...)> final : public BoundFunctionInvoker {
     }
   }
 
+  // Whether the native arguments are built in the caller's room.
+  static constexpr bool kFitsRoom = sizeof(Arguments) <= BindingTokenRoom::kBytes &&
+                                    alignof(Arguments) <= alignof(BindingTokenRoom);
+
   template <std::size_t... K>
-  bool Convert(HttpCallState& state, const std::vector<BindingProperty>& arguments,
-               Arguments& natives, std::index_sequence<K...>) const {
+  bool Convert(HttpCallState& state, std::span<const BindingProperty> arguments, Arguments& natives,
+               std::index_sequence<K...>) const {
     void* const addresses[] = {&std::get<K>(natives)...};
     const BindingNativeType types[] = {
         NativeTypeOf<typename List::template ArgumentType<K>>(Registry())...};

@@ -1,8 +1,13 @@
 #include "dispatch/request_arguments.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <memory>
+#include <memory_resource>
 #include <string>
+#include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 #include "binding/descriptors.h"
@@ -191,15 +196,14 @@ void TakeDecodedArgument(HttpCallState& state, BindingProperty& target, BindingR
 
 // --- The places of a request ---
 
-std::vector<BindingProperty> InitialArgumentValues(const BindingFunctionDescriptor& function) {
-  std::vector<BindingProperty> values(function.arguments.size());
+void SetInitialArgumentValues(std::span<BindingProperty> values,
+                              const BindingFunctionDescriptor& function) {
   for (std::size_t index = 0; index < values.size(); ++index) {
     const BindingArgumentDescriptor& argument = function.arguments[index];
     if (argument.type.kind == BindingTypeKind::Bool && !argument.optional) {
       values[index].SetBool(false);  // a bool that is not given at all is false, not missing
     }
   }
-  return values;
 }
 
 // Whether the host's header name equals `argumentName` lowered: header names reach arguments
@@ -228,11 +232,43 @@ const char* HeaderValueFor(const HttpRequest& request, std::string_view argument
   return found;
 }
 
+// The query's names and values, in a table like HttpHeaderMap whose nodes and texts come from
+// a block on the caller's stack (and from the heap only past it). The table is the same kind
+// of hash table with the same hash, so its entries come out in the order the request's
+// arguments were always bound in, which decides which of two failures is reported and how a
+// whole argument and one of its elements combine.
+using QueryMap = std::pmr::unordered_map<std::pmr::string, std::pmr::string>;
+static_assert(std::is_same_v<HttpHeaderMap::hasher, std::hash<std::string>>,
+              "the query is bound in the order of the header map's table");
+
+// A query's bytes on the stack: the table of a few arguments with short texts fits.
+constexpr std::size_t kQueryArenaBytes = 1024;
+
+// Whether `text` holds a "%" or a "+", which percent-decoding replaces. A plain loop: query
+// texts are short, and find_first_of calls memchr for every character.
+bool NeedsDecoding(std::string_view text) {
+  for (const char character : text) {
+    if (character == '%' || character == '+') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// `text` percent-decoded into a string of `query`'s memory. A text without "%" and "+" is
+// its own decoding and is copied as it is.
+std::pmr::string DecodedQueryText(std::string_view text, const QueryMap& query) {
+  if (!NeedsDecoding(text)) {
+    return std::pmr::string(text, query.get_allocator());
+  }
+  return std::pmr::string(PercentDecode(text), query.get_allocator());
+}
+
 // The query of `path`: the text after its first "?", split at "&", each piece split at its
 // first "=" into a name and a value (an empty value when there is no "="), both
 // percent-decoded. A repeated name keeps its last value. Empty pieces ("a=1&&b=2", a trailing
 // "&", a bare "?") name nothing and are skipped.
-void ParseQuery(std::string_view path, HttpHeaderMap& query) {
+void ParseQuery(std::string_view path, QueryMap& query) {
   const std::size_t mark = path.find('?');
   if (mark == std::string_view::npos) {
     return;
@@ -243,10 +279,10 @@ void ParseQuery(std::string_view path, HttpHeaderMap& query) {
     const std::string_view piece = rest.substr(0, ampersand);
     if (!piece.empty()) {
       const std::size_t equals = piece.find('=');
-      std::string value = equals == std::string_view::npos
-                              ? std::string()
-                              : PercentDecode(piece.substr(equals + 1));
-      query.insert_or_assign(PercentDecode(piece.substr(0, equals)), std::move(value));
+      std::pmr::string value = equals == std::string_view::npos
+                                   ? std::pmr::string(query.get_allocator())
+                                   : DecodedQueryText(piece.substr(equals + 1), query);
+      query.insert_or_assign(DecodedQueryText(piece.substr(0, equals), query), std::move(value));
     }
     if (ampersand == std::string_view::npos) {
       return;
@@ -258,7 +294,7 @@ void ParseQuery(std::string_view path, HttpHeaderMap& query) {
 // Headers, then path placeholders, then the query, each as named texts; the first failure
 // stops the rest. Headers are scanned in place rather than collected into a map: there are few
 // of each, and a request without the headers it could use allocates nothing here.
-void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values,
+void BindRequestTexts(HttpCallState& state, std::span<BindingProperty> values,
                       const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                       const HttpRequest& request, const HttpHeaderMap& pathArguments) {
   for (std::size_t index = 0; index < function.arguments.size() && !request.headers.empty();
@@ -280,7 +316,9 @@ void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values
   if (state.Failed() || request.path.find('?') == std::string_view::npos) {
     return;
   }
-  HttpHeaderMap query;
+  alignas(std::max_align_t) std::byte arena[kQueryArenaBytes];
+  std::pmr::monotonic_buffer_resource memory(arena, sizeof arena);
+  QueryMap query(&memory);
   ParseQuery(request.path, query);
   for (const auto& [name, value] : query) {
     BindRequestArgument(state, values, function, endpoint, name, value, nullptr,
@@ -291,7 +329,7 @@ void BindRequestTexts(HttpCallState& state, std::vector<BindingProperty>& values
 // The host's own argument list: by name, or by position after the path placeholders (which
 // the host leaves out of its list). Host values are converted as they are: no element paths,
 // no location check.
-void BindHostArguments(HttpCallState& state, std::vector<BindingProperty>& values,
+void BindHostArguments(HttpCallState& state, std::span<BindingProperty> values,
                        const BindingFunctionDescriptor& function, const HttpRequest& request,
                        std::size_t pathArgumentCount) {
   const std::size_t count = request.ArgumentCount();
@@ -363,7 +401,7 @@ void DecodeBody(HttpCallState& state, BindingProperty& target, const char* conte
 
 // The body goes to the first argument declared for it. It is decoded even after an earlier
 // failure, and its own failure is the one reported. A body of no bytes is no body.
-void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
+void BindBody(HttpCallState& state, std::span<BindingProperty> values,
               const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
               const HttpRequest& request) {
   if (request.body.empty()) {
@@ -380,19 +418,32 @@ void BindBody(HttpCallState& state, std::vector<BindingProperty>& values,
 
 }  // namespace
 
-std::vector<BindingProperty> GatherRequestArguments(HttpCallState& state,
-                                                    const BindingFunctionDescriptor& function,
-                                                    const EndpointRecord& endpoint,
-                                                    const HttpRequest& request,
-                                                    const HttpHeaderMap& pathArguments) {
-  std::vector<BindingProperty> values = InitialArgumentValues(function);
+ArgumentValues::ArgumentValues(std::size_t count) : values_(inline_), count_(count) {
+  if (count > kInlineCount) {
+    heap_ = std::make_unique<BindingProperty[]>(count);
+    values_ = heap_.get();
+    return;
+  }
+  std::uninitialized_default_construct_n(inline_, count);  // noexcept: an empty value
+}
+
+ArgumentValues::~ArgumentValues() {
+  if (values_ == inline_) {
+    std::destroy_n(inline_, count_);
+  }
+}
+
+void GatherRequestArguments(HttpCallState& state, std::span<BindingProperty> values,
+                            const BindingFunctionDescriptor& function,
+                            const EndpointRecord& endpoint, const HttpRequest& request,
+                            const HttpHeaderMap& pathArguments) {
+  SetInitialArgumentValues(values, function);
   BindRequestTexts(state, values, function, endpoint, request, pathArguments);
   BindHostArguments(state, values, function, request, pathArguments.size());
   BindBody(state, values, function, endpoint, request);
-  return values;
 }
 
-void BindRequestArgument(HttpCallState& state, std::vector<BindingProperty>& values,
+void BindRequestArgument(HttpCallState& state, std::span<BindingProperty> values,
                          const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                          std::string_view name, std::string_view text, const char* contentType,
                          ArgumentLocation location) {

@@ -2,8 +2,9 @@
 // an argument, in one order, each text decoded into the dynamic value the invoker converts.
 //
 //   Vexa::HttpCallState state;
-//   std::vector<Vexa::BindingProperty> values =
-//       Vexa::GatherRequestArguments(state, function, endpoint, request, match.pathArguments);
+//   Vexa::ArgumentValues values(function.arguments.size());
+//   Vexa::GatherRequestArguments(state, values.Values(), function, endpoint, request,
+//                                match.pathArguments);
 //   if (state.Failed()) { ... state.result.ErrorText() says why; the call does not happen ... }
 //
 // The order: headers, path placeholders, the query, the host's own argument list, the body.
@@ -31,8 +32,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <span>
 #include <string_view>
-#include <vector>
 
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
@@ -44,11 +46,36 @@ namespace Vexa {
 struct BindingArgumentDescriptor;
 struct BindingFunctionDescriptor;
 
-// The values of `function`'s arguments (one per argument, in order) gathered from `request`
-// and the path arguments of its route, as described above.
-[[nodiscard]] std::vector<BindingProperty> GatherRequestArguments(
-    HttpCallState& state, const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
-    const HttpRequest& request, const HttpHeaderMap& pathArguments);
+// The values of one call's arguments, all empty at first, as many as it was made for. Up to
+// kInlineCount they live inside the object (a request's values then cost no allocation of
+// their own), more on the heap. Neither copied nor moved: the values stay where they are.
+class ArgumentValues {
+ public:
+  static constexpr std::size_t kInlineCount = 8;
+
+  // Throws std::bad_alloc when more than kInlineCount values find no memory.
+  explicit ArgumentValues(std::size_t count);
+  ~ArgumentValues();
+  ArgumentValues(const ArgumentValues&) = delete;
+  ArgumentValues& operator=(const ArgumentValues&) = delete;
+
+  [[nodiscard]] std::span<BindingProperty> Values() noexcept { return {values_, count_}; }
+
+ private:
+  union {
+    BindingProperty inline_[kInlineCount];  // the first count_ are alive when values_ is here
+  };
+  std::unique_ptr<BindingProperty[]> heap_;
+  BindingProperty* values_;
+  std::size_t count_;
+};
+
+// Fills `values` (one per argument of `function`, in order, all empty) with what `request` and
+// the path arguments of its route give, as described above.
+void GatherRequestArguments(HttpCallState& state, std::span<BindingProperty> values,
+                            const BindingFunctionDescriptor& function,
+                            const EndpointRecord& endpoint, const HttpRequest& request,
+                            const HttpHeaderMap& pathArguments);
 
 // Binds `text` to the argument that `name` designates: the part of the name before its first
 // "." is the argument name, the rest an element path of member names and element indices
@@ -61,7 +88,7 @@ struct BindingFunctionDescriptor;
 // argument of kind object, struct or vector without an element path it is sniffed. The
 // argument's value in `values` (sized to the function's arguments) is replaced or, along an
 // element path, grown. Does nothing when `state` has already failed.
-void BindRequestArgument(HttpCallState& state, std::vector<BindingProperty>& values,
+void BindRequestArgument(HttpCallState& state, std::span<BindingProperty> values,
                          const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                          std::string_view name, std::string_view text, const char* contentType,
                          ArgumentLocation location);

@@ -4,9 +4,9 @@
 
 #include <exception>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "binding/descriptors.h"
 #include "dispatch/invoker.h"
@@ -52,7 +52,7 @@ void FailWithException(HttpCallState& state, const BindingFunctionDescriptor& fu
 
 // Prepare and Invoke, unless binding failed. What an invoker throws becomes the call's failure
 // here, so that the response is written and the token released as for any other failure.
-void CallFunction(EndpointCall& call, std::vector<BindingProperty>& values,
+void CallFunction(EndpointCall& call, std::span<BindingProperty> values,
                   const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                   const HttpRequest& request) {
   HttpCallState& state = call.state;
@@ -66,7 +66,7 @@ void CallFunction(EndpointCall& call, std::vector<BindingProperty>& values,
     return;
   }
   try {
-    call.HoldToken(invoker, invoker->Prepare(state, values, request.context));
+    call.HoldToken(invoker, invoker->Prepare(state, values, request.context, call.TokenRoom()));
     if (state.Failed()) {
       return;
     }
@@ -87,9 +87,9 @@ void InvokeEndpoint(EndpointCall& call, const HttpRequest& request,
                     const BindingFunctionDescriptor& function, const EndpointRecord& endpoint,
                     const HttpHeaderMap& pathArguments) {
   call.registry = function.registry;
-  std::vector<BindingProperty> values =
-      GatherRequestArguments(call.state, function, endpoint, request, pathArguments);
-  CallFunction(call, values, function, endpoint, request);
+  ArgumentValues values(function.arguments.size());
+  GatherRequestArguments(call.state, values.Values(), function, endpoint, request, pathArguments);
+  CallFunction(call, values.Values(), function, endpoint, request);
 }
 
 }  // namespace

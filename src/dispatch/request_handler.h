@@ -21,7 +21,8 @@
 // plugin's side (an exception out of an invoker).
 //
 // Ownership: the request is borrowed for the call; the EndpointCall owns the call state and the
-// prepared token.
+// prepared token, which the invoker builds in the call's own room when it fits there (so a call
+// can be neither copied nor moved).
 //
 // Threading: the host calls a module's endpoints on its one sequence (one call at a time, see
 // the threading rule of the seam header), so nothing here takes a lock; the bound function runs
@@ -33,11 +34,11 @@
 #include "dispatch/endpoint.h"
 #include "dispatch/http_call.h"
 #include "dispatch/http_request.h"
+#include "dispatch/invoker.h"
 #include "dispatch/route_pattern.h"
 
 namespace Vexa {
 
-class BindingInvoker;
 class BindingRegistry;
 
 // One call of an endpoint: its state, the registry of the called function (for writing the
@@ -64,12 +65,15 @@ class EndpointCall {
     token_ = token;
   }
   [[nodiscard]] void* Token() const { return token_; }
+  // Where the invoker may build the token; it stays in place until the token is released.
+  [[nodiscard]] BindingTokenRoom& TokenRoom() noexcept { return tokenRoom_; }
 
  private:
   void ReleaseToken() noexcept;
 
   BindingInvoker* invoker_ = nullptr;
   void* token_ = nullptr;
+  BindingTokenRoom tokenRoom_;
 };
 
 // Fails `call` with `message` and `status`.

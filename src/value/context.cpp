@@ -161,10 +161,15 @@ void BindingValueContext::Release(BindingInternedString* entry) noexcept {
 }
 
 void BindingValueContext::Rehash(uint32_t bucketCount) {
-  // Into the kept array when it is large enough (the entries of a bucket stay in it or move to
-  // a bucket past the old count, so the array can also grow into itself), else a new one.
+  // The table only grows, so a count that still fits the inline array finds the table in it.
+  // Into the inline array or the kept one when it is large enough (the entries of a bucket stay
+  // in it or move to a bucket past the old count, so an array can also grow into itself),
+  // else a new one.
   BindingInternedString** target = heapBuckets_;
-  if (bucketCount > heapBucketCount_) {
+  if (bucketCount <= kInlineBuckets) {
+    target = inlineBuckets_;
+    std::fill(target + bucketCount_, target + bucketCount, nullptr);
+  } else if (bucketCount > heapBucketCount_) {
     target = new BindingInternedString*[bucketCount]();
   } else if (target == buckets_) {
     std::fill(target + bucketCount_, target + bucketCount, nullptr);
@@ -182,7 +187,7 @@ void BindingValueContext::Rehash(uint32_t bucketCount) {
       entry = next;
     }
   }
-  if (target != heapBuckets_) {
+  if (target != heapBuckets_ && target != inlineBuckets_) {
     delete[] heapBuckets_;
     heapBuckets_ = target;
     heapBucketCount_ = bucketCount;
@@ -193,15 +198,19 @@ void BindingValueContext::Rehash(uint32_t bucketCount) {
 
 void BindingValueContext::ResetBuckets() noexcept {
   if (buckets_ != inlineBuckets_) {
+    // The move to the heap emptied every inline bucket.
     buckets_ = inlineBuckets_;
     if (heapBucketCount_ > kKeptBuckets) {
       delete[] heapBuckets_;
       heapBuckets_ = nullptr;
       heapBucketCount_ = 0;
     }
+  } else {
+    // Only the buckets in use can hold entries; those past them were emptied when the table
+    // last reset or grew into them.
+    std::memset(inlineBuckets_, 0, bucketCount_ * sizeof inlineBuckets_[0]);
   }
   bucketCount_ = kInitialBuckets;
-  std::memset(inlineBuckets_, 0, sizeof inlineBuckets_);
 }
 
 uint32_t BindingValueContext::ReferenceCount(std::string_view text) const noexcept {

@@ -11,8 +11,9 @@
 // the keys that recur in every element of a list cost one hash and one lookup each, not one
 // allocation. Entries are hashed with 32-bit FNV-1a; the bucket count is a power of two (index
 // = hash AND mask), starts at 8, doubles when the entries would outnumber the buckets, and
-// goes back to 8 whenever the table empties. The empty text is never interned: it is the
-// shared constant EmptyText(), which is never counted.
+// goes back to 8 whenever the table empties; up to 32 buckets the array is part of the context.
+// The empty text is never interned: it is the shared constant EmptyText(), which is never
+// counted.
 //
 // Memory. The payload records of the four owning kinds (blob, enumerator, collection,
 // structure) come from a slot allocator backed by the process-wide BindingBlockPool, whose
@@ -111,6 +112,9 @@ struct BindingCutText {
 class BindingValueContext {
  public:
   static constexpr uint32_t kInitialBuckets = 8;
+  // Tables of up to this many buckets (256 bytes) live inside the context: the values of a
+  // request hold a few dozen texts at most, and grow their tables without allocating.
+  static constexpr uint32_t kInlineBuckets = 32;
   // The largest bucket array (16 KiB) kept for reuse when the table empties.
   static constexpr uint32_t kKeptBuckets = 2048;
 
@@ -272,7 +276,7 @@ class BindingValueContext {
   BindingInternedString** heapBuckets_ = nullptr;
   uint32_t heapBucketCount_ = 0;
   std::size_t stringCount_ = 0;
-  BindingInternedString* inlineBuckets_[kInitialBuckets] = {};
+  BindingInternedString* inlineBuckets_[kInlineBuckets] = {};
 
   LargeBlock* large_ = nullptr;
   std::size_t largeCount_ = 0;

@@ -117,6 +117,15 @@ TEST(JsonRead, NestingStopsJustPastTheLimit) {
   EXPECT_EQ(Outcome(Parse(std::string(1000000, '['))), Error(16, 513));
 }
 
+// Short texts are read from a copy on the stack, longer ones from one on the heap: texts on
+// both sides of the boundary read whole (the sanitizer build watches both copies).
+TEST(JsonRead, TextsAroundTheStackCopyReadWhole) {
+  for (const std::size_t length : {510, 511, 512, 513}) {
+    const std::string letters(length - 2, 'a');
+    EXPECT_EQ(Outcome(Parse('"' + letters + '"')), "'" + letters + "'") << length;
+  }
+}
+
 TEST(JsonWrite, EachValueGivesItsCompactText) {
   const double infinity = std::numeric_limits<double>::infinity();
   const std::pair<BindingProperty, std::string> cases[] = {
@@ -136,6 +145,23 @@ TEST(JsonWrite, EachValueGivesItsCompactText) {
        "{\"\":\"\",\"B\":{},\"ab\":[],\"b\":1,\"\xC3\xA9\":2}"}};
   for (const auto& [value, text] : cases) {
     EXPECT_EQ(ToJson(value), text);
+  }
+}
+
+// Appending keeps what the string held. The thread's buffer starts empty for every text, and
+// one that a large text grew is given back and grown again for the next.
+TEST(JsonWrite, AppendsAfterWhatTheStringHeld) {
+  const std::string large(40000, 'x');
+  const std::pair<BindingProperty, std::string> cases[] = {
+      {Structure({{"a", "b"}}), R"({"a":"b"})"},
+      {Empty(), ""},
+      {large, '"' + large + '"'},
+      {Collection({1u}), "[1]"},
+      {large, '"' + large + '"'}};
+  for (const auto& [value, text] : cases) {
+    std::string out = "kept ";
+    AppendJson(out, value);
+    EXPECT_EQ(out, "kept " + text);
   }
 }
 

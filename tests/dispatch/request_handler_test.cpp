@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -110,8 +111,8 @@ class ScriptedInvoker : public BindingInvoker {
  public:
   ScriptedInvoker(Script& script, const BindingFunctionDescriptor& function)
       : s_(script), function_(function) {}
-  void* Prepare(HttpCallState& state, std::vector<BindingProperty>& values,
-                HostHandle context) override {
+  void* Prepare(HttpCallState& state, std::span<BindingProperty> values, HostHandle context,
+                BindingTokenRoom&) override {
     s_.context = context;
     received_.Reset();
     received_.MakeStructure();
@@ -662,6 +663,14 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
          "error 'Value 12abc for 'a0' of type int32 is in an incorrect format'"},
         // Arguments not given are reported, not read past.
         {"/describe?a0=1&a1=n&a3=", "error 'A value for 'a4' is required.'"}}},
+      // More values than a call holds inline, and native arguments larger than its token room.
+      {&Bind("/nine", [](const std::string& a, const std::string& b, const std::string& c,
+                         const std::string& d, const std::string& e, const std::string& f,
+                         const std::string& g, const std::string& h,
+                         const std::string& i) { return a + b + c + d + e + f + g + h + i; }),
+       {{"/nine?a0=a&a1=b&a2=c&a3=d&a4=e&a5=f&a6=g&a7=h&a8=-and-more-than-sixteen-bytes",
+         "\"abcdefgh-and-more-than-sixteen-bytes\""},
+        {"/nine?a0=a", "error 'A value for 'a1' is required.'"}}},
       {&Bind("/off", [] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); }),
        {{"/off", "error 'contenttargeting.geoinfo is not enabled', status 503"}}},
       {&Bind("/none", [] { return Answer::NotFound(""); }),
