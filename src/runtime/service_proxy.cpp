@@ -27,6 +27,15 @@ const char* QualifiedForLog(std::string_view service, std::string_view method) {
   return text.c_str();
 }
 
+// The payload's JSON text, in a buffer of the thread's that keeps its capacity: valid until the
+// thread's next call.
+std::string_view JsonForPost(const BindingProperty& payload, const BindingRegistry& registry) {
+  thread_local std::string text;
+  text.clear();
+  AppendJson(text, payload, &registry);
+  return text;
+}
+
 BindingProperty TextValue(std::string_view text) {
   BindingProperty value;
   value.SetString(text);
@@ -40,7 +49,7 @@ Maybe<void> ServiceProxyRequests::InvokeValue(std::string_view service, std::str
                                               std::string_view replyMethod,
                                               std::string_view replyText,
                                               ServiceProxyHandler onComplete) {
-  const BindingProperty payloadText = TextValue(ToJson(payload, &host_.Registry()));
+  const BindingProperty payloadText = TextValue(JsonForPost(payload, host_.Registry()));
   const char* const fullName = host_.FullName().c_str();
   Log(kLevelAlways, kGroupDebug, kPreparingLine, fullName, QualifiedForLog(service, method));
 
