@@ -42,8 +42,8 @@ void GeoInfoModule::OnDeclare() {
 }
 
 bool GeoInfoModule::OnStart() {
-  ObserveResource<GeoInfoConfig>(
-      kConfigUri,
+  ObserveConfiguration<GeoInfoConfig>(
+      kConfigNamespace,
       [this](const PluginResourceEventOf<GeoInfoConfig>& event) { OnConfigChanged(event); });
   ObserveResource<LoginSession>(
       kLoginSessionUri,

@@ -13,8 +13,8 @@ inline constexpr const char kGeoInfoService[] = "contenttargeting.geoinfo";
 inline constexpr const char kWhereAmIMethod[] = "getWhereAmI";
 
 // --- URIs ---
-inline constexpr const char kConfigUri[] = "/kor-platform-config/v1/namespaces/GeoInfo";
-inline constexpr const char kLoginSessionUri[] = "/kor-login/v1/session";
+// The platform configuration namespace the feature observes (runtime/platform_records.h).
+inline constexpr const char kConfigNamespace[] = "GeoInfo";
 inline constexpr const char kSettingsUri[] = "/kor-settings/v2/local/GeoInfo";
 inline constexpr const char kWhereAmIUri[] = "/kor-geoinfo/v1/whereami";
 inline constexpr const char kGetLocationUri[] = "/kor-geoinfo/v1/getlocation";

@@ -27,25 +27,18 @@ void RegisterGeoInfoRecords(BindingRegistry& registry, std::string_view apiName,
       .Field("city", &GeoInfo::city)
       .Field("region", &GeoInfo::region);
 
-  // Nested types are registered before the records that hold them (GeoInfo above,
-  // LoginSessionState below), so that their fields find the descriptors.
+  // Nested types are registered before the records that hold them (GeoInfo above), so that
+  // their fields find the descriptors.
   TaggedRecord<GeoInfoResponse>(registry, apiName, "GeoInfoResponse", apiTags)
       .Field("success", &GeoInfoResponse::success)
       .Field("geoInfo", &GeoInfoResponse::geoInfo)
       .Field("errorMessage", &GeoInfoResponse::errorMessage)
       .Field("isLatest", &GeoInfoResponse::isLatest);
 
-  registry.RegisterType<LoginSessionState>(std::string(apiName).append("LoginSessionState"))
-      .AddTags(apiTags)
-      .AddEnumerator("IN_PROGRESS", static_cast<int32_t>(LoginSessionState::InProgress))
-      .AddEnumerator("ERROR", static_cast<int32_t>(LoginSessionState::Error))
-      .AddEnumerator("SUCCEEDED", static_cast<int32_t>(LoginSessionState::Succeeded))
-      .AddEnumerator("LOGGING_OUT", static_cast<int32_t>(LoginSessionState::LoggingOut));
-
-  TaggedRecord<LoginSession>(registry, apiName, "LoginSession", apiTags)
-      .Field("state", &LoginSession::state)
-      .Field("profileId", &LoginSession::profileId)
-      .Field("accountId", &LoginSession::accountId);
+  // The platform's session records, which the runtime would register after the module's own:
+  // here, in the place they have always had among the feature's records, so that the API
+  // description a host receives keeps its order.
+  RegisterLoginSessionRecords(registry, apiName, apiTags);
 
   TaggedRecord<GeoInfoConfig>(registry, apiName, "GeoInfoConfig", apiTags)
       .Field("Enabled", &GeoInfoConfig::Enabled);

@@ -1,5 +1,6 @@
-// The records and the enum that the GeoInfo feature exchanges with the host, the front end and
-// the remote location service, and their registration.
+// The records that the GeoInfo feature exchanges with the host, the front end and the remote
+// location service, and their registration. The login session it reads (LoginSessionState,
+// LoginSession) is the platform's, registered by the runtime (runtime/platform_records.h).
 //
 //   Vexa::Client::Api::RegisterGeoInfoRecords(module.Registry(), module.ApiName(),
 //                                             module.ApiTags());
@@ -17,6 +18,7 @@
 
 #include "binding/registry.h"
 #include "binding/static_type.h"
+#include "runtime/platform_records.h"
 
 namespace Vexa::Client::Api {
 
@@ -39,26 +41,8 @@ struct GeoInfoResponse {
 };
 VEXA_STATIC_TYPE(GeoInfoResponse, "struct Vexa::Client::Api::GeoInfoResponse");
 
-// The state of the host's login session. The enumerators are registered under the host's
-// spellings (IN_PROGRESS, SUCCEEDED, LOGGING_OUT, ERROR); the C++ names avoid ERROR, which some
-// platform headers define as a macro.
-enum class LoginSessionState : int32_t {
-  InProgress = 0,
-  Succeeded = 1,
-  LoggingOut = 2,
-  Error = 3,
-};
-VEXA_STATIC_TYPE(LoginSessionState, "enum Vexa::Client::Api::LoginSessionState");
-
-// The part of the host's login session resource that the feature reads.
-struct LoginSession {
-  LoginSessionState state = LoginSessionState::InProgress;
-  uint64_t profileId = 0;
-  uint64_t accountId = 0;
-};
-VEXA_STATIC_TYPE(LoginSession, "struct Vexa::Client::Api::LoginSession");
-
-// The platform configuration namespace "GeoInfo"; the field is spelled as the host spells it.
+// The platform configuration namespace "GeoInfo" (kConfigNamespace); the field is spelled as
+// the host spells it.
 struct GeoInfoConfig {
   bool Enabled = false;  // NOLINT(readability-identifier-naming): the host's spelling
 };

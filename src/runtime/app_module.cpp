@@ -100,6 +100,7 @@ void AppModule::Register(const PluginApiVersion& core, std::string_view shortNam
   apiName_ = OperationName("", identity_.fullName);
   DeclareRuntime();
   OnDeclare();
+  DeclarePlatformRecords();
   apiTable_.Build(dispatcher_, registry_);
 }
 
@@ -153,6 +154,22 @@ void AppModule::DeclareRuntime() {
   declareEvent(kServiceProxyUuidEventName, proxyResponse, kUuidEventHelp);
   declareEvent(kServiceProxyMethodEventName, proxyResponse, kMethodEventHelp);
   declareEvent(kServiceProxyAsyncEventName, proxyResponse, kAsyncEventHelp);
+}
+
+// After the Declare hook, so that a module places them among its own records where it needs
+// them (before a record that holds a LoginSession, say); a registration made there stays, and
+// this one then changes nothing.
+void AppModule::DeclarePlatformRecords() {
+  Client::Api::RegisterLoginSessionRecords(registry_, apiName_, apiTags_);
+}
+
+void AppModule::DeclareEventOf(std::string_view name, const BindingTypeDescriptor* payload,
+                               std::string_view description) {
+  BindingEventBuilder event = registry_.RegisterEvent(name, payload);
+  for (const std::string& tag : apiTags_) {
+    event.AddTag(tag);
+  }
+  event.SetDescription(description);
 }
 
 bool AppModule::Start(const HostLink& host) {

@@ -6,8 +6,8 @@
 //    protected:
 //     void OnDeclare() override { /* register records, declare endpoints */ }
 //     bool OnStart() override {
-//       ObserveResource<Config>("/kor-platform-config/v1/namespaces/Echo",
-//                               [this](const Vexa::PluginResourceEventOf<Config>& e) { ... });
+//       ObserveConfiguration<Config>("Echo",   // /kor-platform-config/v1/namespaces/Echo
+//                                    [this](const Vexa::PluginResourceEventOf<Config>& e) { ... });
 //       return true;
 //     }
 //   };
@@ -54,6 +54,7 @@
 #include "dispatch/endpoint.h"
 #include "runtime/events.h"
 #include "runtime/host_calls.h"
+#include "runtime/platform_records.h"
 #include "runtime/plugin_version.h"
 #include "runtime/records.h"
 #include "runtime/requests.h"
@@ -95,7 +96,9 @@ class AppModule {
   virtual bool CallHostYield();
   virtual bool CallHostWaitBegin(const char* label, uintptr_t reserved);
   virtual bool CallHostWaitEnd();
-  // 14: the Declare hook: register records, declare endpoints. The base declares nothing.
+  // 14: the Declare hook: register records, declare endpoints. The base declares nothing. The
+  // runtime's records come before it, the platform's shared records (runtime/platform_records.h)
+  // after it: a module whose records hold a LoginSession registers them first itself.
   virtual void OnDeclare();
   // 15: the Start hook: observe resources, and so on. Its answer is Start's.
   virtual bool OnStart();
@@ -156,6 +159,24 @@ class AppModule {
   void ObserveResource(std::string_view uri,
                        std::function<void(const PluginResourceEventOf<T>&)> handler) {
     events_.ObserveResource<T>(uri, std::move(handler));
+  }
+
+  // Observes the platform configuration namespace `name` ("/kor-platform-config/v1/namespaces/"
+  // followed by the name) as ObserveResource does; T is the namespace's record, registered by
+  // the module.
+  template <typename T>
+  void ObserveConfiguration(std::string_view name,
+                            std::function<void(const PluginResourceEventOf<T>&)> handler) {
+    events_.ObserveResource<T>(ConfigurationNamespaceUri(name), std::move(handler));
+  }
+
+  // Declares the event `name` that the module sends with a Payload (a registered record), with
+  // the module's API tags and `description`, so that the host's API description lists it. Call
+  // from the Declare hook, after registering Payload; an unregistered Payload declares the event
+  // without a payload type.
+  template <typename Payload>
+  void DeclareEvent(std::string_view name, std::string_view description = {}) {
+    DeclareEventOf(name, registry_.FindType(StaticTypeInfoOf<Payload>()), description);
   }
 
   // Sends `event` (a record with a `uri` field, usually PluginResourceEvent) as the event of its
@@ -221,6 +242,9 @@ class AppModule {
   };
 
   void DeclareRuntime();
+  void DeclarePlatformRecords();
+  void DeclareEventOf(std::string_view name, const BindingTypeDescriptor* payload,
+                      std::string_view description);
   void AttachLogTarget();
   [[noreturn]] static void BrokenFuture(const std::future_error& error);
 
