@@ -34,17 +34,20 @@ char* CopyTextOrThrow(std::string_view text) {
 // moved last, after everything that can fail.
 void FillHostResponse(HostResponse& response, HttpCallState& state,
                       const BindingRegistry* registry) {
+  bool unrepresentable = false;
   if (state.Failed()) {
     SetHostError(response.result, state.result.ErrorText());
   } else if (!ToPackedHostValue(state.result.value, response.result.value, registry)) {
     SetHostError(response.result, kHttpResultNotRepresentableMessage);
+    unrepresentable = true;
   }
 
   response.responseFlags = state.responseFlags;
   const uint32_t format = state.responseFormat;
   const bool passed = format >= HOST_RESPONSE_FORMAT_FIRST && format <= HOST_RESPONSE_FORMAT_LAST;
   response.responseFormat = passed ? format : uint32_t{HOST_RESPONSE_FORMAT_NONE};
-  response.status = state.status;
+  // A result without a host form is the plugin's failure (dispatch/messages.h).
+  response.status = unrepresentable && state.status == 0 ? kPluginFailureStatus : state.status;
   // A text that holds nothing before its first NUL is empty to the host as well, and must
   // not be allocated: release frees only texts that are not empty.
   response.responseText = state.responseText.c_str()[0] == '\0'
@@ -135,7 +138,7 @@ void WriteHostResponse(HostResponse& response, HttpCallState& state,
     // Back to an empty record that reports the exhausted memory; the stream, not yet moved,
     // stays with the call state. SetHostError falls back to a static text when even its copy
     // of the message cannot be allocated.
-    const uint32_t status = state.status;
+    const uint32_t status = state.status == 0 ? kPluginFailureStatus : state.status;
     ReleaseHostResponse(&response);
     SetHostError(response.result, kHostErrorFallbackText);
     response.status = status;

@@ -34,13 +34,14 @@ void VEXA_HOST_CALL ReleaseBodyStream(void* stream);
 // an owned copy of the message as error text; otherwise the result value as the body, enum
 // values named through `registry` (may be null), or the error kHttpResultNotRepresentableMessage
 // (dispatch/messages.h) when the value has no host form. Then the flag byte, the format (1 to
-// 3 kept, else 0), the status, the response text (or the shared ""), the headers, and the body
-// stream (moved out of `state`, which then holds none), and the release function.
+// 3 kept, else 0), the status (kPluginFailureStatus instead of 0 when the value has no host
+// form), the response text (or the shared ""), the headers, and the body stream (moved out of
+// `state`, which then holds none), and the release function.
 // When an allocation fails nothing is thrown: the response is released again and holds only
-// the error text kHostErrorFallbackText, the call state's status, the shared "" and the
-// release function; the body stream then stays in `state`. Anything else that a stream's
-// Length() or the conversion throws propagates, with a response that its release function
-// frees correctly.
+// the error text kHostErrorFallbackText, the call state's status (kPluginFailureStatus
+// instead of 0), the shared "" and the release function; the body stream then stays in `state`.
+// Anything else that a stream's Length() or the conversion throws propagates, with a response that
+// its release function frees correctly.
 void WriteHostResponse(HostResponse& response, HttpCallState& state,
                        const BindingRegistry* registry);
 

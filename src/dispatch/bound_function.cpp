@@ -35,6 +35,7 @@ bool BoundFunctionInvoker::ConvertArguments(HttpCallState& state,
         index < function_->arguments.size() ? function_->arguments[index].name : std::string_view();
     if (!ConvertToNative(result, natives[index], types[index], input, name, Registry())) {
       state.Fail(result.ErrorText());
+      state.status = kBadArgumentsStatus;
       return false;
     }
   }
@@ -52,6 +53,7 @@ void BoundFunctionInvoker::StoreValue(HttpCallState& state, const void* native,
 }
 
 void BoundFunctionInvoker::FailWithCurrentException(HttpCallState& state) const noexcept {
+  state.status = state.status == 0 ? kPluginFailureStatus : state.status;
   try {
     state.Fail(CurrentExceptionMessage(function_->name));
   } catch (...) {
@@ -63,6 +65,7 @@ void BoundFunctionInvoker::FailWithCurrentException(HttpCallState& state) const 
 
 void BoundFunctionInvoker::FailUnprepared(HttpCallState& state) const {
   state.Fail(Format(kCallUnpreparedMessage, function_->name));
+  state.status = kPluginFailureStatus;
 }
 
 void BoundFunctionInvoker::CopyResponseData(HttpCallState& state, uint8_t flags, uint32_t format,

@@ -26,10 +26,11 @@
 // when the call has not failed its body stream becomes the streamed response body.
 //
 // Failures: a refused argument or result conversion fails the call state with the
-// conversion's message. Nothing thrown by the function or by a conversion leaves an invoker:
-// it fails the call with "Call of '%1' failed: %2" (function name, the exception's text) or,
-// for an exception that is not a std::exception, "Call of '%1' failed with an unknown
-// exception.".
+// conversion's message (a refused argument with status 400, kBadArgumentsStatus). Nothing
+// thrown by the function or by a conversion leaves an invoker: it fails the call with "Call of
+// '%1' failed: %2" (function name, the exception's text) or, for an exception that is not a
+// std::exception, "Call of '%1' failed with an unknown exception.", status 500 unless the call
+// state holds one; so does an Invoke without its token.
 //
 // Ownership: the registry owns the descriptor, the descriptor its invoker, the invoker a copy
 // of the callable. A member function's object is borrowed and must outlive the registration (a

@@ -14,7 +14,7 @@ namespace Vexa {
 // No route of the endpoint matches the request's path and method.
 inline constexpr const char kInvalidFunctionMessage[] = "Invalid function";
 
-// --- Gathering arguments (the call state's status, normally 0) ---
+// --- Gathering arguments (status kBadArgumentsStatus) ---
 
 // %1 the argument name (or, for a positional host argument, its computed index), %2 the
 // function name.
@@ -36,8 +36,7 @@ inline constexpr const char kArgumentTooDeepMessage[] =
 // %1 the argument name, %2 the function name. A path, query or header text whose decoded form
 // holds a NUL byte: no C text could carry it, and cutting it there would answer another
 // question than the one asked (status kMalformedRequestStatus).
-inline constexpr const char kNulInArgumentMessage[] =
-    "Argument '%1' for '%2' holds a NUL byte.";
+inline constexpr const char kNulInArgumentMessage[] = "Argument '%1' for '%2' holds a NUL byte.";
 inline constexpr const char kUnsupportedBodyMessage[] = "Unsupported body content type";
 // The spelling is the one clients know.
 inline constexpr const char kExtraMessagePackMessage[] = "Extra MessgePack data found in body";
@@ -83,7 +82,8 @@ inline constexpr const char kInvokerExceptionMessage[] = "Internal error while c
 // likely exhausted memory.
 inline constexpr const char kInternalErrorMessage[] = "Internal error: %1";
 
-// --- Bound functions (the call state's status) ---
+// --- Bound functions (the call state's status; else kBadArgumentsStatus for a refused
+// argument conversion, kInternalErrorStatus for everything else) ---
 
 // %1 the function name, %2 what the exception said. The function or a conversion threw.
 inline constexpr const char kCallThrewMessage[] = "Call of '%1' failed: %2";
@@ -110,5 +110,13 @@ inline constexpr uint32_t kInvalidFunctionStatus = 404;
 inline constexpr uint32_t kEndpointNotFoundStatus = 404;
 inline constexpr uint32_t kMalformedRequestStatus = 400;
 inline constexpr uint32_t kInternalErrorStatus = 500;
+
+// The status of a failure that leaves none, by whose it is. The client's: the request's
+// arguments could not be bound (gathered, decoded or converted to the function's parameters),
+// so the function was never called. The plugin's: everything from the call on (the function
+// or a conversion threw, the function failed without a status, its result does not convert or
+// has no host form). A status the call state already holds is never replaced.
+inline constexpr uint32_t kBadArgumentsStatus = 400;
+inline constexpr uint32_t kPluginFailureStatus = kInternalErrorStatus;
 
 }  // namespace Vexa

@@ -1,5 +1,6 @@
 // The endpoint call: routes the request, gathers the arguments (dispatch/request_arguments.h)
-// and calls the invoker, leaving the outcome in the call state.
+// and calls the invoker, leaving the outcome in the call state, and gives every failure that
+// set no status the status of whose it is (dispatch/messages.h, kBadArgumentsStatus).
 #include "dispatch/request_handler.h"
 
 #include <exception>
@@ -44,6 +45,13 @@ void FillRequestRecord(RemotingRequest& record, const HttpRequest& request,
   }
 }
 
+// Gives a failure without a status `status` (dispatch/messages.h: kBadArgumentsStatus).
+void SetFailureStatus(HttpCallState& state, uint32_t status) {
+  if (state.Failed() && state.status == 0) {
+    state.status = status;
+  }
+}
+
 void FailWithException(HttpCallState& state, const BindingFunctionDescriptor& function,
                        const char* what) {
   state.Fail(Format(kInvokerExceptionMessage, function.name, what));
@@ -68,6 +76,8 @@ void CallFunction(EndpointCall& call, std::span<BindingProperty> values,
   try {
     call.HoldToken(invoker, invoker->Prepare(state, values, request.context, call.TokenRoom()));
     if (state.Failed()) {
+      // Prepare binds the values to the function's parameters: a refusal is the request's.
+      SetFailureStatus(state, kBadArgumentsStatus);
       return;
     }
     std::optional<RemotingRequest> record;
@@ -75,6 +85,7 @@ void CallFunction(EndpointCall& call, std::span<BindingProperty> values,
       FillRequestRecord(record.emplace(), request, function);
     }
     invoker->Invoke(state, record ? &*record : nullptr, call.Token(), request.context);
+    SetFailureStatus(state, kPluginFailureStatus);
   } catch (const std::exception& exception) {
     FailWithException(state, function, exception.what());
   } catch (...) {
@@ -89,6 +100,7 @@ void InvokeEndpoint(EndpointCall& call, const HttpRequest& request,
   call.registry = function.registry;
   ArgumentValues values(function.arguments.size());
   GatherRequestArguments(call.state, values.Values(), function, endpoint, request, pathArguments);
+  SetFailureStatus(call.state, kBadArgumentsStatus);
   CallFunction(call, values.Values(), function, endpoint, request);
 }
 

@@ -16,9 +16,12 @@
 //    the function asks for one).
 // 3. The call state holds the outcome, also after a failure; the prepared token is released
 //    when the EndpointCall is destroyed, after the caller wrote the response.
-// Every failure ends in the call state's failure message (dispatch/messages.h), with the call
-// state's status (0 unless the function set one), 404 for no route and 500 for faults on the
-// plugin's side (an exception out of an invoker).
+// Every failure ends in the call state's failure message (dispatch/messages.h) with a status:
+// the one the function or invoker set, else 404 for no route, 400 when the arguments could not
+// be gathered or Prepare refused them (the client's mistake, kBadArgumentsStatus), and 500
+// for everything from the call on (an exception out of an invoker, a failure of Invoke that
+// set no status: the plugin's). A call that succeeds keeps its status, 0 unless the function
+// set one.
 //
 // Ownership: the request is borrowed for the call; the EndpointCall owns the call state and the
 // prepared token, which the invoker builds in the call's own room when it fits there (so a call

@@ -71,6 +71,8 @@ struct BoundPoint {
   std::string label;
 };
 VEXA_STATIC_TYPE(BoundPoint, "struct Vexa::BoundPoint");
+enum class BoundShape : int32_t { Round = 0 };
+VEXA_STATIC_TYPE(BoundShape, "enum Vexa::BoundShape");
 struct UnregisteredPoint {};
 VEXA_STATIC_TYPE(UnregisteredPoint, "struct Vexa::UnregisteredPoint");
 
@@ -321,35 +323,35 @@ TEST_F(Dispatcher, GathersQueryAndHeaders) {
         R"({"X-Token":"t","verbose":false})"},
        {{"/find", {{"x-foo", "a"}, {"x-foo", "b"}, {"where", "w"}, {"token", "h"}}},
         R"({"token":"h","verbose":false,"x-foo":"b"})"},
-       {{"/find?other.x=1"}, "error 'Unknown argument 'other' for 'Find'.'"},
+       {{"/find?other.x=1"}, "error 'Unknown argument 'other' for 'Find'.', status 400"},
        {{"/find?token=a"},
-        "error 'Argument 'token' for 'Find' was specified in an invalid location.'"},
-       {{"/find?count"}, "error 'Expected value for argument 'count'.'"},
+        "error 'Argument 'token' for 'Find' was specified in an invalid location.', status 400"},
+       {{"/find?count"}, "error 'Expected value for argument 'count'.', status 400"},
        // A decoded NUL would cut the text short: another question than the one asked.
        {{"/find?name=%00%ff999"},
         "error 'Argument 'name' for 'Find' holds a NUL byte.', status 400"},
        {{"/find?filter.a=x%00"},
         "error 'Argument 'filter' for 'Find' holds a NUL byte.', status 400"},
-       {{"/find?filter.1x=DE"}, "error 'Index 1x is in an incorrect format'"},
-       {{"/find?ids.08=x"}, "error 'Index 08 is in an incorrect format'"},
-       {{"/find?ids.1024=x"}, "error 'Index 1024 is out of range'"},
+       {{"/find?filter.1x=DE"}, "error 'Index 1x is in an incorrect format', status 400"},
+       {{"/find?ids.08=x"}, "error 'Index 08 is in an incorrect format', status 400"},
+       {{"/find?ids.1024=x"}, "error 'Index 1024 is out of range', status 400"},
        {{"/find?ids.99999999999999999999999=x"},
-        "error 'Index 99999999999999999999999 is out of range'"},
+        "error 'Index 99999999999999999999999 is out of range', status 400"},
        {{"/find?ids=[1,"},
         cannot + "JSON value for parameter 'ids' of 'Find': " +
-            std::string(ParseJson("[1,").ErrorText()) + "'"},
+            std::string(ParseJson("[1,").ErrorText()) + "', status 400"},
        {{"/find?any=---%0A%5B"},
         cannot + "YAML value for parameter 'any' of 'Find': " +
-            std::string(ParseYaml("---\n[").ErrorText()) + "'"},
+            std::string(ParseYaml("---\n[").ErrorText()) + "', status 400"},
        {{"/find?ids=%91%CD%01"},
         cannot + "MessagePack value for parameter 'ids' of 'Find': " +
-            std::string(DecodeMessagePack("\x91\xCD\x01").result.ErrorText()) + "'"},
+            std::string(DecodeMessagePack("\x91\xCD\x01").result.ErrorText()) + "', status 400"},
        {{deep + "=x"},
         "error 'Couldn't assign value to 'filter' because the input is nested deeper than 512 "
-        "levels.'"},
+        "levels.', status 400"},
        // The first failure stops the binding: headers come first, in argument order.
        {{"/find?other=1", {{"count", ""}, {"x-foo", ""}}},
-        "error 'Expected value for argument 'count'.'"}});
+        "error 'Expected value for argument 'count'.', status 400"}});
   EXPECT_EQ(Call(find, {"/find?ids.1023=b"}),
             R"({"ids":[)" + Testing::Repeat("null,", 1023) + R"("b"],"verbose":false})");
 }
@@ -360,20 +362,20 @@ TEST_F(Dispatcher, HostArgumentsByNameOrByPositionAfterThePathArguments) {
   const HostValue one = HostString("one");
   HostValue unknown{};
   unknown.kind = static_cast<HostValueKind>(11);  // a kind the host does not define
-  Expect(
-      item,
-      {// Placeholders are decoded; host arguments are not checked against locations.
-       {{"/items/a%20b", {}, {{nullptr, one}, {"second", one}}},
-        R"({"first":"one","id":"a b","second":"one"})"},
-       {{"/items/5?first=query", {}, {{"first", HostString("host")}}},
-        R"({"first":"host","id":"5"})"},
-       {{"/items/5", {}, {{"second.0", one}}}, "error 'Unknown argument 'second.0' for 'Item'.'"},
-       {{"/items/a%00b"}, "error 'Argument 'id' for 'Item' holds a NUL byte.', status 400"},
-       {{"/items/5", {}, {{nullptr, one}, {nullptr, one}, {nullptr, one}}},
-        "error 'Unknown argument '3' for 'Item'.'"},
-       {{"/items/5", {}, {{nullptr, unknown}}},
-        "error 'Couldn't assign value to 'first' of type object because the input is of an "
-        "incompatible type ''.'"}});
+  Expect(item,
+         {// Placeholders are decoded; host arguments are not checked against locations.
+          {{"/items/a%20b", {}, {{nullptr, one}, {"second", one}}},
+           R"({"first":"one","id":"a b","second":"one"})"},
+          {{"/items/5?first=query", {}, {{"first", HostString("host")}}},
+           R"({"first":"host","id":"5"})"},
+          {{"/items/5", {}, {{"second.0", one}}},
+           "error 'Unknown argument 'second.0' for 'Item'.', status 400"},
+          {{"/items/a%00b"}, "error 'Argument 'id' for 'Item' holds a NUL byte.', status 400"},
+          {{"/items/5", {}, {{nullptr, one}, {nullptr, one}, {nullptr, one}}},
+           "error 'Unknown argument '3' for 'Item'.', status 400"},
+          {{"/items/5", {}, {{nullptr, unknown}}},
+           "error 'Couldn't assign value to 'first' of type object because the input is of an "
+           "incompatible type ''.', status 400"}});
   // Arguments beyond the endpoint's location list may be given anywhere.
   EndpointRecord& shortList = Declare("Short", "/short", {{"a"}, {"b"}});
   shortList.argumentLocations.clear();
@@ -388,20 +390,20 @@ TEST_F(Dispatcher, BodyGoesToTheFirstBodyArgumentByContentType) {
         .path = std::move(path), .contentType = contentType, .body = std::move(bytes)};
   };
   const std::string decoded = R"({"body":{"a":1}})";
-  Expect(
-      post,
-      {{body("APPLICATION/JSON; charset=utf-8", "{\"a\":1}"), decoded},
-       {body("application/vnd.api+json", "{\"a\":1}"), decoded},
-       {body("application/x-yaml", std::string("a: 1\0[", 6)), decoded},  // up to a NUL
-       {body("application/x-msgpack", "\x81\xA1\x61\x01"), decoded},
-       {body("text/x-yaml", ""), "{}"},  // no bytes: no body
-       {body("text/x-yaml", "a: 1"), "error 'Unsupported body content type'"},
-       {body(nullptr, "{}"), "error 'Unsupported body content type'"},
-       {body("application/x-msgpack", "\x01\x02"), "error 'Extra MessgePack data found in body'"},
-       {body("application/x-yaml", "["), "error '" + std::string(ParseYaml("[").ErrorText()) + "'"},
-       // The body's own failure replaces an earlier one.
-       {body("application/json", "{", "/post?other=1"),
-        "error '" + std::string(ParseJson("{").ErrorText()) + "'"}});
+  Expect(post, {{body("APPLICATION/JSON; charset=utf-8", "{\"a\":1}"), decoded},
+                {body("application/vnd.api+json", "{\"a\":1}"), decoded},
+                {body("application/x-yaml", std::string("a: 1\0[", 6)), decoded},  // up to a NUL
+                {body("application/x-msgpack", "\x81\xA1\x61\x01"), decoded},
+                {body("text/x-yaml", ""), "{}"},  // no bytes: no body
+                {body("text/x-yaml", "a: 1"), "error 'Unsupported body content type', status 400"},
+                {body(nullptr, "{}"), "error 'Unsupported body content type', status 400"},
+                {body("application/x-msgpack", "\x01\x02"),
+                 "error 'Extra MessgePack data found in body', status 400"},
+                {body("application/x-yaml", "["),
+                 "error '" + std::string(ParseYaml("[").ErrorText()) + "', status 400"},
+                // The body's own failure replaces an earlier one.
+                {body("application/json", "{", "/post?other=1"),
+                 "error '" + std::string(ParseJson("{").ErrorText()) + "', status 400"}});
 }
 
 // Argument texts with a content type, which other callers than the handler may pass.
@@ -425,7 +427,7 @@ TEST_F(Dispatcher, CallsThroughTheInvokerAndReleasesTheTokenWhateverHappens) {
       // what the invoker does, Invoke calls, answer
       {[](Step, HttpCallState&) {}, 1, "{\"flag\":false}, status 503"},
       {[](Step step, HttpCallState& s) { s.Fail(step == "prepare" ? "bad input" : "late"); }, 0,
-       "error 'bad input'"},
+       "error 'bad input', status 400"},
       {[](Step step, HttpCallState& s) { step == "invoke" ? s.Fail("no luck") : void(); }, 1,
        "error 'no luck', status 503"},
       {[](Step step, HttpCallState&) {
@@ -494,9 +496,9 @@ TEST_F(Dispatcher, WritesTheCallStateIntoTheResponse) {
          s.bodyStream = std::make_unique<TestStream>();
          s.Fail("Service unavailable");
        },
-       "error 'Service unavailable'", 1},
+       "error 'Service unavailable', status 500", 1},
       {[](HttpCallState& s) { s.result.value = Testing::NestedCollections(kMaxBindingDepth + 1); },
-       "error 'The result of the call cannot be represented as a host value.'", 0},
+       "error 'The result of the call cannot be represented as a host value.', status 500", 0},
       // Memory running out after the text and headers were allocated: the fallback text and
       // the status are left, and the stream stays with the call state.
       {[](HttpCallState& s) {
@@ -629,7 +631,8 @@ class BoundFunctions : public Dispatcher {
   void SetUp() override {
     RegisterRecord<BoundPoint>(registry_, "BoundPoint")
         .Field("x", &BoundPoint::x)
-        .Field("label", &BoundPoint::label);
+        .Field("label", &BoundPoint::label, {.flags = kBindingFieldRequired});
+    RegisterEnum<BoundShape>(registry_, "BoundShape").Value("Round", BoundShape::Round);
   }
 
   // Declares GET `path` for `function`, its arguments named a0, a1, ... for the query.
@@ -660,9 +663,16 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
       {&Bind("/describe", describe),
        {{"/describe?a0=0x10&a1=Bob&a3.0=t&a4.label=!", "\"16Bobt!\""},
         {"/describe?a0=12abc",
-         "error 'Value 12abc for 'a0' of type int32 is in an incorrect format'"},
+         "error 'Value 12abc for 'a0' of type int32 is in an incorrect format', status 400"},
         // Arguments not given are reported, not read past.
-        {"/describe?a0=1&a1=n&a3=", "error 'A value for 'a4' is required.'"}}},
+        {"/describe?a0=1&a1=n&a3=", "error 'A value for 'a4' is required.', status 400"},
+        {"/describe?a0=1&a1=n&a3=&a4.x=1",
+         "error 'Couldn't assign value to 'a4' of type BoundPoint because the input structure "
+         "doesn't have required field 'label'.', status 400"}}},
+      {&Bind("/shape", [](BoundShape shape) { return static_cast<int32_t>(shape); }),
+       {{"/shape?a0=Round", "0"},
+        {"/shape?a0=Square",
+         "error 'Square is not a valid BoundShape enumeration value for 'a0'.', status 400"}}},
       // More values than a call holds inline, and native arguments larger than its token room.
       {&Bind("/nine", [](const std::string& a, const std::string& b, const std::string& c,
                          const std::string& d, const std::string& e, const std::string& f,
@@ -670,7 +680,7 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
                          const std::string& i) { return a + b + c + d + e + f + g + h + i; }),
        {{"/nine?a0=a&a1=b&a2=c&a3=d&a4=e&a5=f&a6=g&a7=h&a8=-and-more-than-sixteen-bytes",
          "\"abcdefgh-and-more-than-sixteen-bytes\""},
-        {"/nine?a0=a", "error 'A value for 'a1' is required.'"}}},
+        {"/nine?a0=a", "error 'A value for 'a1' is required.', status 400"}}},
       {&Bind("/off", [] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); }),
        {{"/off", "error 'contenttargeting.geoinfo is not enabled', status 503"}}},
       {&Bind("/none", [] { return Answer::NotFound(""); }),
@@ -678,9 +688,9 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
       {&Bind("/empty", [] { return Answer::NotFound("Data retrieved is empty"); }),
        {{"/empty", "error 'Data retrieved is empty', status 404"}}},
       {&Bind("/boom", []() -> int32_t { throw std::runtime_error("boom"); }),
-       {{"/boom", "error 'Call of 'GetBoom' failed: boom'"}}},
+       {{"/boom", "error 'Call of 'GetBoom' failed: boom', status 500"}}},
       {&Bind("/seven", []() -> int32_t { throw 7; }),
-       {{"/seven", "error 'Call of 'GetSeven' failed with an unknown exception.'"}}},
+       {{"/seven", "error 'Call of 'GetSeven' failed with an unknown exception.', status 500"}}},
       {&Bind("/good",
              [] {
                return Answered(BoundPoint{3, "three"});
@@ -709,7 +719,7 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
   const auto unbound = DeclareEndpoint(dispatcher_, registry_, HttpMethod::Get, "/unbound",
                                        &Module::Name, static_cast<Module*>(nullptr));
   EXPECT_EQ(Call(*unbound.Endpoint(), {"/unbound"}),
-            "error 'Call of 'GetUnbound' failed: the function was bound to no object'");
+            "error 'Call of 'GetUnbound' failed: the function was bound to no object', status 500");
 }
 
 TEST_F(BoundFunctions, RequestParametersReceiveTheRecordAndAreNoArguments) {
