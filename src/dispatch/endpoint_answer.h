@@ -11,6 +11,8 @@
 //     }
 //     return location;                                                  // Ok(), status 0
 //   }
+//   ...
+//   return Vexa::EndpointAnswer<Note>::WithStatus(201, note);          // Ok(), status 201
 //
 // The bound function's invoker (dispatch/bound_function.h) turns an answer into the call state:
 // a failed answer becomes the call's failure message, a good one has its value converted like a
@@ -55,6 +57,13 @@ class [[nodiscard]] EndpointAnswer {
   // A good answer carrying `answerValue`, so that a function can `return value;`.
   EndpointAnswer(T answerValue) : value(std::move(answerValue)) {}
 
+  // A good answer carrying `answerValue` with `successStatus` instead of the host's default
+  // (200, or 204 without a body): 201 for a resource created, 202 for work accepted.
+  [[nodiscard]] static EndpointAnswer WithStatus(uint32_t successStatus, T answerValue) {
+    EndpointAnswer answer(std::move(answerValue));
+    answer.status = successStatus;
+    return answer;
+  }
   // A failed answer with `errorStatus` and `errorMessage` (taken as it is, also when empty).
   [[nodiscard]] static EndpointAnswer Error(uint32_t errorStatus, std::string_view errorMessage) {
     EndpointAnswer answer;

@@ -683,6 +683,11 @@ TEST_F(BoundFunctions, ConvertArgumentsAndResultsAndReportFailures) {
         {"/nine?a0=a", "error 'A value for 'a1' is required.', status 400"}}},
       {&Bind("/off", [] { return Answer::Error(503, "contenttargeting.geoinfo is not enabled"); }),
        {{"/off", "error 'contenttargeting.geoinfo is not enabled', status 503"}}},
+      {&Bind("/made",
+             [] {
+               return Answer::WithStatus(201, BoundPoint{1, "one"});
+             }),
+       {{"/made", R"({"label":"one","x":1}, status 201)"}}},
       {&Bind("/none", [] { return Answer::NotFound(""); }),
        {{"/none", "error 'Not found', status 404"}}},
       {&Bind("/empty", [] { return Answer::NotFound("Data retrieved is empty"); }),

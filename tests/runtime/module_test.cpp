@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/field_registration.h"
 #include "bridge/host_value.h"
 #include "diagnostics/log_manager.h"
 #include "runtime/app_module.h"
@@ -223,6 +224,43 @@ TEST(ModuleRequest, ArgumentsAnswersAndFailureTexts) {
             "400 Request not sent: Error converting parameters for PATCH /s: Couldn't convert "
             "native value because it's an unregistered structure.");
   EXPECT_EQ(module.journal, Lines{});  // nothing is sent
+}
+
+struct TestConfig {
+  bool Enabled = false;  // NOLINT(readability-identifier-naming): the platform's spelling
+};
+VEXA_STATIC_TYPE(TestConfig, "struct Vexa::TestConfig");
+
+// A module that declares nothing has the platform's session records under its own name and
+// tags; a configuration namespace is observed at its URI, and a module's own event is listed.
+TEST(ModuleDeclarations, PlatformRecordsConfigurationAndOwnEvents) {
+  ScriptedModule module;
+  const BindingTypeDescriptor* session = module.Registry().FindType("MdlBeKorTestLoginSession");
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->tags, module.ApiTags());
+  EXPECT_EQ(module.Registry().FindType(StaticTypeInfoOf<Client::Api::LoginSessionState>()),
+            module.Registry().FindType("MdlBeKorTestLoginSessionState"));
+
+  RegisterRecord<TestConfig>(module.Registry(), "TestConfig")
+      .Field("Enabled", &TestConfig::Enabled);
+  module.answer = [](HostResponse& response, const HostRequest&) {
+    ASSERT_TRUE(ToHostValue(Structure({{"Enabled", true}}), response.result.value));
+  };
+  bool enabled = false;
+  module.ObserveConfiguration<TestConfig>(
+      "Test",
+      [&enabled](const PluginResourceEventOf<TestConfig>& event) { enabled = event.data.Enabled; });
+  EXPECT_EQ(module.journal,
+            (Lines{"subscribe OnJsonApiEvent_kor-platform-config_v1_namespaces_Test 0",
+                   "request GET /kor-platform-config/v1/namespaces/Test []"}));
+  EXPECT_TRUE(enabled);
+
+  module.DeclareEvent<TestConfig>("OnTestChanged", "The configuration changed");
+  const BindingEventDescriptor* event = module.Registry().FindEvent("OnTestChanged");
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(std::tie(event->dataType, event->tags, event->description),
+            std::make_tuple(module.Registry().FindType("TestConfig"), module.ApiTags(),
+                            "The configuration changed"));
 }
 
 // A streamed body served in `pieces`; "!" fails the read.
