@@ -48,6 +48,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/field_registration.h"
 #include "binding/registry.h"
 #include "bridge/endpoint_table.h"
 #include "bridge/host_link.h"
@@ -170,6 +171,25 @@ class AppModule {
     events_.ObserveResource<T>(ConfigurationNamespaceUri(name), std::move(handler));
   }
 
+  // Registers the record or enum under the module's API name followed by `name` ("Note" in
+  // mdl-be-kor-notes: "MdlBeKorNotesNote") with the module's API tags, as the host's API
+  // description lists a plugin's types; chain the fields or enumerators. Call from the Declare
+  // hook, nested types first.
+  template <typename Record>
+  BindingRecordBuilder<Record> DeclareRecord(std::string_view name) {
+    BindingRecordBuilder<Record> builder = RegisterRecord<Record>(registry_, ApiTypeName(name));
+    builder.Builder().AddTags(apiTags_);
+    return builder;
+  }
+  template <typename Enum>
+  BindingEnumBuilder<Enum> DeclareEnum(std::string_view name) {
+    BindingEnumBuilder<Enum> builder = RegisterEnum<Enum>(registry_, ApiTypeName(name));
+    for (const std::string& tag : apiTags_) {
+      builder.AddTag(tag);
+    }
+    return builder;
+  }
+
   // Declares the event `name` that the module sends with a Payload (a registered record), with
   // the module's API tags and `description`, so that the host's API description lists it. Call
   // from the Declare hook, after registering Payload; an unregistered Payload declares the event
@@ -243,6 +263,9 @@ class AppModule {
 
   void DeclareRuntime();
   void DeclarePlatformRecords();
+  [[nodiscard]] std::string ApiTypeName(std::string_view name) const {
+    return std::string(apiName_).append(name);
+  }
   void DeclareEventOf(std::string_view name, const BindingTypeDescriptor* payload,
                       std::string_view description);
   void AttachLogTarget();

@@ -232,17 +232,19 @@ struct TestConfig {
 VEXA_STATIC_TYPE(TestConfig, "struct Vexa::TestConfig");
 
 // A module that declares nothing has the platform's session records under its own name and
-// tags; a configuration namespace is observed at its URI, and a module's own event is listed.
+// tags, as its own declared records; a configuration namespace is observed at its URI, and a
+// module's own event is listed.
 TEST(ModuleDeclarations, PlatformRecordsConfigurationAndOwnEvents) {
   ScriptedModule module;
-  const BindingTypeDescriptor* session = module.Registry().FindType("MdlBeKorTestLoginSession");
-  ASSERT_NE(session, nullptr);
-  EXPECT_EQ(session->tags, module.ApiTags());
+  module.DeclareRecord<TestConfig>("Config").Field("Enabled", &TestConfig::Enabled);
+  for (const char* name : {"MdlBeKorTestLoginSession", "MdlBeKorTestConfig"}) {
+    const BindingTypeDescriptor* type = module.Registry().FindType(name);
+    ASSERT_NE(type, nullptr) << name;
+    EXPECT_EQ(type->tags, module.ApiTags()) << name;
+  }
   EXPECT_EQ(module.Registry().FindType(StaticTypeInfoOf<Client::Api::LoginSessionState>()),
             module.Registry().FindType("MdlBeKorTestLoginSessionState"));
 
-  RegisterRecord<TestConfig>(module.Registry(), "TestConfig")
-      .Field("Enabled", &TestConfig::Enabled);
   module.answer = [](HostResponse& response, const HostRequest&) {
     ASSERT_TRUE(ToHostValue(Structure({{"Enabled", true}}), response.result.value));
   };
@@ -259,7 +261,7 @@ TEST(ModuleDeclarations, PlatformRecordsConfigurationAndOwnEvents) {
   const BindingEventDescriptor* event = module.Registry().FindEvent("OnTestChanged");
   ASSERT_NE(event, nullptr);
   EXPECT_EQ(std::tie(event->dataType, event->tags, event->description),
-            std::make_tuple(module.Registry().FindType("TestConfig"), module.ApiTags(),
+            std::make_tuple(module.Registry().FindType("MdlBeKorTestConfig"), module.ApiTags(),
                             "The configuration changed"));
 }
 
