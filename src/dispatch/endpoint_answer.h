@@ -58,7 +58,7 @@ class [[nodiscard]] EndpointAnswer {
   EndpointAnswer(T answerValue) : value(std::move(answerValue)) {}
 
   // A good answer carrying `answerValue` with `successStatus` instead of the host's default
-  // (200, or 204 without a body): 201 for a resource created, 202 for work accepted.
+  // (200): 201 for a resource created, 202 for work accepted.
   [[nodiscard]] static EndpointAnswer WithStatus(uint32_t successStatus, T answerValue) {
     EndpointAnswer answer(std::move(answerValue));
     answer.status = successStatus;
