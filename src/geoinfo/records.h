@@ -62,10 +62,12 @@ struct WhereAmIResponse {
 };
 VEXA_STATIC_TYPE(WhereAmIResponse, "struct Vexa::Client::Api::WhereAmIResponse");
 
-// Registers the records above in the order in which they are declared here, each under
-// `apiName` followed by its own name ("GeoInfo", "GeoInfoResponse", ...), with `apiTags`, its
-// native size, its fields in order and empty help texts. A name already registered keeps its
-// first registration (the registry's rule).
+// Registers the records above in the order in which they are declared here, with the
+// platform's session records (RegisterLoginSessionRecords) between GeoInfoResponse and
+// GeoInfoConfig, where they have always been; each under `apiName` followed by its own name
+// ("GeoInfo", "GeoInfoResponse", ...), with `apiTags`, its native size, its fields in order
+// and empty help texts. A name already registered keeps its first registration (the
+// registry's rule).
 void RegisterGeoInfoRecords(BindingRegistry& registry, std::string_view apiName,
                             std::span<const std::string> apiTags);
 
