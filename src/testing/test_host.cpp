@@ -76,6 +76,12 @@ BindingProperty Parsed(const std::string& json) {
   return parsed ? std::move(parsed.value) : BindingProperty{};
 }
 
+// The text as compact JSON with its keys in order; as it is when it is not JSON.
+std::string Compact(const std::string& json) {
+  BindingResult parsed = ParseJson(json);
+  return parsed ? ToJson(parsed.value) : json;
+}
+
 std::string Quoted(std::string_view text) {
   BindingProperty property;
   property = std::string(text);
@@ -198,7 +204,7 @@ Answer TestHost::Call(std::string_view method, std::string_view path, std::strin
 }
 
 void TestHost::Serve(const std::string& uri, const std::string& json) {
-  served_[uri] = json;
+  served_[uri] = Compact(json);
 }
 
 std::string TestHost::Served(const std::string& uri) const {
@@ -211,7 +217,7 @@ void TestHost::Publish(const std::string& uri, const std::string& json,
   if (eventType == "Delete") {
     served_.erase(uri);
   } else {
-    served_[uri] = json;
+    served_[uri] = Compact(json);
   }
   const std::string data = eventType == "Delete" || json.empty() ? "null" : json;
   Deliver(ResourceEventName(uri), "{\"uri\":" + Quoted(uri) + ",\"eventType\":" +

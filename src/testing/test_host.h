@@ -91,7 +91,7 @@ class TestHost {
 
   // The document a GET of `uri` answers; JSON text.
   void Serve(const std::string& uri, const std::string& json);
-  // The current document of a served URI ("" when none).
+  // The current document of a served URI as compact JSON, keys in order ("" when none).
   [[nodiscard]] std::string Served(const std::string& uri) const;
   // Serves `json` at `uri` (removes it for "Delete") and delivers the resource event the
   // platform sends for it ({"uri", "eventType", "data"}) under the URI's event name.
