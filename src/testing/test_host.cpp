@@ -1,6 +1,8 @@
 #include "testing/test_host.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 #include "bridge/host_value.h"
@@ -76,10 +78,19 @@ BindingProperty Parsed(const std::string& json) {
   return parsed ? std::move(parsed.value) : BindingProperty{};
 }
 
-// The text as compact JSON with its keys in order; as it is when it is not JSON.
-std::string Compact(const std::string& json) {
+// A JSON text a test gave; one that is not JSON is the test's mistake, said at once.
+BindingProperty Given(const std::string& json, std::string_view what) {
   BindingResult parsed = ParseJson(json);
-  return parsed ? ToJson(parsed.value) : json;
+  if (!parsed) {
+    throw std::invalid_argument(std::string(what) + ": not JSON (" +
+                                std::string(parsed.ErrorText()) + "): " + json);
+  }
+  return std::move(parsed.value);
+}
+
+// The text as compact JSON with its keys in order.
+std::string Compact(const std::string& json, std::string_view what) {
+  return ToJson(Given(json, what));
 }
 
 std::string Quoted(std::string_view text) {
@@ -204,7 +215,7 @@ Answer TestHost::Call(std::string_view method, std::string_view path, std::strin
 }
 
 void TestHost::Serve(const std::string& uri, const std::string& json) {
-  served_[uri] = Compact(json);
+  served_[uri] = Compact(json, "Serve " + uri);
 }
 
 std::string TestHost::Served(const std::string& uri) const {
@@ -217,7 +228,7 @@ void TestHost::Publish(const std::string& uri, const std::string& json,
   if (eventType == "Delete") {
     served_.erase(uri);
   } else {
-    served_[uri] = Compact(json);
+    served_[uri] = Compact(json, "Publish " + uri);
   }
   const std::string data = eventType == "Delete" || json.empty() ? "null" : json;
   Deliver(ResourceEventName(uri), "{\"uri\":" + Quoted(uri) + ",\"eventType\":" +
@@ -226,10 +237,11 @@ void TestHost::Publish(const std::string& uri, const std::string& json,
 
 void TestHost::AnswerService(const std::string& service, const std::string& method,
                              const std::string& json) {
-  serviceAnswers_[service + "." + method] = json;
+  serviceAnswers_[service + "." + method] = Compact(json, "AnswerService " + service);
 }
 
 int TestHost::Deliver(const std::string& name, const std::string& json) {
+  const BindingProperty payloadValue = Given(json, "Deliver " + name);
   // Copied first: a callback may subscribe or unsubscribe.
   const std::vector<Subscription> subscriptions = subscriptions_;
   int delivered = 0;
@@ -238,7 +250,7 @@ int TestHost::Deliver(const std::string& name, const std::string& json) {
       continue;
     }
     HostValue payload{};
-    if (!ToHostValue(Parsed(json), payload)) {
+    if (!ToHostValue(payloadValue, payload)) {
       continue;
     }
     const HostEvent event{subscription.name.c_str(), payload, 0, subscription.context};
@@ -355,6 +367,11 @@ void TestHost::ServeRequest(HostResponse& response, const HostRequest& request) 
         Parsed(served != served_.end() && request.method == HOST_METHOD_PATCH ? served->second
                                                                               : std::string("{}"));
     const BindingProperty change = Parsed(arguments[0]);
+    if (change.Kind() != BindingPropertyKind::Structure) {
+      response.status = 400;
+      SetHostError(response.result, "A PATCH or PUT carries one JSON object");
+      return;
+    }
     if (document.Kind() != BindingPropertyKind::Structure) {
       document.MakeStructure();
     }

@@ -21,7 +21,8 @@
 // Requests() as "METHOD PATH [ARGUMENTS as JSON]":
 //   - GET of a URI given to Serve or Publish answers its document (200); a PATCH merges the
 //     members of its one object argument into the document (creating it) and answers the
-//     result; a PUT replaces it; anything else answers 404 "No resource at METHOD PATH".
+//     result; a PUT replaces it (either answers 400 when the argument is no object); anything
+//     else answers 404 "No resource at METHOD PATH".
 //   - POST /kor-login/v1/service-proxy-uuid-requests and .../service-proxy-method-requests
 //     answer a key at once and queue the answer event, as a platform does: the payload given
 //     to AnswerService for that service and method (status "200"), or status "404" with an
@@ -32,6 +33,10 @@
 //
 // Statuses: Call reports the status the plugin set, or, when it left the choice to the host
 // (status 0), 200 for an answer and 500 for a failure, as vexa-host does.
+//
+// Mistakes of the test are exceptions: a JSON text given to Serve, Publish, AnswerService or
+// Deliver that is not JSON throws std::invalid_argument. (Call's body is sent as it is: a
+// plugin's answer to a malformed body is worth testing.)
 //
 // Ownership: the TestHost owns the module between Start and its destruction, which stops it
 // (the host's Stop destroys the module). Texts it hands out are copies.
