@@ -5,17 +5,17 @@
 // back what the plugin asked for, sent and logged.
 //
 //   #include "testing/test_host.h"   // Vexa::test_host in CMake
-//   extern "C" void load_kor_notes(HostLoadRecord* record);
+//   extern "C" void VEXA_HOST_CALL load_kor_notes(HostLoadRecord* record);
 //
 //   Vexa::Testing::TestHost host(&load_kor_notes);
 //   host.Serve("/kor-settings/v2/local/Notes", R"({"schemaVersion":1})");  // before Start
-//   host.AnswerService("notes.archive", "store", R"({"stored":true})");
+//   host.AnswerService("notes.archive", "store", R"({"stored":true})");  // if it calls one
 //   ASSERT_TRUE(host.Start()) << host.Failure();
 //   Vexa::Testing::Answer answer = host.Call("POST", "/kor-notes/v1/notes", R"({"text":"hi"})");
 //   EXPECT_EQ(answer.status, 201);
-//   EXPECT_EQ(answer.json, R"({"id":1,"text":"hi"})");
+//   EXPECT_EQ(answer.json, R"({"id":1,"priority":"NORMAL","text":"hi"})");
 //   host.Publish("/kor-platform-config/v1/namespaces/Notes", R"({"MaxNotes":2})");
-//   EXPECT_EQ(host.SentEvents().back().name, "OnJsonApiEvent_kor-notes_v1_notes");
+//   EXPECT_EQ(host.SentEvents().front().name, "OnJsonApiEvent_kor-notes_v1_notes");
 //
 // What the scripted host does with the plugin's requests (host entry 1), each recorded in
 // Requests() as "METHOD PATH [ARGUMENTS as JSON]":
