@@ -5,20 +5,21 @@
 #   include/vexa/<folder>/...                each runtime library's public headers, so that
 #                                            "runtime/app_module.h" reads as it does here
 #   lib/libvexa_<folder>.a                   the runtime's static libraries
+#   include/vexa/testing/test_host.h         the test host (Vexa::test_host), for plugins' tests
 #   share/vexa/allocation_hooks.cpp          compiled into every plugin by vexa_add_plugin
 #   lib/cmake/Vexa/                          the package: VexaConfig.cmake, its version file,
 #                                            the imported targets, VexaPlugin.cmake
 #
 # find_package(Vexa CONFIG REQUIRED) then gives Vexa::runtime (every library below, C++20 and
-# the include roots coming with it), a target per library (Vexa::value, ...), Vexa::host_contract
-# and vexa_add_plugin. The package is for the compiler and architecture it was built with: the
+# the include roots coming with it), a target per library (Vexa::value, ..., Vexa::test_host),
+# Vexa::host_contract and vexa_add_plugin. The package is for the compiler and architecture it was built with: the
 # libraries are linked into the plugin as they are. The GeoInfo plugin, the host and the tests
 # are not part of it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(VEXA_KIT_LIBRARIES vexa_platform vexa_util vexa_diagnostics vexa_value vexa_binding
-                       vexa_codecs vexa_dispatch vexa_bridge vexa_runtime)
+                       vexa_codecs vexa_dispatch vexa_bridge vexa_runtime vexa_test_host)
 set(VEXA_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Vexa)
 
 foreach(library IN LISTS VEXA_KIT_LIBRARIES)

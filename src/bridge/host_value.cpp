@@ -27,13 +27,29 @@ void FreeOwnedText(const char* text) {
 
 // --- To host ---
 
-class ToHostBuilder {
+// Writes the host form of a value. Every piece (a text, a run of bytes, a container's array) is
+// placed as a depth-first walk meets it: a container's array, then each element, a member's
+// key text before its value. Three ways to place them:
+//
+//   Separate  each piece in a std::malloc block of its own (ToHostValue; ReleaseHostValue
+//             frees them). A container is stored in its target before its elements are
+//             written, so that after a failure one release frees what was built.
+//   Measure   nothing is written; Size() then tells the bytes of the packed form.
+//   Packed    into one block holding the measured bytes, at the offsets the measuring gave:
+//             arrays at multiples of kArrayAlignment from the block's start, texts anywhere.
+class HostValueWriter {
  public:
-  explicit ToHostBuilder(const BindingRegistry* registry) : registry_(registry) {}
+  enum class Mode { Separate, Measure, Packed };
+  static constexpr std::size_t kArrayAlignment = alignof(std::max_align_t);
 
-  // Fills `target`, which must be empty. On false `target` may hold a partly built value that
-  // the caller releases.
-  bool Build(const BindingProperty& property, HostValue& target, std::size_t depth) {
+  // `block` is the packed form's (null when it has no bytes); unused by the other modes.
+  HostValueWriter(Mode mode, const BindingRegistry* registry, std::byte* block = nullptr)
+      : mode_(mode), registry_(registry), block_(block) {}
+
+  // Writes `property` into `target`, which owns nothing (untouched when measuring). False when
+  // the value has no host form (a count or length beyond 32 bits, nesting deeper than
+  // kMaxBindingDepth) or, placing pieces separately, memory ran out.
+  bool Write(const BindingProperty& property, HostValue& target, std::size_t depth = 0) {
     switch (property.Kind()) {
       case BindingPropertyKind::Empty:
         return true;
@@ -50,147 +66,38 @@ class ToHostBuilder {
         SetHostFloat(target, property.GetFloat());
         return true;
       case BindingPropertyKind::String:
-        return SetHostString(target, property.GetString());
-      case BindingPropertyKind::Blob: {
-        const BindingBlob& bytes = property.GetBlob();
-        return SetHostBlob(target, bytes.data(), bytes.size());
-      }
+        return WriteString(property.GetString(), target);
+      case BindingPropertyKind::Blob:
+        return WriteBlob(property.GetBlob(), target);
       case BindingPropertyKind::Enum:
-        return BuildEnum(property.GetEnum(), target);
+        return WriteEnum(property.GetEnum(), target);
       case BindingPropertyKind::Collection:
-        return depth < kMaxBindingDepth && BuildCollection(property, target, depth + 1);
+        return depth < kMaxBindingDepth && WriteCollection(property, target, depth + 1);
       case BindingPropertyKind::Structure:
-        return depth < kMaxBindingDepth && BuildStructure(property, target, depth + 1);
+        return depth < kMaxBindingDepth && WriteStructure(property, target, depth + 1);
     }
     return true;  // a kind outside the enum cannot be built by BindingProperty; send it empty
   }
 
- private:
-  bool BuildEnum(const BindingEnumerator& enumerator, HostValue& target) {
-    if (registry_ != nullptr && enumerator.type != nullptr) {
-      if (const char* name = registry_->EnumeratorName(*enumerator.type, enumerator.value)) {
-        return SetHostString(target, name);
-      }
-    }
-    SetHostSigned(target, enumerator.value);
-    return true;
-  }
-
-  bool BuildCollection(const BindingProperty& property, HostValue& target, std::size_t depth) {
-    const std::size_t count = property.Size();
-    if (count > kMaxHostCount) {
-      return false;
-    }
-    HostValue* elements = AllocateHostValues(count);
-    if (elements == nullptr && count != 0) {
-      return false;
-    }
-    // Adopted before filling, so that a failure part-way is freed by one release.
-    AdoptHostCollection(target, elements, static_cast<uint32_t>(count));
-    std::size_t index = 0;
-    for (const BindingProperty& element : property.Elements()) {
-      if (index == count || !Build(element, elements[index], depth)) {
-        return false;
-      }
-      ++index;
-    }
-    return true;
-  }
-
-  bool BuildStructure(const BindingProperty& property, HostValue& target, std::size_t depth) {
-    const std::size_t count = property.Size();
-    if (count > kMaxHostCount) {
-      return false;
-    }
-    HostValueMember* members = AllocateHostMembers(count);
-    if (members == nullptr && count != 0) {
-      return false;
-    }
-    AdoptHostStructure(target, members, static_cast<uint32_t>(count));
-    std::size_t index = 0;
-    for (const auto& [key, member] : property.Members()) {
-      if (index == count) {
-        return false;
-      }
-      HostValueMember& slot = members[index++];
-      slot.key = CopyHostText(std::string_view(key));
-      slot.ownsKey = 1;
-      if (slot.key == nullptr || !Build(member, slot.value, depth)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  const BindingRegistry* registry_;
-};
-
-// --- Packed ---
-
-// Lays the host form of values out in one block, in the order a depth-first walk meets its
-// pieces: a container's array, then each element (a member's key text first). Run once without
-// a block to measure, then over a block of at least the measured size to build: both runs
-// place the same pieces at the same offsets. Arrays start at multiples of kArrayAlignment from
-// the block's start; texts and bytes anywhere.
-class HostValuePacker {
- public:
-  static constexpr std::size_t kArrayAlignment = alignof(std::max_align_t);
-
-  enum class Mode { Measure, Build };
-
-  // Building places the pieces into `block` (null when nothing is to be placed).
-  HostValuePacker(Mode mode, const BindingRegistry* registry, std::byte* block = nullptr)
-      : building_(mode == Mode::Build), registry_(registry), block_(block) {}
-
-  // Places the pieces of `property` and, when building, fills `target` (which owns nothing).
-  // False when the value has no host form; no piece is then placed in a block.
-  bool Pack(const BindingProperty& property, HostValue& target, std::size_t depth = 0) {
-    switch (property.Kind()) {
-      case BindingPropertyKind::Empty:
-        return true;
-      case BindingPropertyKind::Bool:
-        SetHostBool(target, property.GetBool());
-        return true;
-      case BindingPropertyKind::Signed:
-        SetHostSigned(target, property.GetSigned());
-        return true;
-      case BindingPropertyKind::Unsigned:
-        SetHostUnsigned(target, property.GetUnsigned());
-        return true;
-      case BindingPropertyKind::Float:
-        SetHostFloat(target, property.GetFloat());
-        return true;
-      case BindingPropertyKind::String:
-        return PackString(property.GetString(), target);
-      case BindingPropertyKind::Blob:
-        return PackBlob(property.GetBlob(), target);
-      case BindingPropertyKind::Enum:
-        return PackEnum(property.GetEnum(), target);
-      case BindingPropertyKind::Collection:
-        return depth < kMaxBindingDepth && PackCollection(property, target, depth + 1);
-      case BindingPropertyKind::Structure:
-        return depth < kMaxBindingDepth && PackStructure(property, target, depth + 1);
-    }
-    return true;  // as ToHostValue: a kind outside the enum is sent empty
-  }
-
-  // The bytes placed so far.
+  // The bytes placed so far, when measuring or packing.
   [[nodiscard]] std::size_t Size() const { return size_; }
 
  private:
-  [[nodiscard]] bool Building() const { return building_; }
+  [[nodiscard]] bool Writing() const { return mode_ != Mode::Measure; }
 
-  // Reserves `bytes` at the next offset that is a multiple of `alignment`; where they start
-  // when building, else null.
+  // Room for `bytes` (not 0): where they start, or null when measuring or when memory ran out.
   std::byte* Place(std::size_t bytes, std::size_t alignment = 1) {
+    if (mode_ == Mode::Separate) {
+      return static_cast<std::byte*>(std::malloc(bytes));
+    }
     size_ = (size_ + alignment - 1) / alignment * alignment;
-    std::byte* const start = Building() ? block_ + size_ : nullptr;
+    std::byte* const start = mode_ == Mode::Packed ? block_ + size_ : nullptr;
     size_ += bytes;
     return start;
   }
 
-  // A NUL-terminated copy of `text` up to its first NUL; its length through `length`.
-  const char* PlaceText(std::string_view text, std::size_t& length) {
+  // A NUL-terminated copy of `text` up to its first NUL, of that `length`; null as Place.
+  char* PlaceText(std::string_view text, std::size_t& length) {
     length = std::min(text.size(), text.find('\0'));
     auto* copy = reinterpret_cast<char*>(Place(length + 1));
     if (copy != nullptr) {
@@ -200,13 +107,29 @@ class HostValuePacker {
     return copy;
   }
 
-  bool PackString(std::string_view text, HostValue& target) {
-    std::size_t length = 0;
-    const char* copy = PlaceText(text, length);
-    if (length > kMaxHostCount) {
+  // A zeroed array of `count` T (kind 0 values, null keys), null for none; null as Place.
+  template <typename T>
+  T* PlaceArray(std::size_t count) {
+    if (count == 0) {
+      return nullptr;
+    }
+    auto* array = reinterpret_cast<T*>(Place(count * sizeof(T), kArrayAlignment));
+    if (array != nullptr) {
+      std::memset(static_cast<void*>(array), 0, count * sizeof(T));
+    }
+    return array;
+  }
+
+  bool WriteString(std::string_view text, HostValue& target) {
+    if (std::min(text.size(), text.find('\0')) > kMaxHostCount) {
       return false;
     }
-    if (Building()) {
+    std::size_t length = 0;
+    char* const copy = PlaceText(text, length);
+    if (Writing() && copy == nullptr) {
+      return false;
+    }
+    if (Writing()) {
       target.kind = HOST_VALUE_STRING;
       target.payload.string.text = copy;
       target.payload.string.length = static_cast<uint32_t>(length);
@@ -214,13 +137,16 @@ class HostValuePacker {
     return true;
   }
 
-  bool PackBlob(const BindingBlob& bytes, HostValue& target) {
+  bool WriteBlob(const BindingBlob& bytes, HostValue& target) {
     const std::size_t count = bytes.size();
     if (count > kMaxHostCount) {
       return false;
     }
-    std::byte* copy = count != 0 ? Place(count) : nullptr;
-    if (Building()) {
+    std::byte* const copy = count != 0 ? Place(count) : nullptr;
+    if (Writing()) {
+      if (count != 0 && copy == nullptr) {
+        return false;
+      }
       if (copy != nullptr) {
         std::memcpy(copy, bytes.data(), count);
       }
@@ -231,33 +157,32 @@ class HostValuePacker {
     return true;
   }
 
-  bool PackEnum(const BindingEnumerator& enumerator, HostValue& target) {
+  bool WriteEnum(const BindingEnumerator& enumerator, HostValue& target) {
     if (registry_ != nullptr && enumerator.type != nullptr) {
       if (const char* name = registry_->EnumeratorName(*enumerator.type, enumerator.value)) {
-        return PackString(name, target);
+        return WriteString(name, target);
       }
     }
     SetHostSigned(target, enumerator.value);
     return true;
   }
 
-  bool PackCollection(const BindingProperty& property, HostValue& target, std::size_t depth) {
+  bool WriteCollection(const BindingProperty& property, HostValue& target, std::size_t depth) {
     const std::size_t count = property.Size();
     if (count > kMaxHostCount) {
       return false;
     }
-    auto* elements = reinterpret_cast<HostValue*>(
-        count != 0 ? Place(count * sizeof(HostValue), kArrayAlignment) : nullptr);
-    if (Building()) {
-      std::memset(static_cast<void*>(elements), 0, count * sizeof(HostValue));
-      target.kind = HOST_VALUE_COLLECTION;
-      target.payload.collection.elements = elements;
-      target.payload.collection.count = static_cast<uint32_t>(count);
+    HostValue* const elements = PlaceArray<HostValue>(count);
+    if (Writing()) {
+      if (count != 0 && elements == nullptr) {
+        return false;
+      }
+      AdoptHostCollection(target, elements, static_cast<uint32_t>(count));
     }
-    HostValue ignored{};
+    HostValue unused{};
     std::size_t index = 0;
     for (const BindingProperty& element : property.Elements()) {
-      if (index == count || !Pack(element, Building() ? elements[index] : ignored, depth)) {
+      if (index == count || !Write(element, Writing() ? elements[index] : unused, depth)) {
         return false;
       }
       ++index;
@@ -265,35 +190,37 @@ class HostValuePacker {
     return true;
   }
 
-  bool PackStructure(const BindingProperty& property, HostValue& target, std::size_t depth) {
+  bool WriteStructure(const BindingProperty& property, HostValue& target, std::size_t depth) {
     const std::size_t count = property.Size();
     if (count > kMaxHostCount) {
       return false;
     }
-    auto* members = reinterpret_cast<HostValueMember*>(
-        count != 0 ? Place(count * sizeof(HostValueMember), kArrayAlignment) : nullptr);
-    if (Building()) {
-      std::memset(static_cast<void*>(members), 0, count * sizeof(HostValueMember));
-      target.kind = HOST_VALUE_STRUCTURE;
-      target.payload.structure.members = members;
-      target.payload.structure.count = static_cast<uint32_t>(count);
+    HostValueMember* const members = PlaceArray<HostValueMember>(count);
+    if (Writing()) {
+      if (count != 0 && members == nullptr) {
+        return false;
+      }
+      AdoptHostStructure(target, members, static_cast<uint32_t>(count));
     }
-    HostValue ignored{};
+    HostValue unused{};
     std::size_t index = 0;
     for (const auto& [key, member] : property.Members()) {
       if (index == count) {
         return false;
       }
       std::size_t length = 0;
-      const char* keyCopy = PlaceText(std::string_view(key), length);
-      HostValue* value = &ignored;
-      if (Building()) {
+      char* const keyCopy = PlaceText(std::string_view(key), length);
+      HostValue* value = &unused;
+      if (Writing()) {
         HostValueMember& slot = members[index];
         slot.key = keyCopy;
         slot.ownsKey = 1;
+        if (keyCopy == nullptr) {
+          return false;
+        }
         value = &slot.value;
       }
-      if (!Pack(member, *value, depth)) {
+      if (!Write(member, *value, depth)) {
         return false;
       }
       ++index;
@@ -301,13 +228,13 @@ class HostValuePacker {
     return true;
   }
 
-  bool building_;
+  Mode mode_;
   const BindingRegistry* registry_;
   std::byte* block_;
   std::size_t size_ = 0;
 };
 
-// The block a packed value owns: its root's text, bytes or array, which the packer placed first.
+// The block a packed value owns: its root's text, bytes or array, which the writer placed first.
 void* PackedBlock(const HostValue& value) {
   switch (value.kind) {
     case HOST_VALUE_STRING:
@@ -614,8 +541,8 @@ void SetHostError(HostResult& result, std::string_view message) {
 bool ToHostValue(const BindingProperty& property, HostValue& target,
                  const BindingRegistry* registry) {
   ReleaseHostValue(target);
-  ToHostBuilder builder(registry);
-  if (!builder.Build(property, target, 0)) {
+  HostValueWriter writer(HostValueWriter::Mode::Separate, registry);
+  if (!writer.Write(property, target)) {
     ReleaseHostValue(target);
     return false;
   }
@@ -624,9 +551,9 @@ bool ToHostValue(const BindingProperty& property, HostValue& target,
 
 bool MeasurePackedHostValue(const BindingProperty& property, const BindingRegistry* registry,
                             std::size_t& bytes) {
-  HostValuePacker measure(HostValuePacker::Mode::Measure, registry);
-  HostValue ignored{};
-  if (!measure.Pack(property, ignored)) {
+  HostValueWriter measure(HostValueWriter::Mode::Measure, registry);
+  HostValue unused{};
+  if (!measure.Write(property, unused)) {
     return false;
   }
   bytes = measure.Size();
@@ -636,8 +563,8 @@ bool MeasurePackedHostValue(const BindingProperty& property, const BindingRegist
 void BuildPackedHostValue(const BindingProperty& property, const BindingRegistry* registry,
                           std::byte* block, HostValue& target) {
   ZeroHostValue(target);
-  HostValuePacker build(HostValuePacker::Mode::Build, registry, block);
-  static_cast<void>(build.Pack(property, target));  // measured, so it fits and succeeds
+  HostValueWriter packed(HostValueWriter::Mode::Packed, registry, block);
+  static_cast<void>(packed.Write(property, target));  // measured, so it fits and succeeds
 }
 
 bool ToPackedHostValue(const BindingProperty& property, HostValue& target,
