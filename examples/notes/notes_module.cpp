@@ -28,32 +28,24 @@ Vexa::BindingProperty SettingsDocument(uint64_t nextId) {
 }  // namespace
 
 void NotesModule::OnDeclare() {
-  Vexa::BindingRegistry& registry = Registry();
-  // Type names start with the API name ("MdlBeKorNotes"), so that they do not clash with another
-  // plugin's in a host's API description. Nested types first: Priority before the records.
-  Vexa::RegisterEnum<Priority>(registry, ApiName() + "Priority")
+  // Declared under the API name ("MdlBeKorNotesNote"), so that they do not clash with another
+  // plugin's in a host's API description, with the module's tags. Nested types first.
+  DeclareEnum<Priority>("Priority")
       .Value("LOW", Priority::Low)
       .Value("NORMAL", Priority::Normal)
-      .Value("HIGH", Priority::High)
-      .AddTag("notes");
-  Vexa::RegisterRecord<NewNote>(registry, ApiName() + "NewNote")
+      .Value("HIGH", Priority::High);
+  DeclareRecord<NewNote>("NewNote")
       .Field("text", &NewNote::text)
-      .Field("priority", &NewNote::priority)
-      .AddTag("notes");
-  Vexa::RegisterRecord<Note>(registry, ApiName() + "Note")
+      .Field("priority", &NewNote::priority);
+  DeclareRecord<Note>("Note")
       .Field("id", &Note::id)
       .Field("text", &Note::text)
-      .Field("priority", &Note::priority)
-      .AddTag("notes");
-  Vexa::RegisterRecord<NotesConfig>(registry, ApiName() + "NotesConfig")
-      .Field("MaxNotes", &NotesConfig::MaxNotes);
+      .Field("priority", &Note::priority);
+  DeclareRecord<NotesConfig>("NotesConfig").Field("MaxNotes", &NotesConfig::MaxNotes);
   // The event a host lists in its API description: the resource event of the notes.
-  registry
-      .RegisterEvent(Vexa::EventNameForUri(kNotesUri),
-                     registry.FindType(Vexa::StaticTypeInfoOf<Note>()))
-      .SetDescription("A note was created")
-      .AddTag("notes");
+  DeclareEvent<Note>(Vexa::EventNameForUri(kNotesUri), "A note was created");
 
+  Vexa::BindingRegistry& registry = Registry();
   DeclareEndpoint(Dispatcher(), registry, Vexa::HttpMethod::Post, kNotesUri, &NotesModule::AddNote,
                   this)
       .Tags(ApiTags())
@@ -71,8 +63,8 @@ bool NotesModule::OnStart() {
   if (settings) {
     nextId_ = settings.Value().Member("nextId").GetUnsigned(1);
   }
-  ObserveResource<NotesConfig>(
-      kConfigUri,
+  ObserveConfiguration<NotesConfig>(  // /kor-platform-config/v1/namespaces/Notes
+      kConfigNamespace,
       [this](const Vexa::PluginResourceEventOf<NotesConfig>& event) { OnConfigChanged(event); });
   return true;
 }
@@ -98,9 +90,7 @@ Vexa::EndpointAnswer<Note> NotesModule::AddNote(const NewNote& note) {
         Vexa::PluginResourceEvent{std::string(kNotesUri) + "/" + std::to_string(stored.id),
                                   Vexa::PluginResourceEventType::Create, std::move(value.value)}));
   }
-  Vexa::EndpointAnswer<Note> answer(stored);
-  answer.status = kCreatedStatus;
-  return answer;
+  return Vexa::EndpointAnswer<Note>::WithStatus(kCreatedStatus, stored);
 }
 
 Vexa::EndpointAnswer<Note> NotesModule::GetNote(uint64_t id) {

@@ -27,7 +27,7 @@ namespace Notes {
 
 inline constexpr char kNotesUri[] = "/kor-notes/v1/notes";
 inline constexpr char kNoteUri[] = "/kor-notes/v1/notes/{id}";
-inline constexpr char kConfigUri[] = "/kor-platform-config/v1/namespaces/Notes";
+inline constexpr char kConfigNamespace[] = "Notes";  // /kor-platform-config/v1/namespaces/Notes
 inline constexpr char kSettingsUri[] = "/kor-settings/v2/local/Notes";
 
 enum class Priority : int32_t { Low = 0, Normal = 1, High = 2 };
