@@ -331,14 +331,17 @@ void Platform::SendEvent(const HostApiTable* api, const HostEvent* event) {
     HostLog(LogLevel::Error,
             std::string("refused the plugin's event ") + event->name + ": " + error);
   } else {
+    // Queued for the other plugins before a client of /events sees it: what a client does next
+    // comes to them after it.
     const Table& table = TableOf(api);
     Platform& platform = *table.platform;
-    platform.parts_.events.Publish(event->name, json);
     if (platform.tables_.size() > 1) {
       platform.parts_.thread.Deliver(
-          [&platform, name = std::string(event->name), json = std::move(json),
-           sender = table.plugin] { platform.DeliverEvent(name, json, sender); });
+          [&platform, name = std::string(event->name), json, sender = table.plugin] {
+            platform.DeliverEvent(name, json, sender);
+          });
     }
+    platform.parts_.events.Publish(event->name, json);
   }
 }
 
