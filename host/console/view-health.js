@@ -78,7 +78,7 @@ function showHealth(health) {
   say('health-state', `status ${health.status}`);
   const plugin = `${health.plugin} (plugin API ${health.pluginApi})`;
   byId('health-plugin').textContent = plugin;
-  byId('host-plugin').textContent = health.plugin;
+  byId('host-plugin').textContent = (health.plugins ?? [health.plugin]).join(', ');
   byId('health-uptime').textContent = formatUptime(health.uptimeSeconds);
   byId('health-subscriptions').textContent = String(health.subscriptions);
   byId('health-event-clients').textContent = String(health.eventClients);
