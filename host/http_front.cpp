@@ -31,16 +31,22 @@ constexpr uint32_t kStreamChunk = 64 * 1024;
 // The status as an error code: "NOT_FOUND" for 404.
 std::string ErrorCode(int status) {
   static const std::pair<int, const char*> kCodes[] = {{400, "BAD_REQUEST"},
+                                                       {401, "UNAUTHORIZED"},
                                                        {403, "FORBIDDEN"},
                                                        {404, "NOT_FOUND"},
                                                        {405, "METHOD_NOT_ALLOWED"},
                                                        {408, "REQUEST_TIMEOUT"},
+                                                       {409, "CONFLICT"},
+                                                       {410, "GONE"},
                                                        {413, "PAYLOAD_TOO_LARGE"},
                                                        {414, "URI_TOO_LONG"},
                                                        {415, "UNSUPPORTED_MEDIA_TYPE"},
                                                        {421, "MISDIRECTED_REQUEST"},
+                                                       {422, "UNPROCESSABLE_ENTITY"},
+                                                       {429, "TOO_MANY_REQUESTS"},
                                                        {431, "REQUEST_HEADER_FIELDS_TOO_LARGE"},
                                                        {500, "INTERNAL_SERVER_ERROR"},
+                                                       {501, "NOT_IMPLEMENTED"},
                                                        {502, "BAD_GATEWAY"},
                                                        {503, "SERVICE_UNAVAILABLE"},
                                                        {504, "GATEWAY_TIMEOUT"}};
