@@ -133,8 +133,11 @@ void PrintStartup(const Plugins& plugins, const Options& options, const Platform
             << service.Deadline().count() << " ms, faults: error rate " << faults.errorRate
             << ", latency " << faults.latency.count() << " ms, silence rate " << faults.silenceRate
             << ", duplicate rate " << faults.duplicateRate << ", stray rate " << faults.strayRate
-            << "\n"
-            << "  platform  configuration " << platform.Configs() << ", "
+            << "\n";
+  if (const std::string declared = service.Declared().Describe(); !declared.empty()) {
+    std::cout << "            declared " << declared << "\n";
+  }
+  std::cout << "  platform  configuration " << platform.Configs() << ", "
             << (options.signedIn ? std::string("signed in ") + kSignedInSession : "signed out")
             << "\n"
             << "listening on " << base << "\n"
@@ -188,6 +191,14 @@ int Run(const Options& options) {
     ~ListenerEnd() { SetLogListener({}); }
   } listenerEnd;  // before logRecords goes
 
+  DeclaredServices declared;
+  if (!options.servicesFile.empty()) {
+    std::optional<DeclaredServices> loaded = DeclaredServices::Load(options.servicesFile, error);
+    if (!loaded) {
+      return Fail(error);
+    }
+    declared = std::move(*loaded);
+  }
   const std::optional<std::vector<PluginSpec>> specs = PluginSpecs(options, error);
   if (!specs) {
     return Fail(error);
@@ -211,6 +222,7 @@ int Run(const Options& options) {
                          platformOf->QueueEvent(std::move(answer.eventName),
                                                 std::move(answer.response), answer.due);
                        });
+  service.Declare(std::move(declared));
   EventStream events({kMaxEventClients});
   Platform platform({thread, *settings, *telemetry, service, events}, plugins.size(),
                     InitialConfigs(options),

@@ -79,6 +79,9 @@ HTTP on 127.0.0.1 and stands in for the platform behind them.
   --geoip-db FILE.mmdb   look addresses up in a MaxMind DB (country, region, city) instead of
                          Debian's GeoIP country data
   --public-ip ADDRESS    the address an empty ipAddress stands for (default: 193.99.144.80)
+  --services FILE.json   further services behind the service proxy, each method answering a
+                         canned or templated payload with a status after a latency (see
+                         docs/host.md, "Declared services")
   --service-deadline T   the longest a service proxy answer takes (default: 5s)
   --error-rate R         share of service requests answered with an error (0..1, default 0)
   --latency T            delay added to every service answer (default: 0ms)
@@ -151,6 +154,8 @@ constexpr ValuedFlag kValuedFlags[] = {
     {"--entry", "a name", [](Text text, Options& options) { return Name(text, options.entry); }},
     {"--data-dir", "a name",
      [](Text text, Options& options) { return Name(text, options.dataDirectory); }},
+    {"--services", "a name",
+     [](Text text, Options& options) { return Name(text, options.servicesFile); }},
     {"--geoip-db", "a name",
      [](Text text, Options& options) { return Name(text, options.geoIpDatabase); }},
     {"--public-ip", "an address",

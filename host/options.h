@@ -25,6 +25,7 @@ struct Options {
   int port = kDefaultPort;    // 0: any free port
   std::string dataDirectory;  // empty: $XDG_STATE_HOME/vexa-host or ~/.local/state/vexa-host
   std::string geoIpDatabase;  // a .mmdb file; empty: Debian's GeoIP country data
+  std::string servicesFile;   // --services: further services behind the proxy
   std::string publicAddress = kDefaultPublicAddress;
   std::chrono::milliseconds serviceDeadline{5000};
   ServiceFaults faults;
