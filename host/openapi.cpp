@@ -32,8 +32,8 @@ constexpr char kSchemas[] = "#/components/schemas/";
 constexpr char kJsonRequired[] =
     " State-changing requests must be sent with Content-Type: application/json.";
 // The host's own schemas, named before the table's types so that those never take their keys.
-constexpr const char* kHostSchemas[] = {"Error",      "HostSession",    "HostConfig",
-                                        "HostFaults", "HostStatistics", "HostHealth"};
+constexpr const char* kHostSchemas[] = {"Error",          "HostSession", "HostConfig", "HostFaults",
+                                        "HostStatistics", "HostHealth",  "HostPlugin"};
 
 void String(Writer& writer, std::string_view text) {
   writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
@@ -493,7 +493,7 @@ class EndpointOperations {
 // The host's own API
 
 // What a host route answers with 200.
-enum class HostAnswer { kSchema, kSchemaOrNull, kNull, kObject, kEvents };
+enum class HostAnswer { kSchema, kSchemaOrNull, kList, kNull, kObject, kEvents };
 
 struct HostRoute {
   const char* method;
@@ -502,7 +502,7 @@ struct HostRoute {
   const char* summary;
   const char* body;  // the request body's schema, or null
   HostAnswer answer;
-  const char* schema;  // the answer's schema for kSchema and kSchemaOrNull
+  const char* schema;  // the answer's schema for kSchema and kSchemaOrNull, its items' for kList
 };
 
 constexpr HostRoute kHostRoutes[] = {
@@ -534,6 +534,9 @@ constexpr HostRoute kHostRoutes[] = {
      HostAnswer::kSchema, "HostStatistics"},
     {"get", "/host/v1/health", "getHostHealth", "Whether the host serves, and what", nullptr,
      HostAnswer::kSchema, "HostHealth"},
+    {"get", "/host/v1/plugins", "getHostPlugins",
+     "Each plugin's identity, allocation counters and health, in the order loaded", nullptr,
+     HostAnswer::kList, "HostPlugin"},
     {"get", "/host/v1/log", "getHostLog",
      "The host's and the plugin's log records as Server-Sent Events", nullptr, HostAnswer::kEvents,
      nullptr},
@@ -604,6 +607,15 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
         Ref(writer, route.schema);
         nullSchema();
         writer.EndArray();
+        writer.EndObject();
+      });
+      break;
+    case HostAnswer::kList:
+      OkResponse(writer, route.summary, kJson, [&] {
+        writer.StartObject();
+        Text(writer, "type", "array");
+        writer.Key("items");
+        Ref(writer, route.schema);
         writer.EndObject();
       });
       break;
@@ -725,6 +737,28 @@ void HostSchemas(Writer& writer, SchemaWriter& schemas) {
                  counter("uptimeSeconds");
                  counter("subscriptions");
                  counter("eventClients");
+                 Property(writer, "plugins", [&] {
+                   Text(writer, "type", "array");
+                   Property(writer, "items", [&] { Text(writer, "type", "string"); });
+                 });
+               });
+  ObjectSchema(writer, "HostPlugin",
+               {"name", "fullName", "pluginApi", "entry", "path", "health", "statistics"}, false,
+               [&] {
+                 for (const char* name : {"name", "fullName", "pluginApi", "entry", "path"}) {
+                   text(name);
+                 }
+                 Property(writer, "health", [&] {
+                   Text(writer, "type", "object");
+                   Required(writer, {"status", "endpoints", "subscriptions"});
+                   Property(writer, "properties", [&] {
+                     text("status");
+                     counter("endpoints");
+                     counter("subscriptions");
+                   });
+                 });
+                 writer.Key("statistics");
+                 Ref(writer, "HostStatistics");
                });
 }
 

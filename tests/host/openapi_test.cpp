@@ -391,7 +391,8 @@ TEST_F(HostOpenApi, ValidDocument) {
       {"/host/v1/config", ""},
       {"/host/v1/faults", ""},
       {"/host/v1/statistics", ""},
-      {"/host/v1/health", ""}};
+      {"/host/v1/health", ""},
+      {"/host/v1/plugins", ""}};
   int answers = 0;
   for (const auto& [path, query] : kAnswers) {
     const httplib::Result got = host.Client().Get(std::string(path) + query);
