@@ -102,6 +102,12 @@ void Type(Writer& writer, const HostTypeRecord& type) {
   writer.EndObject();
 }
 
+// The text of `value`'s member `name`, or the empty text.
+std::string TextMember(const rapidjson::Value& value, const char* name) {
+  const auto found = value.FindMember(name);
+  return found != value.MemberEnd() && found->value.IsString() ? found->value.GetString() : "";
+}
+
 }  // namespace
 
 std::string DescribeApiTable(const HostEndpointTable& table) {
@@ -148,15 +154,14 @@ std::string DescribeApiTables(const std::vector<NamedTable>& tables) {
     plugin.AddMember("name", rapidjson::Value(named.name.c_str(), allocator), allocator);
     plugin.AddMember("fullName", rapidjson::Value(named.fullName.c_str(), allocator), allocator);
     for (auto& endpoint : description["endpoints"].GetArray()) {
-      endpoints.PushBack(rapidjson::Value(endpoint["name"], allocator), allocator);
+      endpoints.PushBack(rapidjson::Value(TextMember(endpoint, "name").c_str(), allocator),
+                         allocator);
       merged["endpoints"].PushBack(rapidjson::Value(endpoint, allocator), allocator);
     }
     for (const char* list : {"types", "events"}) {
       for (auto& item : description[list].GetArray()) {
-        const auto space = item.FindMember("namespace");
-        const std::string key = std::string(list) + " " +
-                                (space != item.MemberEnd() ? space->value.GetString() : "") + "." +
-                                item["name"].GetString();
+        const std::string key = std::string(list) + " " + TextMember(item, "namespace") + "." +
+                                TextMember(item, "name");
         if (seen.insert(key).second) {
           merged[list].PushBack(rapidjson::Value(item, allocator), allocator);
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "event_stream.h"
@@ -80,7 +81,11 @@ std::optional<std::string> TextArgument(const HostRequest& request, uint32_t ind
 
 Platform::Platform(PlatformParts parts, std::size_t plugins,
                    std::map<std::string, std::string> configs, std::optional<std::string> session)
-    : parts_(parts), configs_(configs.begin(), configs.end()), session_(std::move(session)) {
+    : parts_(parts),
+      listeners_(plugins),
+      configs_(configs.begin(), configs.end()),
+      session_(std::move(session)) {
+  static_assert(std::is_standard_layout_v<Table>, "an entry finds its table from its first member");
   for (std::size_t plugin = 0; plugin < plugins; ++plugin) {
     auto& table = *tables_.emplace_back(std::make_unique<Table>());
     table.api = HostApiTable{Request, nullptr, SendEvent, Subscribe, Unsubscribe,
@@ -121,15 +126,15 @@ std::string Platform::Session() const {
 std::size_t Platform::SubscriptionCount() const {
   std::lock_guard lock(mutex_);
   std::size_t count = 0;
-  for (const auto& table : tables_) {
-    count += table->subscriptionCount;
+  for (const Listener& listener : listeners_) {
+    count += listener.count;
   }
   return count;
 }
 
 std::size_t Platform::SubscriptionCount(std::size_t plugin) const {
   std::lock_guard lock(mutex_);
-  return tables_[plugin]->subscriptionCount;
+  return listeners_[plugin].count;
 }
 
 void Platform::SetConfig(const std::string& name, std::string config, bool wait) {
@@ -176,9 +181,10 @@ void Platform::QueueEvent(std::string name, std::string payload,
 
 void Platform::DeliverEvent(const std::string& name, const std::string& payload,
                             std::size_t sender) {
-  for (const auto& table : tables_) {
-    const auto found = table->subscriptions.find(name);
-    if (table->plugin == sender || found == table->subscriptions.end()) {
+  for (std::size_t plugin = 0; plugin < listeners_.size(); ++plugin) {
+    const auto& subscriptions = listeners_[plugin].subscriptions;
+    const auto found = subscriptions.find(name);
+    if (plugin == sender || found == subscriptions.end()) {
       continue;  // the plugin does not listen (any more)
     }
     const Subscription subscription = found->second;
@@ -352,9 +358,10 @@ void Platform::Subscribe(const HostApiTable* api, const char* name, HostHandle,
     return;
   }
   Table& table = TableOf(api);
-  table.subscriptions[name] = Subscription{callback, context, flags};
+  Listener& listener = table.platform->listeners_[table.plugin];
+  listener.subscriptions[name] = Subscription{callback, context, flags};
   std::lock_guard lock(table.platform->mutex_);
-  table.subscriptionCount = table.subscriptions.size();
+  listener.count = listener.subscriptions.size();
 }
 
 void Platform::Unsubscribe(const HostApiTable* api, const char* name, HostHandle) {
@@ -363,12 +370,13 @@ void Platform::Unsubscribe(const HostApiTable* api, const char* name, HostHandle
     return;
   }
   Table& table = TableOf(api);
-  if (const auto found = table.subscriptions.find(std::string_view(name));
-      found != table.subscriptions.end()) {
-    table.subscriptions.erase(found);
+  Listener& listener = table.platform->listeners_[table.plugin];
+  if (const auto found = listener.subscriptions.find(std::string_view(name));
+      found != listener.subscriptions.end()) {
+    listener.subscriptions.erase(found);
   }
   std::lock_guard lock(table.platform->mutex_);
-  table.subscriptionCount = table.subscriptions.size();
+  listener.count = listener.subscriptions.size();
 }
 
 void Platform::Yield(const HostApiTable* api) {

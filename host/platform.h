@@ -106,10 +106,12 @@ class Platform {
     Platform* platform;
     std::size_t plugin;
     HostContext context;
-    std::map<std::string, Subscription, std::less<>> subscriptions;  // plugin thread only
-    std::size_t subscriptionCount = 0;                               // under mutex_
   };
-
+  // A plugin's subscriptions.
+  struct Listener {
+    std::map<std::string, Subscription, std::less<>> subscriptions;  // plugin thread only
+    std::size_t count = 0;                                           // under mutex_
+  };
   static Table& TableOf(const HostApiTable* api);
   static Platform& Of(const HostApiTable* api) { return *TableOf(api).platform; }
   static void VEXA_HOST_CALL Request(const HostApiTable* api, HostResponse* response,
@@ -148,6 +150,7 @@ class Platform {
 
   PlatformParts parts_;
   std::vector<std::unique_ptr<Table>> tables_;  // one for each plugin; they do not move
+  std::vector<Listener> listeners_;             // one for each plugin
   mutable std::mutex mutex_;                    // guards configs_, session_ and the counts
   std::map<std::string, std::string, std::less<>> configs_;
   std::optional<std::string> session_;
