@@ -518,8 +518,7 @@ std::string RouteConflict(const std::vector<std::unique_ptr<LoadedPlugin>>& plug
       if (!added && conflict.empty()) {
         conflict = "the route " + HttpMethodOf(endpoint) + " " + endpoint.uriTemplate +
                    " is claimed by two plugins: " + first->second->Name() + " (" +
-                   first->second->Path() + ") and " + plugin->Name() + " (" + plugin->Path() +
-                   "); the plugins are stopped again";
+                   first->second->Path() + ") and " + plugin->Name() + " (" + plugin->Path() + ")";
       }
     });
   }

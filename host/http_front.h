@@ -110,7 +110,8 @@ class HttpFront {
 };
 
 // The first route (method and path template) two of `plugins` both claim, as a line naming it
-// and both plugins; empty when there is none. Placeholders match whatever their names:
+// and both plugins; empty when there is none. The API tables are read: the plugins must be
+// loaded (and not stopped). Placeholders match whatever their names:
 // /a/{id} and /a/{key} are one route.
 std::string RouteConflict(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins);
 

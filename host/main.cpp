@@ -215,6 +215,12 @@ int Run(const Options& options) {
     }
     plugins.push_back(std::move(plugin));
   }
+  // The tables are whole once loaded; they are looked at again once started, should a plugin
+  // complete its own at start.
+  if (const std::string conflict = RouteConflict(plugins); !conflict.empty()) {
+    StopPlugins(thread, plugins, 0);
+    return Fail(conflict + "; no plugin started");
+  }
 
   Platform* platformOf = nullptr;  // the service proxy's answers go to the platform below
   ServiceProxy service(std::move(locator), options.publicAddress, options.serviceDeadline,
@@ -243,7 +249,7 @@ int Run(const Options& options) {
   }
   if (const std::string conflict = RouteConflict(plugins); !conflict.empty()) {
     StopPlugins(thread, plugins, plugins.size());
-    return Fail(conflict);
+    return Fail(conflict + "; the plugins are stopped again");
   }
   HttpFront front(
       {plugins, thread, platform, service, *settings, events, logRecords, options.maxBody});

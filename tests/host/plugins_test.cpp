@@ -95,8 +95,7 @@ TEST(HostPlugins, RefusesToStartWhatCannotRunTogether) {
     const int status = RunHostToEnd(arguments, standardError);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status) << standardError;
     EXPECT_NE(standardError.find(row.says), std::string::npos) << standardError;
-    EXPECT_EQ(standardError.find("starting plugin kor_geoinfo"), std::string::npos)
-        << standardError;
+    EXPECT_EQ(standardError.find("starting plugin"), std::string::npos) << standardError;
   }
   std::filesystem::remove_all(data);
 }
