@@ -32,8 +32,9 @@ constexpr char kSchemas[] = "#/components/schemas/";
 constexpr char kJsonRequired[] =
     " State-changing requests must be sent with Content-Type: application/json.";
 // The host's own schemas, named before the table's types so that those never take their keys.
-constexpr const char* kHostSchemas[] = {"Error",          "HostSession", "HostConfig", "HostFaults",
-                                        "HostStatistics", "HostHealth",  "HostPlugin"};
+constexpr const char* kHostSchemas[] = {"Error",      "HostSession",    "HostConfig",
+                                        "HostFaults", "HostStatistics", "HostHealth",
+                                        "HostPlugin", "HostNamespace"};
 
 void String(Writer& writer, std::string_view text) {
   writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
@@ -520,6 +521,12 @@ constexpr HostRoute kHostRoutes[] = {
     {"put", "/host/v1/config", "putHostConfig",
      "Replaces the configuration; answers once the plugin has handled the change", "HostConfig",
      HostAnswer::kSchema, "HostConfig"},
+    {"get", "/host/v1/config/{name}", "getHostConfigNamespace",
+     "A configuration namespace by name; {} for one never set", nullptr, HostAnswer::kSchema,
+     "HostNamespace"},
+    {"put", "/host/v1/config/{name}", "putHostConfigNamespace",
+     "Replaces a configuration namespace; answers once the plugins have handled the change",
+     "HostNamespace", HostAnswer::kSchema, "HostNamespace"},
     {"get", "/host/v1/faults", "getHostFaults", "The service proxy's injected faults", nullptr,
      HostAnswer::kSchema, "HostFaults"},
     {"put", "/host/v1/faults", "putHostFaults",
@@ -588,6 +595,19 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
     PluginEvents(writer, table, names);
   } else if (std::string_view(route.method) != "get") {
     Text(writer, "description", std::string(route.summary) + "." + kJsonRequired);
+  }
+  if (std::string_view(route.path).ends_with("/{name}")) {
+    writer.Key("parameters");
+    writer.StartArray();
+    writer.StartObject();
+    Text(writer, "name", "name");
+    Text(writer, "in", "path");
+    writer.Key("required");
+    writer.Bool(true);
+    writer.Key("schema");
+    TypeSchema(writer, "string");
+    writer.EndObject();
+    writer.EndArray();
   }
   if (route.body != nullptr) {
     JsonBody(writer, true, nullptr, [&] { Ref(writer, route.body); });
@@ -712,6 +732,7 @@ void HostSchemas(Writer& writer, SchemaWriter& schemas) {
   });
   ObjectSchema(writer, "HostConfig", {"Enabled"}, false,
                [&] { Property(writer, "Enabled", [&] { Text(writer, "type", "boolean"); }); });
+  ObjectSchema(writer, "HostNamespace", {}, false, [] {});
   ObjectSchema(writer, "HostFaults", {}, true, [&] {
     Bounded(writer, "latencyMs", 0, 3600 * 1000);
     for (const char* rate : {"errorRate", "silenceRate", "duplicateRate", "strayRate"}) {
