@@ -15,6 +15,7 @@
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
+#include "log.h"
 #include "openapi.h"
 #include "platform.h"
 #include "plugin.h"
@@ -599,18 +600,26 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, HostHandle cont
   }
 }
 
+void HttpFront::AddOwnRoute(std::string method, std::string_view path, RouteHandler handler) {
+  if (const RouteLookup found = router_.Find(method, path); found.handler != nullptr) {
+    HostLog(LogLevel::Warn, "a plugin's route " + method + " " + std::string(path) +
+                                " hides the host's own; the plugin's is served");
+  }
+  router_.Add(std::move(method), path, std::move(handler));
+}
+
 void HttpFront::AddPlatformRoutes() {
-  router_.Add("GET", std::string(kConfigPrefix) + "{name}",
+  AddOwnRoute("GET", std::string(kConfigPrefix) + "{name}",
               [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 SetJson(response, parts_.platform.Config(arguments.find("name")->second));
               });
-  router_.Add("GET", kSessionUri, [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", kSessionUri, [this](auto&, httplib::Response& response, auto&) {
     const std::string session = parts_.platform.Session();
     session == "null" ? SetErrorResponse(response, 404, "No one is signed in")
                       : SetJson(response, session);
   });
   const std::string settings = std::string(kSettingsPrefix) + "{key}";
-  router_.Add("GET", settings,
+  AddOwnRoute("GET", settings,
               [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 const std::string& key = arguments.find("key")->second;
                 if (!SettingsStore::IsValidKey(key)) {
@@ -620,7 +629,7 @@ void HttpFront::AddPlatformRoutes() {
                 document ? SetJson(response, *document)
                          : SetErrorResponse(response, 404, "No settings under " + key);
               });
-  router_.Add("PATCH", settings,
+  AddOwnRoute("PATCH", settings,
               [this](const httplib::Request& request, httplib::Response& response,
                      const RouteArguments& arguments) {
                 std::optional<Json> patch = ObjectBody(request, response);
@@ -636,27 +645,27 @@ void HttpFront::AddPlatformRoutes() {
 }
 
 void HttpFront::AddHostRoutes() {
-  router_.Add("GET", "/", [](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/", [](auto&, httplib::Response& response, auto&) {
     ServeConsoleFile("index.html", response);
   });
-  router_.Add("GET", "/console/{file}",
+  AddOwnRoute("GET", "/console/{file}",
               [](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 ServeConsoleFile(arguments.find("file")->second, response);
               });
-  router_.Add("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
     if (!parts_.events.Attach(response)) {
       SetErrorResponse(response, 503, "Too many event stream clients; try again later");
     }
   });
-  router_.Add("GET", "/host/v1/log", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/log", [this](auto&, httplib::Response& response, auto&) {
     if (!parts_.log.Attach(response)) {
       SetErrorResponse(response, 503, "Too many log stream clients; try again later");
     }
   });
-  router_.Add("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, parts_.platform.Session());
   });
-  router_.Add("PUT", "/host/v1/session",
+  AddOwnRoute("PUT", "/host/v1/session",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> session = ObjectBody(request, response);
                 if (!session) {
@@ -668,14 +677,14 @@ void HttpFront::AddHostRoutes() {
                 parts_.platform.SetSession(JsonText(*session), true);
                 SetJson(response, parts_.platform.Session());
               });
-  router_.Add("DELETE", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("DELETE", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
     parts_.platform.SetSession(std::nullopt, true);
     SetJson(response, "null");
   });
-  router_.Add("GET", "/host/v1/config", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/config", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, parts_.platform.Config());
   });
-  router_.Add("PUT", "/host/v1/config",
+  AddOwnRoute("PUT", "/host/v1/config",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> config = ObjectBody(request, response);
                 if (!config) {
@@ -688,12 +697,12 @@ void HttpFront::AddHostRoutes() {
                 parts_.platform.SetConfig(kGeoInfoNamespace, JsonText(*config), true);
                 SetJson(response, parts_.platform.Config());
               });
-  router_.Add("GET", "/host/v1/config/{name}",
+  AddOwnRoute("GET", "/host/v1/config/{name}",
               [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 SetJson(response, parts_.platform.Config(arguments.find("name")->second));
               });
   // Any namespace, any object: what a plugin makes of it is the plugin's to check.
-  router_.Add("PUT", "/host/v1/config/{name}",
+  AddOwnRoute("PUT", "/host/v1/config/{name}",
               [this](const httplib::Request& request, httplib::Response& response,
                      const RouteArguments& arguments) {
                 std::optional<Json> config = ObjectBody(request, response);
@@ -704,10 +713,10 @@ void HttpFront::AddHostRoutes() {
                 parts_.platform.SetConfig(name, JsonText(*config), true);
                 SetJson(response, parts_.platform.Config(name));
               });
-  router_.Add("GET", "/host/v1/faults", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/faults", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, FaultsJson(parts_.serviceProxy.Faults()));
   });
-  router_.Add("PUT", "/host/v1/faults",
+  AddOwnRoute("PUT", "/host/v1/faults",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> body = ObjectBody(request, response);
                 if (!body) {
@@ -720,14 +729,14 @@ void HttpFront::AddHostRoutes() {
                 parts_.serviceProxy.SetFaults(faults);
                 SetJson(response, FaultsJson(faults));
               });
-  router_.Add("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, DescribeApiTables(NamedTables(parts_.plugins)));
   });
   // The tables do not change while the modules live: the document is written once.
-  router_.Add("GET", "/host/v1/openapi.json",
+  AddOwnRoute("GET", "/host/v1/openapi.json",
               [document = PluginsOpenApi(parts_.plugins)](auto&, httplib::Response& response,
                                                           auto&) { SetJson(response, document); });
-  router_.Add("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
     PluginStatistics counters{};
     for (const auto& plugin : parts_.plugins) {
       // Reading the counters changes nothing: it may happen inside a call's wait.
@@ -738,12 +747,12 @@ void HttpFront::AddHostRoutes() {
     }
     SetJson(response, StatisticsJson(counters));
   });
-  router_.Add("GET", "/host/v1/plugins", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/plugins", [this](auto&, httplib::Response& response, auto&) {
     const std::string plugins = PluginsJson();
     plugins.empty() ? SetErrorResponse(response, 503, "The host is stopping")
                     : SetJson(response, plugins);
   });
-  router_.Add("GET", "/host/v1/health", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/health", [this](auto&, httplib::Response& response, auto&) {
     const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::steady_clock::now() - started_);
     SetJson(response,

@@ -89,6 +89,8 @@ class HttpFront {
  private:
   void AddPluginEndpoints();
   void AddPlatformRoutes();
+  // Adds a route of the host's own, with a warning when a plugin's route already takes it.
+  void AddOwnRoute(std::string method, std::string_view path, RouteHandler handler);
   void AddHostRoutes();
   void Dispatch(const httplib::Request& request, httplib::Response& response);
   // Answers 421, 403, 404, 405 or 415 (see above) and true when `request` is not served;
