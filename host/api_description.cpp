@@ -1,5 +1,9 @@
 #include "api_description.h"
 
+#include <set>
+
+#include "json.h"
+
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -98,6 +102,12 @@ void Type(Writer& writer, const HostTypeRecord& type) {
   writer.EndObject();
 }
 
+// The text of `value`'s member `name`, or the empty text.
+std::string TextMember(const rapidjson::Value& value, const char* name) {
+  const auto found = value.FindMember(name);
+  return found != value.MemberEnd() && found->value.IsString() ? found->value.GetString() : "";
+}
+
 }  // namespace
 
 std::string DescribeApiTable(const HostEndpointTable& table) {
@@ -126,6 +136,42 @@ std::string DescribeApiTable(const HostEndpointTable& table) {
   writer.EndArray();
   writer.EndObject();
   return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string DescribeApiTables(const std::vector<NamedTable>& tables) {
+  Json merged(rapidjson::kObjectType);
+  auto& allocator = merged.GetAllocator();
+  for (const char* list : {"endpoints", "types", "events"}) {
+    merged.AddMember(rapidjson::StringRef(list), rapidjson::Value(rapidjson::kArrayType),
+                     allocator);
+  }
+  rapidjson::Value plugins(rapidjson::kArrayType);
+  std::set<std::string> seen;  // "types namespace.name" and "events namespace.name"
+  for (const NamedTable& named : tables) {
+    Json description;
+    description.Parse(DescribeApiTable(*named.table).c_str());
+    rapidjson::Value plugin(rapidjson::kObjectType), endpoints(rapidjson::kArrayType);
+    plugin.AddMember("name", rapidjson::Value(named.name.c_str(), allocator), allocator);
+    plugin.AddMember("fullName", rapidjson::Value(named.fullName.c_str(), allocator), allocator);
+    for (auto& endpoint : description["endpoints"].GetArray()) {
+      endpoints.PushBack(rapidjson::Value(TextMember(endpoint, "name").c_str(), allocator),
+                         allocator);
+      merged["endpoints"].PushBack(rapidjson::Value(endpoint, allocator), allocator);
+    }
+    for (const char* list : {"types", "events"}) {
+      for (auto& item : description[list].GetArray()) {
+        const std::string key = std::string(list) + " " + TextMember(item, "namespace") + "." +
+                                TextMember(item, "name");
+        if (seen.insert(key).second) {
+          merged[list].PushBack(rapidjson::Value(item, allocator), allocator);
+        }
+      }
+    }
+    plugin.AddMember("endpoints", endpoints, allocator);
+    plugins.PushBack(plugin, allocator);
+  }
+  merged.AddMember("plugins", plugins, allocator);
+  return JsonText(merged);
 }
 
 }  // namespace VexaHost

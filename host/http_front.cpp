@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
+#include "log.h"
 #include "openapi.h"
 #include "platform.h"
 #include "plugin.h"
@@ -30,16 +32,22 @@ constexpr uint32_t kStreamChunk = 64 * 1024;
 // The status as an error code: "NOT_FOUND" for 404.
 std::string ErrorCode(int status) {
   static const std::pair<int, const char*> kCodes[] = {{400, "BAD_REQUEST"},
+                                                       {401, "UNAUTHORIZED"},
                                                        {403, "FORBIDDEN"},
                                                        {404, "NOT_FOUND"},
                                                        {405, "METHOD_NOT_ALLOWED"},
                                                        {408, "REQUEST_TIMEOUT"},
+                                                       {409, "CONFLICT"},
+                                                       {410, "GONE"},
                                                        {413, "PAYLOAD_TOO_LARGE"},
                                                        {414, "URI_TOO_LONG"},
                                                        {415, "UNSUPPORTED_MEDIA_TYPE"},
                                                        {421, "MISDIRECTED_REQUEST"},
+                                                       {422, "UNPROCESSABLE_ENTITY"},
+                                                       {429, "TOO_MANY_REQUESTS"},
                                                        {431, "REQUEST_HEADER_FIELDS_TOO_LARGE"},
                                                        {500, "INTERNAL_SERVER_ERROR"},
+                                                       {501, "NOT_IMPLEMENTED"},
                                                        {502, "BAD_GATEWAY"},
                                                        {503, "SERVICE_UNAVAILABLE"},
                                                        {504, "GATEWAY_TIMEOUT"}};
@@ -186,6 +194,90 @@ std::string ApplyFaults(const Json& body, ServiceFaults& faults) {
     }
   }
   return "";
+}
+
+// Every endpoint of `plugin` the front routes: those with a URI template and a handler.
+template <typename Visit>
+void EachRoutedEndpoint(const LoadedPlugin& plugin, Visit visit) {
+  EachEndpoint(plugin.Endpoints(), [&](const HostEndpointRecord& endpoint) {
+    if (endpoint.uriTemplate != nullptr && endpoint.handler != nullptr) {
+      visit(endpoint);
+    }
+  });
+}
+
+PluginStatistics Add(const PluginStatistics& one, const PluginStatistics& other) {
+  return {one.peakBytes + other.peakBytes,           one.peakAllocations + other.peakAllocations,
+          one.bytesAllocated + other.bytesAllocated, one.allocations + other.allocations,
+          one.bytesFreed + other.bytesFreed,         one.frees + other.frees};
+}
+
+std::string StatisticsJson(const PluginStatistics& counters) {
+  return "{\"peakBytes\":" + std::to_string(counters.peakBytes) +
+         ",\"peakAllocations\":" + std::to_string(counters.peakAllocations) +
+         ",\"bytesAllocated\":" + std::to_string(counters.bytesAllocated) +
+         ",\"allocations\":" + std::to_string(counters.allocations) +
+         ",\"bytesFreed\":" + std::to_string(counters.bytesFreed) +
+         ",\"frees\":" + std::to_string(counters.frees) + "}";
+}
+
+std::vector<NamedTable> NamedTables(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins) {
+  std::vector<NamedTable> tables;
+  for (const auto& plugin : plugins) {
+    tables.push_back({plugin->Name(), plugin->FullName(), &plugin->Endpoints()});
+  }
+  return tables;
+}
+
+std::string FullNamesJson(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins) {
+  std::string json = "[";
+  for (const auto& plugin : plugins) {
+    json.append(json.size() > 1 ? "," : "").append(JsonQuoted(plugin->FullName()));
+  }
+  return json + "]";
+}
+
+// The OpenAPI document of every plugin: the first one's, with the paths and schemas of the
+// others added (a schema of a name already there is the same shared record, kept once).
+std::string PluginsOpenApi(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins) {
+  const LoadedPlugin& first = *plugins.front();
+  std::string title = first.FullName();
+  for (std::size_t index = 1; index < plugins.size(); ++index) {
+    title.append(", ").append(plugins[index]->FullName());
+  }
+  const std::string text = DescribeOpenApi(first.Endpoints(), {title, first.Version().Text()});
+  if (plugins.size() == 1) {
+    return text;
+  }
+  Json merged;
+  merged.Parse(text.c_str());
+  auto& allocator = merged.GetAllocator();
+  for (std::size_t index = 1; index < plugins.size(); ++index) {
+    Json other;
+    other.Parse(
+        DescribeOpenApi(plugins[index]->Endpoints(), {title, first.Version().Text()}).c_str());
+    const auto add = [&allocator](rapidjson::Value& into, rapidjson::Value& from) {
+      for (auto& member : from.GetObject()) {
+        if (!into.HasMember(member.name)) {
+          into.AddMember(rapidjson::Value(member.name, allocator),
+                         rapidjson::Value(member.value, allocator), allocator);
+        }
+      }
+    };
+    add(merged["paths"], other["paths"]);
+    add(merged["components"]["schemas"], other["components"]["schemas"]);
+  }
+  return JsonText(merged);
+}
+
+// A path template with its placeholders unnamed: "/a/{}/b" for "/a/{id}/b".
+std::string RouteShape(std::string_view pathTemplate) {
+  std::string shape;
+  for (std::string_view segment : PathSegments(pathTemplate)) {
+    const bool placeholder = segment.size() > 2 && segment.front() == '{' && segment.back() == '}';
+    shape.append("/").append(placeholder ? "{}" : segment);
+  }
+  return shape;
 }
 
 // An HTTP request as the record an endpoint handler reads: it points into the request and into
@@ -405,21 +497,37 @@ void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& res
 }
 
 void HttpFront::AddPluginEndpoints() {
-  const HostEndpointTable& table = parts_.plugin.Endpoints();
-  const HostEndpointRecord* endpoint = table.endpoints;
-  for (uint32_t index = 0; endpoint != nullptr && index < table.endpointCount; ++index) {
-    if (endpoint->uriTemplate != nullptr && endpoint->handler != nullptr) {
-      router_.Add(
-          HttpMethodOf(*endpoint), endpoint->uriTemplate,
-          [this, endpoint](const httplib::Request& request, httplib::Response& response,
-                           const RouteArguments&) { CallEndpoint(*endpoint, request, response); });
-    }
-    endpoint = reinterpret_cast<const HostEndpointRecord*>(endpoint->function.next);
+  for (std::size_t plugin = 0; plugin < parts_.plugins.size(); ++plugin) {
+    const HostHandle handle = parts_.platform.Context(plugin).handle;
+    EachRoutedEndpoint(*parts_.plugins[plugin], [&](const HostEndpointRecord& endpoint) {
+      router_.Add(HttpMethodOf(endpoint), endpoint.uriTemplate,
+                  [this, &endpoint, handle](const httplib::Request& request,
+                                            httplib::Response& response, const RouteArguments&) {
+                    CallEndpoint(endpoint, handle, request, response);
+                  });
+    });
   }
 }
 
-void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
-                             httplib::Response& response) {
+std::string RouteConflict(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins) {
+  std::map<std::string, const LoadedPlugin*> claimed;  // "GET /a/{}" to its plugin
+  std::string conflict;
+  for (const auto& plugin : plugins) {
+    EachRoutedEndpoint(*plugin, [&](const HostEndpointRecord& endpoint) {
+      const auto [first, added] = claimed.emplace(
+          HttpMethodOf(endpoint) + " " + RouteShape(endpoint.uriTemplate), plugin.get());
+      if (!added && conflict.empty()) {
+        conflict = "the route " + HttpMethodOf(endpoint) + " " + endpoint.uriTemplate +
+                   " is claimed by two plugins: " + first->second->Name() + " (" +
+                   first->second->Path() + ") and " + plugin->Name() + " (" + plugin->Path() + ")";
+      }
+    });
+  }
+  return conflict;
+}
+
+void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, HostHandle context,
+                             const httplib::Request& request, httplib::Response& response) {
   // What the call fills on the plugin thread, in one place: the task captures only its address,
   // so that the function handed over fits in place and no call allocates for it.
   struct Call {
@@ -430,7 +538,7 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
     int status;
     std::string body, error;
     bool streamed;
-  } call{endpoint, PluginRequest(request, endpoint, parts_.platform.Context().handle),
+  } call{endpoint, PluginRequest(request, endpoint, context),
          response, PluginAnswer(parts_.thread),
          500,      {},
          {},       false};
@@ -492,17 +600,26 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, const httplib::
   }
 }
 
+void HttpFront::AddOwnRoute(std::string method, std::string_view path, RouteHandler handler) {
+  if (const RouteLookup found = router_.Find(method, path); found.handler != nullptr) {
+    HostLog(LogLevel::Warn, "a plugin's route " + method + " " + std::string(path) +
+                                " hides the host's own; the plugin's is served");
+  }
+  router_.Add(std::move(method), path, std::move(handler));
+}
+
 void HttpFront::AddPlatformRoutes() {
-  router_.Add("GET", kConfigUri, [this](auto&, httplib::Response& response, auto&) {
-    SetJson(response, parts_.platform.Config());
-  });
-  router_.Add("GET", kSessionUri, [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", std::string(kConfigPrefix) + "{name}",
+              [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
+                SetJson(response, parts_.platform.Config(arguments.find("name")->second));
+              });
+  AddOwnRoute("GET", kSessionUri, [this](auto&, httplib::Response& response, auto&) {
     const std::string session = parts_.platform.Session();
     session == "null" ? SetErrorResponse(response, 404, "No one is signed in")
                       : SetJson(response, session);
   });
   const std::string settings = std::string(kSettingsPrefix) + "{key}";
-  router_.Add("GET", settings,
+  AddOwnRoute("GET", settings,
               [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 const std::string& key = arguments.find("key")->second;
                 if (!SettingsStore::IsValidKey(key)) {
@@ -512,7 +629,7 @@ void HttpFront::AddPlatformRoutes() {
                 document ? SetJson(response, *document)
                          : SetErrorResponse(response, 404, "No settings under " + key);
               });
-  router_.Add("PATCH", settings,
+  AddOwnRoute("PATCH", settings,
               [this](const httplib::Request& request, httplib::Response& response,
                      const RouteArguments& arguments) {
                 std::optional<Json> patch = ObjectBody(request, response);
@@ -528,27 +645,27 @@ void HttpFront::AddPlatformRoutes() {
 }
 
 void HttpFront::AddHostRoutes() {
-  router_.Add("GET", "/", [](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/", [](auto&, httplib::Response& response, auto&) {
     ServeConsoleFile("index.html", response);
   });
-  router_.Add("GET", "/console/{file}",
+  AddOwnRoute("GET", "/console/{file}",
               [](auto&, httplib::Response& response, const RouteArguments& arguments) {
                 ServeConsoleFile(arguments.find("file")->second, response);
               });
-  router_.Add("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/events", [this](auto&, httplib::Response& response, auto&) {
     if (!parts_.events.Attach(response)) {
       SetErrorResponse(response, 503, "Too many event stream clients; try again later");
     }
   });
-  router_.Add("GET", "/host/v1/log", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/log", [this](auto&, httplib::Response& response, auto&) {
     if (!parts_.log.Attach(response)) {
       SetErrorResponse(response, 503, "Too many log stream clients; try again later");
     }
   });
-  router_.Add("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, parts_.platform.Session());
   });
-  router_.Add("PUT", "/host/v1/session",
+  AddOwnRoute("PUT", "/host/v1/session",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> session = ObjectBody(request, response);
                 if (!session) {
@@ -560,14 +677,14 @@ void HttpFront::AddHostRoutes() {
                 parts_.platform.SetSession(JsonText(*session), true);
                 SetJson(response, parts_.platform.Session());
               });
-  router_.Add("DELETE", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("DELETE", "/host/v1/session", [this](auto&, httplib::Response& response, auto&) {
     parts_.platform.SetSession(std::nullopt, true);
     SetJson(response, "null");
   });
-  router_.Add("GET", "/host/v1/config", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/config", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, parts_.platform.Config());
   });
-  router_.Add("PUT", "/host/v1/config",
+  AddOwnRoute("PUT", "/host/v1/config",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> config = ObjectBody(request, response);
                 if (!config) {
@@ -577,13 +694,29 @@ void HttpFront::AddHostRoutes() {
                 if (enabled == config->MemberEnd() || !enabled->value.IsBool()) {
                   return SetErrorResponse(response, 400, "\"Enabled\" must be true or false");
                 }
-                parts_.platform.SetConfig(JsonText(*config), true);
+                parts_.platform.SetConfig(kGeoInfoNamespace, JsonText(*config), true);
                 SetJson(response, parts_.platform.Config());
               });
-  router_.Add("GET", "/host/v1/faults", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/config/{name}",
+              [this](auto&, httplib::Response& response, const RouteArguments& arguments) {
+                SetJson(response, parts_.platform.Config(arguments.find("name")->second));
+              });
+  // Any namespace, any object: what a plugin makes of it is the plugin's to check.
+  AddOwnRoute("PUT", "/host/v1/config/{name}",
+              [this](const httplib::Request& request, httplib::Response& response,
+                     const RouteArguments& arguments) {
+                std::optional<Json> config = ObjectBody(request, response);
+                if (!config) {
+                  return;
+                }
+                const std::string& name = arguments.find("name")->second;
+                parts_.platform.SetConfig(name, JsonText(*config), true);
+                SetJson(response, parts_.platform.Config(name));
+              });
+  AddOwnRoute("GET", "/host/v1/faults", [this](auto&, httplib::Response& response, auto&) {
     SetJson(response, FaultsJson(parts_.serviceProxy.Faults()));
   });
-  router_.Add("PUT", "/host/v1/faults",
+  AddOwnRoute("PUT", "/host/v1/faults",
               [this](const httplib::Request& request, httplib::Response& response, auto&) {
                 std::optional<Json> body = ObjectBody(request, response);
                 if (!body) {
@@ -596,39 +729,64 @@ void HttpFront::AddHostRoutes() {
                 parts_.serviceProxy.SetFaults(faults);
                 SetJson(response, FaultsJson(faults));
               });
-  router_.Add("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
-    SetJson(response, DescribeApiTable(parts_.plugin.Endpoints()));
+  AddOwnRoute("GET", "/host/v1/api", [this](auto&, httplib::Response& response, auto&) {
+    SetJson(response, DescribeApiTables(NamedTables(parts_.plugins)));
   });
-  // The table does not change while the module lives: the document is written once.
-  router_.Add(
-      "GET", "/host/v1/openapi.json",
-      [document = DescribeOpenApi(parts_.plugin.Endpoints(),
-                                  {parts_.plugin.FullName(), parts_.plugin.Version().Text()})](
-          auto&, httplib::Response& response, auto&) { SetJson(response, document); });
-  router_.Add("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
+  // The tables do not change while the modules live: the document is written once.
+  AddOwnRoute("GET", "/host/v1/openapi.json",
+              [document = PluginsOpenApi(parts_.plugins)](auto&, httplib::Response& response,
+                                                          auto&) { SetJson(response, document); });
+  AddOwnRoute("GET", "/host/v1/statistics", [this](auto&, httplib::Response& response, auto&) {
     PluginStatistics counters{};
-    // Reading the counters changes nothing: it may happen inside a call's wait.
-    if (!parts_.thread.Run([&] { counters = parts_.plugin.Statistics(); },
-                           PluginThread::Nesting::InYield)) {
-      return SetErrorResponse(response, 503, "The host is stopping");
+    for (const auto& plugin : parts_.plugins) {
+      // Reading the counters changes nothing: it may happen inside a call's wait.
+      if (!parts_.thread.Run([&] { counters = Add(counters, plugin->Statistics()); },
+                             PluginThread::Nesting::InYield)) {
+        return SetErrorResponse(response, 503, "The host is stopping");
+      }
     }
-    SetJson(response, "{\"peakBytes\":" + std::to_string(counters.peakBytes) +
-                          ",\"peakAllocations\":" + std::to_string(counters.peakAllocations) +
-                          ",\"bytesAllocated\":" + std::to_string(counters.bytesAllocated) +
-                          ",\"allocations\":" + std::to_string(counters.allocations) +
-                          ",\"bytesFreed\":" + std::to_string(counters.bytesFreed) +
-                          ",\"frees\":" + std::to_string(counters.frees) + "}");
+    SetJson(response, StatisticsJson(counters));
   });
-  router_.Add("GET", "/host/v1/health", [this](auto&, httplib::Response& response, auto&) {
+  AddOwnRoute("GET", "/host/v1/plugins", [this](auto&, httplib::Response& response, auto&) {
+    const std::string plugins = PluginsJson();
+    plugins.empty() ? SetErrorResponse(response, 503, "The host is stopping")
+                    : SetJson(response, plugins);
+  });
+  AddOwnRoute("GET", "/host/v1/health", [this](auto&, httplib::Response& response, auto&) {
     const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::steady_clock::now() - started_);
     SetJson(response,
-            "{\"status\":\"ok\",\"plugin\":" + JsonQuoted(parts_.plugin.FullName()) +
-                ",\"pluginApi\":\"" + parts_.plugin.Version().Text() +
+            "{\"status\":\"ok\",\"plugin\":" + JsonQuoted(parts_.plugins.front()->FullName()) +
+                ",\"pluginApi\":\"" + parts_.plugins.front()->Version().Text() +
                 "\",\"uptimeSeconds\":" + std::to_string(uptime.count()) +
                 ",\"subscriptions\":" + std::to_string(parts_.platform.SubscriptionCount()) +
-                ",\"eventClients\":" + std::to_string(parts_.events.ClientCount()) + "}");
+                ",\"eventClients\":" + std::to_string(parts_.events.ClientCount()) +
+                ",\"plugins\":" + FullNamesJson(parts_.plugins) + "}");
   });
+}
+
+// Each plugin's identity, counters and health; empty when the host is stopping.
+std::string HttpFront::PluginsJson() {
+  std::string json = "[";
+  for (std::size_t index = 0; index < parts_.plugins.size(); ++index) {
+    LoadedPlugin& plugin = *parts_.plugins[index];
+    PluginStatistics counters{};
+    if (!parts_.thread.Run([&] { counters = plugin.Statistics(); },
+                           PluginThread::Nesting::InYield)) {
+      return "";
+    }
+    uint32_t endpoints = 0;
+    EachRoutedEndpoint(plugin, [&](const HostEndpointRecord&) { ++endpoints; });
+    json.append(index > 0 ? "," : "")
+        .append("{\"name\":" + JsonQuoted(plugin.Name()) +
+                ",\"fullName\":" + JsonQuoted(plugin.FullName()) + ",\"pluginApi\":\"" +
+                plugin.Version().Text() + "\",\"entry\":" + JsonQuoted(plugin.Entry()) +
+                ",\"path\":" + JsonQuoted(plugin.Path()) +
+                ",\"health\":{\"status\":\"ok\",\"endpoints\":" + std::to_string(endpoints) +
+                ",\"subscriptions\":" + std::to_string(parts_.platform.SubscriptionCount(index)) +
+                "},\"statistics\":" + StatisticsJson(counters) + "}");
+  }
+  return json + "]";
 }
 
 }  // namespace VexaHost

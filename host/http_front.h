@@ -2,13 +2,15 @@
 // Server-Sent Events stream, the platform's resources, and the host's own API under /host/v1/.
 //
 //   GET  /, /console/{file}               the console (console.h)
-//   GET  /kor-geoinfo/v1/...              the plugin's endpoints, found in its API table
-//   GET  /events                          the plugin's events (text/event-stream)
+//   GET  /kor-geoinfo/v1/...              the plugins' endpoints, found in their API tables
+//   GET  /events                          the plugins' events (text/event-stream)
 //   GET  /host/v1/log                     the host's log records (text/event-stream)
-//   GET  /kor-platform-config/v1/namespaces/GeoInfo, /kor-login/v1/session
+//   GET  /kor-platform-config/v1/namespaces/{name}, /kor-login/v1/session
 //   GET, PATCH /kor-settings/v2/local/{key}
-//   GET, PUT, DELETE /host/v1/session     GET, PUT /host/v1/config     GET, PUT /host/v1/faults
-//   GET  /host/v1/api, /host/v1/openapi.json, /host/v1/statistics, /host/v1/health
+//   GET, PUT, DELETE /host/v1/session     GET, PUT /host/v1/faults
+//   GET, PUT /host/v1/config (GeoInfo's namespace), /host/v1/config/{name}
+//   GET  /host/v1/api, /host/v1/openapi.json, /host/v1/statistics, /host/v1/health,
+//        /host/v1/plugins
 //
 // Every error is a JSON body {"errorCode": "NOT_FOUND", "message": "..."} with its status: 404
 // for an unknown path, 405 (with Allow) for a wrong method, 413 for a body over the limit, 400
@@ -36,7 +38,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "router.h"
 #include "vexa/host_contract.h"
@@ -51,7 +55,8 @@ class ServiceProxy;
 class SettingsStore;
 
 struct FrontParts {
-  LoadedPlugin& plugin;
+  // Started, in the order loaded; plugin i's calls carry platform.Context(i)'s handle.
+  const std::vector<std::unique_ptr<LoadedPlugin>>& plugins;
   PluginThread& thread;
   Platform& platform;
   ServiceProxy& serviceProxy;
@@ -71,7 +76,8 @@ inline constexpr std::size_t kLogBacklog = 500;
 
 class HttpFront {
  public:
-  // Reads the plugin's API table for its routes; the module must be started.
+  // Reads the plugins' API tables for their routes; the modules must be started, and no route
+  // claimed twice (RouteConflict).
   explicit HttpFront(FrontParts parts);
 
   // Binds 127.0.0.1:`port` (0: a free one) and answers the port, or -1 when it cannot.
@@ -83,6 +89,8 @@ class HttpFront {
  private:
   void AddPluginEndpoints();
   void AddPlatformRoutes();
+  // Adds a route of the host's own, with a warning when a plugin's route already takes it.
+  void AddOwnRoute(std::string method, std::string_view path, RouteHandler handler);
   void AddHostRoutes();
   void Dispatch(const httplib::Request& request, httplib::Response& response);
   // Answers 421, 403, 404, 405 or 415 (see above) and true when `request` is not served;
@@ -91,8 +99,9 @@ class HttpFront {
               RouteLookup& found) const;
   // Whether `authority` ("127.0.0.1:8470") names this host.
   bool IsOwnAuthority(std::string_view authority) const;
-  void CallEndpoint(const HostEndpointRecord& endpoint, const httplib::Request& request,
-                    httplib::Response& response);
+  void CallEndpoint(const HostEndpointRecord& endpoint, HostHandle handle,
+                    const httplib::Request& request, httplib::Response& response);
+  std::string PluginsJson();
 
   FrontParts parts_;
   int port_ = -1;
@@ -101,6 +110,12 @@ class HttpFront {
   Router router_;
   httplib::Server server_;
 };
+
+// The first route (method and path template) two of `plugins` both claim, as a line naming it
+// and both plugins; empty when there is none. The API tables are read: the plugins must be
+// loaded (and not stopped). Placeholders match whatever their names:
+// /a/{id} and /a/{key} are one route.
+std::string RouteConflict(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins);
 
 // What every server of the host is set up with: kHttpWorkers workers, no delayed ACKs, long
 // keep-alive. The benchmark's bare server takes the same, so that it measures the host alone.

@@ -1,16 +1,25 @@
-// vexa-host: loads the GeoInfo plugin as the platform's core does and serves it over HTTP on
-// 127.0.0.1. See `vexa-host --help` and docs/host.md.
+// vexa-host: loads platform plugins (GeoInfo by default) as the platform's core does and serves
+// them over HTTP on 127.0.0.1. See `vexa-host --help` and docs/host.md.
+//
+// The plugins are loaded, then started, in the order given, and stopped in reverse; every call
+// into any of them, their events included, happens on the one plugin thread. Should one not
+// load or not start, or two claim one route, the host says which and ends before serving,
+// having stopped those it started.
 #include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "api_table.h"
 #include "event_stream.h"
 #include "geo_locator.h"
 #include "http_front.h"
@@ -18,6 +27,7 @@
 #include "options.h"
 #include "platform.h"
 #include "plugin.h"
+#include "plugin_spec.h"
 #include "plugin_thread.h"
 #include "service_proxy.h"
 #include "settings_store.h"
@@ -39,6 +49,8 @@ std::filesystem::path DataDirectory(const Options& options) {
                                        : std::filesystem::path(options.dataDirectory);
 }
 
+using Plugins = std::vector<std::unique_ptr<LoadedPlugin>>;
+
 // The plugin built beside the host: next to the executable, else where this build put it.
 std::string DefaultPlugin() {
   const std::filesystem::path folder = ExecutableFolder();
@@ -48,33 +60,96 @@ std::string DefaultPlugin() {
                                                                    : VEXA_HOST_BUILT_PLUGIN;
 }
 
+// The plugins of the command line, found where they are; GeoInfo alone when none is given.
+std::optional<std::vector<PluginSpec>> PluginSpecs(const Options& options, std::string& error) {
+  if (options.plugins.empty()) {
+    return std::vector<PluginSpec>{{DefaultPlugin(),
+                                    options.entry.empty() ? "load_kor_geoinfo" : options.entry,
+                                    "kor_geoinfo"}};
+  }
+  std::vector<PluginSpec> specs;
+  for (const std::string& text : options.plugins) {
+    PluginSpec spec = ParsePluginSpec(text);
+    if (!options.entry.empty()) {
+      spec.entry = options.entry;
+    }
+    spec.path = LocatePlugin(spec.path, {VEXA_HOST_BUILD_TREE}, error);
+    if (spec.path.empty()) {
+      return std::nullopt;
+    }
+    specs.push_back(std::move(spec));
+  }
+  return specs;
+}
+
+// Stops the started plugins, the last started first, each with a log line.
+void StopPlugins(PluginThread& thread, Plugins& plugins, std::size_t started) {
+  thread.Finish([&] {
+    for (std::size_t index = started; index-- > 0;) {
+      HostLog(LogLevel::Always, "stopping plugin " + plugins[index]->Name());
+      plugins[index]->Stop();
+    }
+  });
+}
+
 std::unique_ptr<GeoLocator> OpenLocator(const Options& options, std::string& error) {
   return options.geoIpDatabase.empty() ? OpenGeoIpCountryData(error)
                                        : OpenMaxMindDb(options.geoIpDatabase, error);
 }
 
-void PrintStartup(const LoadedPlugin& plugin, const Options& options,
+// The configuration namespaces at start: GeoInfo's from --disabled, then each --config.
+std::map<std::string, std::string> InitialConfigs(const Options& options) {
+  std::map<std::string, std::string> configs{
+      {kGeoInfoNamespace, options.enabled ? R"({"Enabled":true})" : R"({"Enabled":false})"}};
+  for (const auto& [name, config] : options.configs) {
+    configs[name] = config;
+  }
+  return configs;
+}
+
+// The curl line of a plugin's first GET endpoint, its placeholders left for the reader to fill.
+std::string TryLine(const LoadedPlugin& plugin, const std::string& base) {
+  std::string line;
+  EachEndpoint(plugin.Endpoints(), [&](const HostEndpointRecord& endpoint) {
+    if (line.empty() && endpoint.uriTemplate != nullptr && endpoint.handler != nullptr &&
+        HttpMethodOf(endpoint) == "GET") {
+      line = "curl '" + base + endpoint.uriTemplate + "'";
+    }
+  });
+  return line;
+}
+
+void PrintStartup(const Plugins& plugins, const Options& options, const Platform& platform,
                   const std::filesystem::path& data, const ServiceProxy& service, int port) {
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   const ServiceFaults faults = service.Faults();
-  std::cout << "vexa-host: " << plugin.FullName() << " (plugin API " << plugin.Version().Text()
-            << ", core " << options.coreVersion.Text() << ") from " << plugin.Path() << "\n"
-            << "  data      " << data.string() << "\n"
+  for (const auto& plugin : plugins) {
+    std::cout << "vexa-host: " << plugin->FullName() << " (plugin API " << plugin->Version().Text()
+              << ", core " << options.coreVersion.Text() << ") from " << plugin->Path() << "\n";
+  }
+  std::cout << "  data      " << data.string() << "\n"
             << "  geoip     " << service.Locator().Describe() << "\n"
             << "  service   public address " << service.PublicAddress() << ", deadline "
             << service.Deadline().count() << " ms, faults: error rate " << faults.errorRate
             << ", latency " << faults.latency.count() << " ms, silence rate " << faults.silenceRate
             << ", duplicate rate " << faults.duplicateRate << ", stray rate " << faults.strayRate
-            << "\n"
-            << "  platform  GeoInfo " << (options.enabled ? "enabled" : "disabled") << ", "
+            << "\n";
+  if (const std::string declared = service.Declared().Describe(); !declared.empty()) {
+    std::cout << "            declared " << declared << "\n";
+  }
+  std::cout << "  platform  configuration " << platform.Configs() << ", "
             << (options.signedIn ? std::string("signed in ") + kSignedInSession : "signed out")
             << "\n"
             << "listening on " << base << "\n"
-            << "  console  " << base << "/\n"
-            << "  try  curl " << base << "/kor-geoinfo/v1/whereami\n"
-            << "       curl '" << base << "/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8'\n"
-            << "       curl -N " << base << "/events\n"
-            << "       curl " << base << "/host/v1/api\n"
+            << "  console  " << base << "/\n";
+  const char* lead = "  try  ";
+  for (const auto& plugin : plugins) {
+    if (const std::string line = TryLine(*plugin, base); !line.empty()) {
+      std::cout << std::exchange(lead, "       ") << line << "\n";
+    }
+  }
+  std::cout << lead << "curl -N " << base << "/events\n"
+            << "       curl " << base << "/host/v1/plugins\n"
             << "  Ctrl-C stops the host." << std::endl;
 }
 
@@ -116,12 +191,35 @@ int Run(const Options& options) {
     ~ListenerEnd() { SetLogListener({}); }
   } listenerEnd;  // before logRecords goes
 
-  PluginThread thread(options.maxCalls);
-  std::unique_ptr<LoadedPlugin> plugin;
-  const std::string path = options.plugin.empty() ? DefaultPlugin() : options.plugin;
-  thread.Run([&] { plugin = LoadedPlugin::Load(path, options.entry, options.coreVersion, error); });
-  if (plugin == nullptr) {
+  DeclaredServices declared;
+  if (!options.servicesFile.empty()) {
+    std::optional<DeclaredServices> loaded = DeclaredServices::Load(options.servicesFile, error);
+    if (!loaded) {
+      return Fail(error);
+    }
+    declared = std::move(*loaded);
+  }
+  const std::optional<std::vector<PluginSpec>> specs = PluginSpecs(options, error);
+  if (!specs) {
     return Fail(error);
+  }
+  PluginThread thread(options.maxCalls);
+  Plugins plugins;
+  for (const PluginSpec& spec : *specs) {
+    std::unique_ptr<LoadedPlugin> plugin;
+    thread.Run(
+        [&] { plugin = LoadedPlugin::Load(spec.path, spec.entry, options.coreVersion, error); });
+    if (plugin == nullptr) {
+      StopPlugins(thread, plugins, 0);
+      return Fail(error + (specs->size() > 1 ? "; no plugin started" : ""));
+    }
+    plugins.push_back(std::move(plugin));
+  }
+  // The tables are whole once loaded; they are looked at again once started, should a plugin
+  // complete its own at start.
+  if (const std::string conflict = RouteConflict(plugins); !conflict.empty()) {
+    StopPlugins(thread, plugins, 0);
+    return Fail(conflict + "; no plugin started");
   }
 
   Platform* platformOf = nullptr;  // the service proxy's answers go to the platform below
@@ -130,27 +228,38 @@ int Run(const Options& options) {
                          platformOf->QueueEvent(std::move(answer.eventName),
                                                 std::move(answer.response), answer.due);
                        });
+  service.Declare(std::move(declared));
   EventStream events({kMaxEventClients});
-  Platform platform({thread, *settings, *telemetry, service, events},
-                    options.enabled ? R"({"Enabled":true})" : R"({"Enabled":false})",
+  Platform platform({thread, *settings, *telemetry, service, events}, plugins.size(),
+                    InitialConfigs(options),
                     options.signedIn ? std::optional<std::string>(kSignedInSession) : std::nullopt);
   platformOf = &platform;
 
-  bool started = false;
-  thread.Run([&] { started = plugin->Start(platform.Context()); });
-  if (!started) {
-    thread.Finish([&] { plugin->Stop(); });
-    return Fail("the plugin refused to start");
+  for (std::size_t index = 0; index < plugins.size(); ++index) {
+    bool started = false;
+    thread.Run([&] {
+      HostLog(LogLevel::Okay, "starting plugin " + plugins[index]->Name());
+      started = plugins[index]->Start(platform.Context(index));
+    });
+    if (!started) {
+      StopPlugins(thread, plugins, index + 1);  // Stop follows a refused Start too
+      return Fail("the plugin " + plugins[index]->Name() + " refused to start" +
+                  (plugins.size() > 1 ? "; the plugins started are stopped" : ""));
+    }
+  }
+  if (const std::string conflict = RouteConflict(plugins); !conflict.empty()) {
+    StopPlugins(thread, plugins, plugins.size());
+    return Fail(conflict + "; the plugins are stopped again");
   }
   HttpFront front(
-      {*plugin, thread, platform, service, *settings, events, logRecords, options.maxBody});
+      {plugins, thread, platform, service, *settings, events, logRecords, options.maxBody});
   const int port = front.Bind(options.port);
   if (port < 0) {
-    thread.Finish([&] { plugin->Stop(); });
+    StopPlugins(thread, plugins, plugins.size());
     return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
                 " (in use?); choose another --port, or --port 0 for any free one");
   }
-  PrintStartup(*plugin, options, data, service, port);
+  PrintStartup(plugins, options, platform, data, service, port);
 
   std::thread serving([&] {
     front.Serve();
@@ -161,8 +270,8 @@ int Run(const Options& options) {
   logRecords.CloseAll();
   front.Stop();
   serving.join();
-  thread.Finish([&] { plugin->Stop(); });
-  plugin.reset();
+  StopPlugins(thread, plugins, plugins.size());
+  plugins.clear();
   HostLog(LogLevel::Always, "stopped");
   return 0;
 }

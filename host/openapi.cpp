@@ -33,7 +33,8 @@ constexpr char kJsonRequired[] =
     " State-changing requests must be sent with Content-Type: application/json.";
 // The host's own schemas, named before the table's types so that those never take their keys.
 constexpr const char* kHostSchemas[] = {"Error",      "HostSession",    "HostConfig",
-                                        "HostFaults", "HostStatistics", "HostHealth"};
+                                        "HostFaults", "HostStatistics", "HostHealth",
+                                        "HostPlugin", "HostNamespace"};
 
 void String(Writer& writer, std::string_view text) {
   writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
@@ -493,7 +494,7 @@ class EndpointOperations {
 // The host's own API
 
 // What a host route answers with 200.
-enum class HostAnswer { kSchema, kSchemaOrNull, kNull, kObject, kEvents };
+enum class HostAnswer { kSchema, kSchemaOrNull, kList, kNull, kObject, kEvents };
 
 struct HostRoute {
   const char* method;
@@ -502,7 +503,7 @@ struct HostRoute {
   const char* summary;
   const char* body;  // the request body's schema, or null
   HostAnswer answer;
-  const char* schema;  // the answer's schema for kSchema and kSchemaOrNull
+  const char* schema;  // the answer's schema for kSchema and kSchemaOrNull, its items' for kList
 };
 
 constexpr HostRoute kHostRoutes[] = {
@@ -520,6 +521,12 @@ constexpr HostRoute kHostRoutes[] = {
     {"put", "/host/v1/config", "putHostConfig",
      "Replaces the configuration; answers once the plugin has handled the change", "HostConfig",
      HostAnswer::kSchema, "HostConfig"},
+    {"get", "/host/v1/config/{name}", "getHostConfigNamespace",
+     "A configuration namespace by name; {} for one never set", nullptr, HostAnswer::kSchema,
+     "HostNamespace"},
+    {"put", "/host/v1/config/{name}", "putHostConfigNamespace",
+     "Replaces a configuration namespace; answers once the plugins have handled the change",
+     "HostNamespace", HostAnswer::kSchema, "HostNamespace"},
     {"get", "/host/v1/faults", "getHostFaults", "The service proxy's injected faults", nullptr,
      HostAnswer::kSchema, "HostFaults"},
     {"put", "/host/v1/faults", "putHostFaults",
@@ -534,6 +541,9 @@ constexpr HostRoute kHostRoutes[] = {
      HostAnswer::kSchema, "HostStatistics"},
     {"get", "/host/v1/health", "getHostHealth", "Whether the host serves, and what", nullptr,
      HostAnswer::kSchema, "HostHealth"},
+    {"get", "/host/v1/plugins", "getHostPlugins",
+     "Each plugin's identity, allocation counters and health, in the order loaded", nullptr,
+     HostAnswer::kList, "HostPlugin"},
     {"get", "/host/v1/log", "getHostLog",
      "The host's and the plugin's log records as Server-Sent Events", nullptr, HostAnswer::kEvents,
      nullptr},
@@ -586,6 +596,19 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
   } else if (std::string_view(route.method) != "get") {
     Text(writer, "description", std::string(route.summary) + "." + kJsonRequired);
   }
+  if (std::string_view(route.path).ends_with("/{name}")) {
+    writer.Key("parameters");
+    writer.StartArray();
+    writer.StartObject();
+    Text(writer, "name", "name");
+    Text(writer, "in", "path");
+    writer.Key("required");
+    writer.Bool(true);
+    writer.Key("schema");
+    TypeSchema(writer, "string");
+    writer.EndObject();
+    writer.EndArray();
+  }
   if (route.body != nullptr) {
     JsonBody(writer, true, nullptr, [&] { Ref(writer, route.body); });
   }
@@ -604,6 +627,15 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
         Ref(writer, route.schema);
         nullSchema();
         writer.EndArray();
+        writer.EndObject();
+      });
+      break;
+    case HostAnswer::kList:
+      OkResponse(writer, route.summary, kJson, [&] {
+        writer.StartObject();
+        Text(writer, "type", "array");
+        writer.Key("items");
+        Ref(writer, route.schema);
         writer.EndObject();
       });
       break;
@@ -700,6 +732,7 @@ void HostSchemas(Writer& writer, SchemaWriter& schemas) {
   });
   ObjectSchema(writer, "HostConfig", {"Enabled"}, false,
                [&] { Property(writer, "Enabled", [&] { Text(writer, "type", "boolean"); }); });
+  ObjectSchema(writer, "HostNamespace", {}, false, [] {});
   ObjectSchema(writer, "HostFaults", {}, true, [&] {
     Bounded(writer, "latencyMs", 0, 3600 * 1000);
     for (const char* rate : {"errorRate", "silenceRate", "duplicateRate", "strayRate"}) {
@@ -725,6 +758,28 @@ void HostSchemas(Writer& writer, SchemaWriter& schemas) {
                  counter("uptimeSeconds");
                  counter("subscriptions");
                  counter("eventClients");
+                 Property(writer, "plugins", [&] {
+                   Text(writer, "type", "array");
+                   Property(writer, "items", [&] { Text(writer, "type", "string"); });
+                 });
+               });
+  ObjectSchema(writer, "HostPlugin",
+               {"name", "fullName", "pluginApi", "entry", "path", "health", "statistics"}, false,
+               [&] {
+                 for (const char* name : {"name", "fullName", "pluginApi", "entry", "path"}) {
+                   text(name);
+                 }
+                 Property(writer, "health", [&] {
+                   Text(writer, "type", "object");
+                   Required(writer, {"status", "endpoints", "subscriptions"});
+                   Property(writer, "properties", [&] {
+                     text("status");
+                     counter("endpoints");
+                     counter("subscriptions");
+                   });
+                 });
+                 writer.Key("statistics");
+                 Ref(writer, "HostStatistics");
                });
 }
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "json.h"
+
 namespace VexaHost {
 namespace {
 
@@ -59,11 +61,17 @@ bool ParseDuration(const std::string& text, std::chrono::milliseconds& duration)
 const char* Usage() {
   return R"(usage: vexa-host [options]
 
-Loads the GeoInfo plugin as the platform's core does, serves its endpoints and events over
-HTTP on 127.0.0.1 and stands in for the platform behind it.
+Loads platform plugins as the platform's core does, serves their endpoints and events over
+HTTP on 127.0.0.1 and stands in for the platform behind them.
 
-  --plugin PATH          the plugin library (default: libkor_geoinfo.so built beside the host)
-  --entry NAME           its entry (default: load_kor_geoinfo)
+  --plugin PATH[:ENTRY]  a plugin library; repeat it for several, started in the order given
+                         and stopped in reverse (default: GeoInfo, libkor_geoinfo.so built
+                         beside the host). The entry left out is load_<name> of the file name
+                         (libkor_notes.so, kor_notes.dll: load_kor_notes); a bare file name is
+                         looked for in the working folder, beside the host and in its build tree
+  --entry NAME           the entry of the one plugin given (the same as PATH:NAME)
+  --config NAME=JSON     the configuration namespace NAME's document at start, a JSON object
+                         (repeatable; --config GeoInfo='{"Enabled":false}' is --disabled)
   --core-version X.Y.Z   the core's plugin API version handed to the plugin (default: 18.0.0)
   --port N               the port on 127.0.0.1 (default: 8470; 0 picks a free one)
   --data-dir DIR         settings and telemetry (default: $XDG_STATE_HOME/vexa-host, else
@@ -71,6 +79,9 @@ HTTP on 127.0.0.1 and stands in for the platform behind it.
   --geoip-db FILE.mmdb   look addresses up in a MaxMind DB (country, region, city) instead of
                          Debian's GeoIP country data
   --public-ip ADDRESS    the address an empty ipAddress stands for (default: 193.99.144.80)
+  --services FILE.json   further services behind the service proxy, each method answering a
+                         canned or templated payload with a status after a latency (see
+                         docs/host.md, "Declared services")
   --service-deadline T   the longest a service proxy answer takes (default: 5s)
   --error-rate R         share of service requests answered with an error (0..1, default 0)
   --latency T            delay added to every service answer (default: 0ms)
@@ -122,10 +133,29 @@ struct ValuedFlag {
 };
 
 constexpr ValuedFlag kValuedFlags[] = {
-    {"--plugin", "a name", [](Text text, Options& options) { return Name(text, options.plugin); }},
+    {"--plugin", "a path, or PATH:ENTRY",
+     [](Text text, Options& options) {
+       options.plugins.push_back(text);
+       return !text.empty();
+     }},
+    {"--config", "NAME=JSON, a namespace's name and a JSON object",
+     [](Text text, Options& options) {
+       const std::size_t equals = text.find('=');
+       if (equals == 0 || equals == std::string::npos) {
+         return false;
+       }
+       const ParsedJson json = ParseJson(text.substr(equals + 1));
+       if (!json.Ok() || !json.document.IsObject()) {
+         return false;
+       }
+       options.configs.emplace_back(text.substr(0, equals), JsonText(json.document));
+       return true;
+     }},
     {"--entry", "a name", [](Text text, Options& options) { return Name(text, options.entry); }},
     {"--data-dir", "a name",
      [](Text text, Options& options) { return Name(text, options.dataDirectory); }},
+    {"--services", "a name",
+     [](Text text, Options& options) { return Name(text, options.servicesFile); }},
     {"--geoip-db", "a name",
      [](Text text, Options& options) { return Name(text, options.geoIpDatabase); }},
     {"--public-ip", "an address",
@@ -205,6 +235,10 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       error = flag + ": \"" + text + "\" is not " + valued->what;
       return std::nullopt;
     }
+  }
+  if (!options.entry.empty() && options.plugins.size() > 1) {
+    error = "--entry names the entry of one plugin; give each of several as --plugin PATH:ENTRY";
+    return std::nullopt;
   }
   return options;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "plugin.h"
 #include "service_proxy.h"
@@ -15,12 +17,15 @@ inline constexpr int kDefaultPort = 8470;
 inline constexpr char kDefaultPublicAddress[] = "193.99.144.80";
 
 struct Options {
-  std::string plugin;  // empty: the one built beside the host
-  std::string entry = "load_kor_geoinfo";
+  std::vector<std::string> plugins;  // each PATH[:ENTRY]; none: GeoInfo built beside the host
+  std::string entry;                 // --entry: the entry of the one plugin (see --help)
+  // --config NAME=JSON: configuration namespaces at start, in the order given.
+  std::vector<std::pair<std::string, std::string>> configs;
   ApiVersion coreVersion;     // 18.0.0
   int port = kDefaultPort;    // 0: any free port
   std::string dataDirectory;  // empty: $XDG_STATE_HOME/vexa-host or ~/.local/state/vexa-host
   std::string geoIpDatabase;  // a .mmdb file; empty: Debian's GeoIP country data
+  std::string servicesFile;   // --services: further services behind the proxy
   std::string publicAddress = kDefaultPublicAddress;
   std::chrono::milliseconds serviceDeadline{5000};
   ServiceFaults faults;

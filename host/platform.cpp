@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "event_stream.h"
@@ -78,24 +79,43 @@ std::optional<std::string> TextArgument(const HostRequest& request, uint32_t ind
 
 }  // namespace
 
-Platform::Platform(PlatformParts parts, std::string config, std::optional<std::string> session)
-    : parts_(parts), config_(std::move(config)), session_(std::move(session)) {
-  context_.api = HostApiTable{Request, nullptr, SendEvent, Subscribe, Unsubscribe,
-                              nullptr, Yield,   WaitBegin, WaitEnd,   Log};
-  context_.api.reserved2 = [](const HostApiTable*, uintptr_t, uintptr_t) {};
-  context_.api.reserved6 = [](const HostApiTable*, uintptr_t, uintptr_t, uintptr_t, double,
-                              uintptr_t) {};
-  context_.platform = this;
-  context_.context = HostContext{&context_.api, reinterpret_cast<HostHandle>(this)};
+Platform::Platform(PlatformParts parts, std::size_t plugins,
+                   std::map<std::string, std::string> configs, std::optional<std::string> session)
+    : parts_(parts),
+      listeners_(plugins),
+      configs_(configs.begin(), configs.end()),
+      session_(std::move(session)) {
+  static_assert(std::is_standard_layout_v<Table>, "an entry finds its table from its first member");
+  for (std::size_t plugin = 0; plugin < plugins; ++plugin) {
+    auto& table = *tables_.emplace_back(std::make_unique<Table>());
+    table.api = HostApiTable{Request, nullptr, SendEvent, Subscribe, Unsubscribe,
+                             nullptr, Yield,   WaitBegin, WaitEnd,   Log};
+    table.api.reserved2 = [](const HostApiTable*, uintptr_t, uintptr_t) {};
+    table.api.reserved6 = [](const HostApiTable*, uintptr_t, uintptr_t, uintptr_t, double,
+                             uintptr_t) {};
+    table.platform = this;
+    table.plugin = plugin;
+    table.context = HostContext{&table.api, reinterpret_cast<HostHandle>(&table)};
+  }
 }
 
-Platform& Platform::Of(const HostApiTable* api) {
-  return *reinterpret_cast<const Table*>(api)->platform;
+Platform::Table& Platform::TableOf(const HostApiTable* api) {
+  return *reinterpret_cast<Table*>(const_cast<HostApiTable*>(api));
 }
 
-std::string Platform::Config() const {
+std::string Platform::Config(const std::string& name) const {
   std::lock_guard lock(mutex_);
-  return config_;
+  const auto found = configs_.find(name);
+  return found != configs_.end() ? found->second : "{}";
+}
+
+std::string Platform::Configs() const {
+  std::lock_guard lock(mutex_);
+  std::string json = "{";
+  for (const auto& [name, config] : configs_) {
+    json.append(json.size() > 1 ? "," : "").append(JsonQuoted(name)).append(":").append(config);
+  }
+  return json + "}";
 }
 
 std::string Platform::Session() const {
@@ -105,15 +125,24 @@ std::string Platform::Session() const {
 
 std::size_t Platform::SubscriptionCount() const {
   std::lock_guard lock(mutex_);
-  return subscriptionCount_;
+  std::size_t count = 0;
+  for (const Listener& listener : listeners_) {
+    count += listener.count;
+  }
+  return count;
 }
 
-void Platform::SetConfig(std::string config, bool wait) {
+std::size_t Platform::SubscriptionCount(std::size_t plugin) const {
+  std::lock_guard lock(mutex_);
+  return listeners_[plugin].count;
+}
+
+void Platform::SetConfig(const std::string& name, std::string config, bool wait) {
   {
     std::lock_guard lock(mutex_);
-    config_ = config;
+    configs_[name] = config;
   }
-  QueueResourceEvent(kConfigUri, "Update", config, wait);
+  QueueResourceEvent(kConfigPrefix + name, "Update", config, wait);
 }
 
 void Platform::SetSession(std::optional<std::string> session, bool wait) {
@@ -127,8 +156,8 @@ void Platform::SetSession(std::optional<std::string> session, bool wait) {
   QueueResourceEvent(kSessionUri, eventType, session.value_or("null"), wait);
 }
 
-void Platform::QueueResourceEvent(const char* uri, const char* eventType, const std::string& data,
-                                  bool wait) {
+void Platform::QueueResourceEvent(const std::string& uri, const char* eventType,
+                                  const std::string& data, bool wait) {
   std::string payload =
       "{\"uri\":" + JsonQuoted(uri) + ",\"eventType\":\"" + eventType + "\",\"data\":" + data + "}";
   auto delivered = std::make_shared<std::promise<void>>();
@@ -150,17 +179,21 @@ void Platform::QueueEvent(std::string name, std::string payload,
       due);
 }
 
-void Platform::DeliverEvent(const std::string& name, const std::string& payload) {
-  const auto found = subscriptions_.find(name);
-  if (found == subscriptions_.end()) {
-    return;  // the plugin does not listen (any more)
+void Platform::DeliverEvent(const std::string& name, const std::string& payload,
+                            std::size_t sender) {
+  for (std::size_t plugin = 0; plugin < listeners_.size(); ++plugin) {
+    const auto& subscriptions = listeners_[plugin].subscriptions;
+    const auto found = subscriptions.find(name);
+    if (plugin == sender || found == subscriptions.end()) {
+      continue;  // the plugin does not listen (any more)
+    }
+    const Subscription subscription = found->second;
+    ParsedJson json = ParseJson(payload);
+    HostValue value = MakeHostValue(json.document);
+    const HostEvent event{name.c_str(), value, 0, subscription.context};
+    subscription.callback(&event);
+    FreeHostValue(value);
   }
-  const Subscription subscription = found->second;
-  ParsedJson json = ParseJson(payload);
-  HostValue value = MakeHostValue(json.document);
-  const HostEvent event{name.c_str(), value, 0, subscription.context};
-  subscription.callback(&event);
-  FreeHostValue(value);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -214,8 +247,9 @@ Platform::Answer Platform::Serve(const HostRequest& request) {
   const std::string_view target = request.path;
   const std::string path(target.substr(0, target.find('?')));
   const bool get = request.method == HOST_METHOD_GET;
-  if (get && path == kConfigUri) {
-    return {200, Config(), ""};
+  if (get && path.rfind(kConfigPrefix, 0) == 0 && path.size() > std::strlen(kConfigPrefix) &&
+      path.find('/', std::strlen(kConfigPrefix)) == std::string::npos) {
+    return {200, Config(path.substr(std::strlen(kConfigPrefix))), ""};
   }
   if (get && path == kSessionUri) {
     std::lock_guard lock(mutex_);
@@ -303,7 +337,17 @@ void Platform::SendEvent(const HostApiTable* api, const HostEvent* event) {
     HostLog(LogLevel::Error,
             std::string("refused the plugin's event ") + event->name + ": " + error);
   } else {
-    Of(api).parts_.events.Publish(event->name, json);
+    // Queued for the other plugins before a client of /events sees it: what a client does next
+    // comes to them after it.
+    const Table& table = TableOf(api);
+    Platform& platform = *table.platform;
+    if (platform.tables_.size() > 1) {
+      platform.parts_.thread.Deliver(
+          [&platform, name = std::string(event->name), json, sender = table.plugin] {
+            platform.DeliverEvent(name, json, sender);
+          });
+    }
+    platform.parts_.events.Publish(event->name, json);
   }
 }
 
@@ -313,10 +357,11 @@ void Platform::Subscribe(const HostApiTable* api, const char* name, HostHandle,
     HostLog(LogLevel::Error, "refused a subscription of the plugin without a name or callback");
     return;
   }
-  Platform& platform = Of(api);
-  platform.subscriptions_[name] = Subscription{callback, context, flags};
-  std::lock_guard lock(platform.mutex_);
-  platform.subscriptionCount_ = platform.subscriptions_.size();
+  Table& table = TableOf(api);
+  Listener& listener = table.platform->listeners_[table.plugin];
+  listener.subscriptions[name] = Subscription{callback, context, flags};
+  std::lock_guard lock(table.platform->mutex_);
+  listener.count = listener.subscriptions.size();
 }
 
 void Platform::Unsubscribe(const HostApiTable* api, const char* name, HostHandle) {
@@ -324,13 +369,14 @@ void Platform::Unsubscribe(const HostApiTable* api, const char* name, HostHandle
     HostLog(LogLevel::Error, "refused an unsubscription of the plugin without a name");
     return;
   }
-  Platform& platform = Of(api);
-  if (const auto found = platform.subscriptions_.find(std::string_view(name));
-      found != platform.subscriptions_.end()) {
-    platform.subscriptions_.erase(found);
+  Table& table = TableOf(api);
+  Listener& listener = table.platform->listeners_[table.plugin];
+  if (const auto found = listener.subscriptions.find(std::string_view(name));
+      found != listener.subscriptions.end()) {
+    listener.subscriptions.erase(found);
   }
-  std::lock_guard lock(platform.mutex_);
-  platform.subscriptionCount_ = platform.subscriptions_.size();
+  std::lock_guard lock(table.platform->mutex_);
+  listener.count = listener.subscriptions.size();
 }
 
 void Platform::Yield(const HostApiTable* api) {

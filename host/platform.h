@@ -1,11 +1,15 @@
-// The platform behind the host, as the plugin sees it through the host API table: the
-// configuration namespace and the login session (read with GET, announced by resource events),
+// The platform behind the host, as the plugins see it through the host API table: the
+// configuration namespaces and the login session (read with GET, announced by resource events),
 // the local settings store, telemetry, the service proxy, event subscriptions and sending, the
 // yield of a waiting plugin and its log.
 //
-//   Platform platform(thread, parts, initial);
-//   plugin->Start(platform.Context());       // on the plugin thread
-//   platform.SetSession(session);            // from an HTTP worker: the plugin hears of it
+//   Platform platform(parts, 2, {{"GeoInfo", R"({"Enabled":true})"}}, session);
+//   plugins[i]->Start(platform.Context(i));  // on the plugin thread; a table for each plugin
+//   platform.SetSession(session);            // from an HTTP worker: the plugins hear of it
+//
+// Each plugin has a host API table of its own, and so subscriptions of its own. An event one
+// plugin sends goes to the /events clients and to every other plugin subscribed to its name,
+// delivered on the plugin thread after the sending call has returned, as the platform does.
 //
 // Every entry of the table runs on the plugin thread (the plugin calls it there). Null or
 // malformed records from the plugin are refused with a log line; a request is always
@@ -19,9 +23,11 @@
 #include <rapidjson/document.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "plugin_thread.h"
 #include "vexa/host_contract.h"
@@ -33,7 +39,8 @@ class ServiceProxy;
 class SettingsStore;
 class TelemetryLog;
 
-inline constexpr char kConfigUri[] = "/kor-platform-config/v1/namespaces/GeoInfo";
+inline constexpr char kConfigPrefix[] = "/kor-platform-config/v1/namespaces/";
+inline constexpr char kGeoInfoNamespace[] = "GeoInfo";
 inline constexpr char kSessionUri[] = "/kor-login/v1/session";
 inline constexpr char kSettingsPrefix[] = "/kor-settings/v2/local/";
 inline constexpr char kTelemetryPrefix[] = "/telemetry/v1/events/";
@@ -51,32 +58,39 @@ struct PlatformParts {
 
 class Platform {
  public:
-  // `config` is the configuration namespace's document ({"Enabled": true}); `session` the login
-  // session's, or nothing when no one is signed in.
-  Platform(PlatformParts parts, std::string config, std::optional<std::string> session);
+  // For `plugins` plugins. `configs` are the configuration namespaces' documents by name
+  // ({"GeoInfo": {"Enabled": true}}); `session` the login session's, or nothing when no one is
+  // signed in.
+  Platform(PlatformParts parts, std::size_t plugins, std::map<std::string, std::string> configs,
+           std::optional<std::string> session);
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
 
-  // What Start is given; valid while the Platform lives.
-  const HostContext& Context() const { return context_.context; }
+  // What Start of plugin `plugin` (0, 1, ... in the order loaded) is given; valid while the
+  // Platform lives.
+  const HostContext& Context(std::size_t plugin = 0) const { return tables_[plugin]->context; }
 
-  // The current documents, as compact JSON ("null" for no session).
-  std::string Config() const;
+  // The current documents, as compact JSON: a namespace never set is {}, no session "null".
+  std::string Config(const std::string& name = kGeoInfoNamespace) const;
   std::string Session() const;
+  // The namespaces set so far, as {"GeoInfo": {...}, ...}.
+  std::string Configs() const;
 
-  // Replaces the configuration, or the session (nothing: signed out), and queues its resource
-  // event (Update, or Create for a session after none, Delete for none). With `wait`, returns
-  // once the plugin has handled the event.
-  void SetConfig(std::string config, bool wait);
+  // Replaces a configuration namespace, or the session (nothing: signed out), and queues its
+  // resource event (Update, or Create for a session after none, Delete for none). With `wait`,
+  // returns once the plugins have handled the event.
+  void SetConfig(const std::string& name, std::string config, bool wait);
   void SetSession(std::optional<std::string> session, bool wait);
 
-  // Queues the event `name` with `payload` (JSON) for the plugin's subscription, due at `due`;
+  // Queues the event `name` with `payload` (JSON) for the plugins' subscriptions, due at `due`;
   // the service proxy's answers come this way.
   void QueueEvent(std::string name, std::string payload,
                   PluginThread::Clock::time_point due = PluginThread::Clock::now());
 
-  // The number of events the plugin is subscribed to, for the health check.
+  // The number of events the plugins are subscribed to, all of them or plugin `plugin`'s, for
+  // the health check.
   std::size_t SubscriptionCount() const;
+  std::size_t SubscriptionCount(std::size_t plugin) const;
 
  private:
   struct Subscription {
@@ -84,14 +98,22 @@ class Platform {
     void* context;
     uint32_t flags;
   };
-  // The table first: every entry finds the Platform from the table pointer it is handed.
+  static constexpr std::size_t kNoPlugin = static_cast<std::size_t>(-1);
+  // A plugin's table. The table first: every entry finds the Platform and the plugin from the
+  // table pointer it is handed.
   struct Table {
     HostApiTable api;
     Platform* platform;
+    std::size_t plugin;
     HostContext context;
   };
-
-  static Platform& Of(const HostApiTable* api);
+  // A plugin's subscriptions.
+  struct Listener {
+    std::map<std::string, Subscription, std::less<>> subscriptions;  // plugin thread only
+    std::size_t count = 0;                                           // under mutex_
+  };
+  static Table& TableOf(const HostApiTable* api);
+  static Platform& Of(const HostApiTable* api) { return *TableOf(api).platform; }
   static void VEXA_HOST_CALL Request(const HostApiTable* api, HostResponse* response,
                                      const HostRequest* request);
   static void VEXA_HOST_CALL SendEvent(const HostApiTable* api, const HostEvent* event);
@@ -119,18 +141,19 @@ class Platform {
 
   // Queues the resource event of `uri` with `eventType` and `data` (JSON), on the plugin
   // thread's delivery queue.
-  void QueueResourceEvent(const char* uri, const char* eventType, const std::string& data,
+  void QueueResourceEvent(const std::string& uri, const char* eventType, const std::string& data,
                           bool wait);
-  // On the plugin thread: hands the event to the plugin's subscription, if any.
-  void DeliverEvent(const std::string& name, const std::string& payload);
+  // On the plugin thread: hands the event to each plugin's subscription of its name, in the
+  // order the plugins were loaded, but to `sender`'s.
+  void DeliverEvent(const std::string& name, const std::string& payload,
+                    std::size_t sender = kNoPlugin);
 
   PlatformParts parts_;
-  Table context_;
-  mutable std::mutex mutex_;  // guards config_ and session_
-  std::string config_;
+  std::vector<std::unique_ptr<Table>> tables_;  // one for each plugin; they do not move
+  std::vector<Listener> listeners_;             // one for each plugin
+  mutable std::mutex mutex_;                    // guards configs_, session_ and the counts
+  std::map<std::string, std::string, std::less<>> configs_;
   std::optional<std::string> session_;
-  std::map<std::string, Subscription, std::less<>> subscriptions_;  // plugin thread only
-  std::size_t subscriptionCount_ = 0;                               // under mutex_
 };
 
 }  // namespace VexaHost

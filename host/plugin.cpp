@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "plugin_spec.h"
 #include "system.h"
 
 namespace VexaHost {
@@ -60,11 +61,12 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string& path, const 
   }
   void* symbol = FindSymbol(library, entry);
   if (symbol == nullptr) {
-    error = "the plugin " + path + " has no entry \"" + entry + "\"";
+    error = "the plugin " + path + " has no entry \"" + entry +
+            "\"; name its entry with --plugin PATH:ENTRY (or --entry ENTRY for a single plugin)";
     CloseLibrary(library);
     return nullptr;
   }
-  std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin(library, path));
+  std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin(library, path, entry));
   HostLoadRecord& record = plugin->record_;
   record.apiMajor = core.major;
   record.apiMinor = core.minor;
@@ -94,6 +96,12 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string& path, const 
   }
   return plugin;
 }
+
+LoadedPlugin::LoadedPlugin(void* library, std::string path, std::string entry)
+    : library_(library),
+      path_(std::move(path)),
+      entry_(std::move(entry)),
+      name_(PluginName(path_)) {}
 
 LoadedPlugin::~LoadedPlugin() {
 #if !defined(__SANITIZE_ADDRESS__)

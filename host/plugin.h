@@ -52,12 +52,15 @@ class LoadedPlugin {
   const char* FullName() const { return record_.fullName; }
   ApiVersion Version() const { return {record_.apiMajor, record_.apiMinor, record_.apiPatch}; }
   const std::string& Path() const { return path_; }
+  const std::string& Entry() const { return entry_; }
+  // The name it is shown under: its file name without "lib" and extension ("kor_geoinfo").
+  const std::string& Name() const { return name_; }
 
  private:
-  LoadedPlugin(void* library, std::string path) : library_(library), path_(std::move(path)) {}
+  LoadedPlugin(void* library, std::string path, std::string entry);
 
   void* library_;
-  std::string path_;
+  std::string path_, entry_, name_;
   HostLoadRecord record_{};
   bool stopped_ = true;
 };

@@ -147,6 +147,9 @@ std::string ServiceProxy::Submit(const ServiceProxyCall& call) {
       key = uuidRequest ? NewUuid(random_) : call.service + "." + call.replyMethod;
     }
     const std::string name = call.service + "." + call.method;
+    const std::optional<DeclaredAnswer> declared =
+        declared_.Answer(call.service, call.method, call.payload);
+    latency += declared ? declared->latency : std::chrono::milliseconds(0);
     const auto injected = [&](std::string_view kind, const std::string& what) {
       faultLog_.Report(kind, "service proxy: " + name + ": " + what + std::string(kLoggedOnce));
     };
@@ -161,6 +164,8 @@ std::string ServiceProxy::Submit(const ServiceProxyCall& call) {
     } else if (failed) {
       reply = Failure(kFailed, name + ": injected error");
       injected("error", "injected error (status 500)");
+    } else if (declared) {
+      reply = {declared->status, declared->payload, declared->error};
     } else {
       reply = Serve(call, *locator_, publicAddress_);
     }

@@ -6,11 +6,14 @@
 //   {"uuid":"…","serviceName":"contenttargeting.geoinfo","methodName":"getWhereAmI",
 //    "payload":"{\"country\":\"DE\",\"city\":\"\",\"region\":\"\"}","status":"200","error":""}
 //
-// The one service behind it is "contenttargeting.geoinfo" with the method "getWhereAmI": its
+// The service behind it is "contenttargeting.geoinfo" with the method "getWhereAmI": its
 // payload {"ipAddress": "…"} is looked up in the GeoIP data; an empty address means the
-// caller's public address. Unknown services and methods, payloads that are not such a record
-// and addresses without a location answer with `error` set. Every request is answered: a
-// silent or slow service turns into an `error` answer once the deadline has passed.
+// caller's public address. Services declared in a file (declared_services.h) answer besides it,
+// and before it: a declared "contenttargeting.geoinfo" stands in for the GeoIP one. Their
+// latency adds to the injected one, and the faults apply to them as to any. Unknown services and
+// methods, payloads that are not such a record and addresses without a location answer with `error`
+// set. Every request is answered: a silent or slow service turns into an `error` answer once the
+// deadline has passed.
 //
 // Faults, settable at any time: a share of requests answered with an error, latency added to
 // every answer, a share of requests the service never answers (so the deadline answers them), a
@@ -31,6 +34,7 @@
 #include <random>
 #include <string>
 
+#include "declared_services.h"
 #include "geo_locator.h"
 #include "log.h"
 
@@ -80,6 +84,10 @@ class ServiceProxy {
   // it. Never throws; whatever fails inside still schedules an error answer.
   std::string Submit(const ServiceProxyCall& call);
 
+  // The declared services; before the first Submit.
+  void Declare(DeclaredServices services) { declared_ = std::move(services); }
+  const DeclaredServices& Declared() const { return declared_; }
+
   void SetFaults(const ServiceFaults& faults);
   ServiceFaults Faults() const;
 
@@ -92,6 +100,7 @@ class ServiceProxy {
   std::string publicAddress_;
   std::chrono::milliseconds deadline_;
   Schedule schedule_;
+  DeclaredServices declared_;
   mutable std::mutex mutex_;  // guards faults_ and random_
   ServiceFaults faults_;
   std::mt19937_64 random_;

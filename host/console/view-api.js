@@ -1,5 +1,6 @@
-// The API view: the plugin's endpoints, types and events as /host/v1/api describes them, with
-// a filter that narrows all three lists. A type name links to its definition on this view
+// The API view: the plugins' endpoints, types and events as /host/v1/api describes them, each
+// endpoint under the name of the plugin it belongs to, with a filter that narrows all three
+// lists (a plugin's name finds its endpoints). A type name links to its definition on this view
 // (#/api/type-<Name>), an endpoint to its Call form (#/call/<operation>).
 
 import { el, byId } from './dom.js';
@@ -16,7 +17,7 @@ export function typeView(type) {
   return el('span', { class: 'type', text: type.kind });
 }
 
-function endpointView(endpoint) {
+function endpointView(endpoint, plugin) {
   const argumentRows = endpoint.arguments.map((argument) =>
     el('li', {},
       el('span', { class: 'mono', text: argument.name }), ' ',
@@ -27,7 +28,8 @@ function endpointView(endpoint) {
     el('h3', {},
       el('span', { class: `method method-${endpoint.method}`, text: endpoint.method }), ' ',
       el('span', { class: 'mono', text: endpoint.uri }), ' ',
-      el('a', { href: `#/call/${endpoint.name}`, class: 'operation', title: 'Open in Call', text: endpoint.name })),
+      el('a', { href: `#/call/${endpoint.name}`, class: 'operation', title: 'Open in Call', text: endpoint.name }),
+      plugin ? el('span', { class: 'muted plugin', text: ` ${plugin}` }) : null),
     endpoint.description ? el('p', { text: endpoint.description }) : null,
     argumentRows.length ? el('ul', { class: 'arguments' }, argumentRows) : el('p', { class: 'muted', text: 'no arguments' }),
     el('p', {}, 'answers ', typeView(endpoint.result?.type)));
@@ -67,7 +69,12 @@ export function setupApiView() {
 
 export function renderApiView(description) {
   const byName = (a, b) => a.name.localeCompare(b.name);
-  byId('api-endpoints').replaceChildren(...description.endpoints.map(endpointView));
+  const pluginOf = new Map();
+  for (const plugin of description.plugins ?? []) {
+    for (const name of plugin.endpoints) pluginOf.set(name, plugin.name);
+  }
+  byId('api-endpoints').replaceChildren(
+    ...description.endpoints.map((endpoint) => endpointView(endpoint, pluginOf.get(endpoint.name))));
   byId('api-types').replaceChildren(...[...description.types].sort(byName).map(typeDefinitionView));
   byId('api-events').replaceChildren(...description.events.map(eventView));
   applyFilter();

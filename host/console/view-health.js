@@ -1,10 +1,10 @@
-// The Health view: the host's health figures and the plugin's allocation counters, read every
-// second for as long as the page is open (the history grows while other views are shown), with
+// The Health view: the host's health figures, the plugins' allocation counters (added up) and
+// a row for each plugin from /host/v1/plugins, read every second for as long as the page is open (the history grows while other views are shown), with
 // the last five minutes drawn as an SVG chart: live allocations on the right scale, live and
 // peak bytes on the left one. When the uptime goes back, the host was restarted: the window
 // hears 'host-restarted', and the API description is read again.
 
-import { byId, say, svg } from './dom.js';
+import { byId, el, say, svg } from './dom.js';
 import { getJson, describe } from './api.js';
 
 const pollMs = 1000;
@@ -76,9 +76,9 @@ function showHealth(health) {
   if (health.uptimeSeconds < lastUptime) window.dispatchEvent(new Event('host-restarted'));
   lastUptime = health.uptimeSeconds;
   say('health-state', `status ${health.status}`);
-  const plugin = `${health.plugin} (plugin API ${health.pluginApi})`;
+  const plugin = `${(health.plugins ?? [health.plugin]).join(', ')} (plugin API ${health.pluginApi})`;
   byId('health-plugin').textContent = plugin;
-  byId('host-plugin').textContent = health.plugin;
+  byId('host-plugin').textContent = (health.plugins ?? [health.plugin]).join(', ');
   byId('health-uptime').textContent = formatUptime(health.uptimeSeconds);
   byId('health-subscriptions').textContent = String(health.subscriptions);
   byId('health-event-clients').textContent = String(health.eventClients);
@@ -98,11 +98,25 @@ function showStatistics(statistics) {
   drawChart();
 }
 
+function showPlugins(plugins) {
+  byId('health-plugin-rows').replaceChildren(...plugins.map((plugin) => {
+    const counters = plugin.statistics;
+    const cells = [plugin.entry, plugin.health.endpoints, plugin.health.subscriptions,
+      counters.allocations - counters.frees, formatBytes(counters.bytesAllocated - counters.bytesFreed),
+      formatBytes(counters.peakBytes)];
+    return el('tr', { 'data-plugin': plugin.name },
+      el('td', { title: plugin.path }, el('span', { class: 'mono', text: plugin.name }), ` ${plugin.fullName}`),
+      ...cells.map((cell) => el('td', { text: String(cell) })));
+  }));
+}
+
 async function poll() {
   try {
-    const [health, statistics] = await Promise.all([getJson('/host/v1/health'), getJson('/host/v1/statistics')]);
+    const [health, statistics, plugins] = await Promise.all(
+      ['/host/v1/health', '/host/v1/statistics', '/host/v1/plugins'].map(getJson));
     showHealth(health);
     showStatistics(statistics);
+    showPlugins(plugins);
   } catch (error) {
     say('health-state', describe(error), true);
   }

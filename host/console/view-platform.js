@@ -1,5 +1,5 @@
-// The Platform view: the login session, the feature switch and the service's faults, as the
-// plugin sees them. While the view is shown it reads all three every second, so changes made
+// The Platform view: the login session, the feature switch, any configuration namespace (read
+// and replaced by name) and the service's faults, as the plugins see them. While the view is shown it reads all three every second, so changes made
 // elsewhere (another tab, curl) appear; an input the user is editing (focused, or changed and
 // not yet applied) is left as it is.
 
@@ -96,6 +96,29 @@ async function switchFeature() {
   }
 }
 
+const namespacePath = () => `/host/v1/config/${encodeURIComponent(byId('config-name').value.trim())}`;
+
+async function readNamespace() {
+  if (byId('config-name').value.trim() === '') return say('platform-message', 'Name a namespace', true);
+  try {
+    byId('config-document').value = JSON.stringify(await getJson(namespacePath()));
+    say('platform-message', 'Namespace read');
+  } catch (error) {
+    say('platform-message', `Namespace: ${describe(error)}`, true);
+  }
+}
+
+function applyNamespace() {
+  let document;
+  try {
+    document = JSON.parse(byId('config-document').value);
+  } catch {
+    return say('platform-message', 'The namespace document is not JSON', true);
+  }
+  if (byId('config-name').value.trim() === '') return say('platform-message', 'Name a namespace', true);
+  change('Namespace', 'PUT', namespacePath(), document);
+}
+
 function applyFaults() {
   const faults = {};
   for (const name of faultNames) {
@@ -120,6 +143,8 @@ export function setupPlatformView() {
   byId('session-delete').addEventListener('click', () => change('Delete session', 'DELETE', '/host/v1/session'));
   byId('feature-enabled').addEventListener('change', switchFeature);
   byId('faults-apply').addEventListener('click', applyFaults);
+  byId('config-read').addEventListener('click', readNamespace);
+  byId('config-apply').addEventListener('click', applyNamespace);
 }
 
 export function showPlatformView() {

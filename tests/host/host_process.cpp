@@ -148,3 +148,36 @@ std::size_t Count(const std::string& text, const std::string& part) {
   }
   return count;
 }
+
+EventLog::EventLog(const HostProcess& host)
+    : reader_([this, client = host.Client()]() mutable {
+        client.Get("/events", [this](const char* data, size_t size) {
+          std::lock_guard lock(mutex_);
+          text_.append(data, size);
+          return true;
+        });
+      }) {
+  Take(0);  // the stream's first line comes at once; events published before it would be missed
+}
+
+std::string EventLog::Take(std::size_t count) {
+  std::string events;
+  for (int wait = 0; wait < 2500; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::lock_guard lock(mutex_);
+    const std::size_t end = text_.rfind("\n\n");
+    if (end != std::string::npos && (Count(text_.substr(0, end), "\ndata: ") >= count)) {
+      for (std::size_t at = 0, next; at < end; at = next + 1) {
+        next = text_.find('\n', at);
+        events += text_[at] != ':' && next != at ? text_.substr(at, next - at + 1) : "";
+      }
+      text_.erase(0, end + 2);
+      break;
+    }
+  }
+  return events;
+}
+
+EventLog::~EventLog() {
+  reader_.join();
+}

@@ -11,7 +11,9 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class HostProcess {
@@ -36,6 +38,21 @@ class HostProcess {
   bool ownsData_ = false;
   std::string dataDirectory_;
   std::string errorFile_;
+};
+
+// The events of GET /events, collected until the host stops.
+class EventLog {
+ public:
+  explicit EventLog(const HostProcess& host);
+  // The whole events since the last look as "event: NAME\ndata: JSON" lines, once there are
+  // `count` of them (or after five seconds). An unexpected event shows in the next look.
+  std::string Take(std::size_t count);
+  ~EventLog();  // the host's stop ends the stream
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+  std::thread reader_;
 };
 
 // The raw wait status of `arguments` run to its end, and what it wrote to standard error.

@@ -16,46 +16,6 @@ namespace {
 constexpr char kWhereAmI[] = "/kor-geoinfo/v1/whereami";
 constexpr char kSession[] = R"({"state":"SUCCEEDED","profileId":7,"accountId":9})";
 
-// The events of GET /events, collected until the host stops.
-class EventLog {
- public:
-  explicit EventLog(const HostProcess& host)
-      : reader_([this, client = host.Client()]() mutable {
-          client.Get("/events", [this](const char* data, size_t size) {
-            std::lock_guard lock(mutex_);
-            text_.append(data, size);
-            return true;
-          });
-        }) {
-    Take(0);  // the stream's first line comes at once; events published before it would be missed
-  }
-  // The whole events since the last look as "event: NAME\ndata: JSON" lines, once there are
-  // `count` of them (or after five seconds). An unexpected event shows in the next look.
-  std::string Take(std::size_t count) {
-    std::string events;
-    for (int wait = 0; wait < 2500; ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      std::lock_guard lock(mutex_);
-      const std::size_t end = text_.rfind("\n\n");
-      if (end != std::string::npos && (Count(text_.substr(0, end), "\ndata: ") >= count)) {
-        for (std::size_t at = 0, next; at < end; at = next + 1) {
-          next = text_.find('\n', at);
-          events += text_[at] != ':' && next != at ? text_.substr(at, next - at + 1) : "";
-        }
-        text_.erase(0, end + 2);
-        break;
-      }
-    }
-    return events;
-  }
-  ~EventLog() { reader_.join(); }  // the host's stop ends the stream
-
- private:
-  std::mutex mutex_;
-  std::string text_;
-  std::thread reader_;
-};
-
 std::string WhereAmIEvent(const char* eventType, const std::string& data) {
   const std::string payload = "{\"data\":" + data + ",\"eventType\":\"" + eventType +
                               "\",\"uri\":\"/kor-geoinfo/v1/whereami\"}";

@@ -197,3 +197,59 @@ TEST(GeoLocatorTest, LocatesInDebianCountryDataAndInAMaxMindDb) {
 
 }  // namespace
 }  // namespace VexaHost
+
+namespace VexaHost {
+namespace {
+
+// Declared services answer before the GeoIP one, templated from the request; a file that is not
+// a declaration is refused with where and why.
+TEST(ServiceProxyTest, AnswersDeclaredServices) {
+  const std::string path = ::testing::TempDir() + "declared_services.json";
+  std::ofstream(path) << R"({"notes.store": {
+      "getShelf": {"payload": {"name": "{{shelf}}", "all": "{{}}", "title": "Shelf {{shelf}} of {{n}}"},
+                   "latencyMs": 40},
+      "putNote": {"status": 503, "error": "the store is down"}},
+    "contenttargeting.geoinfo": {"getWhereAmI": {"payload": {"country": "FR"}}}})";
+  std::string error;
+  std::optional<DeclaredServices> declared = DeclaredServices::Load(path, error);
+  ASSERT_TRUE(declared) << error;
+  EXPECT_EQ(declared->Describe(),
+            "contenttargeting.geoinfo (getWhereAmI), notes.store (getShelf, putNote)");
+  const struct {
+    const char *service, *method, *payload, *answer;
+    long latency;
+  } kRows[] = {
+      {"notes.store", "getShelf", R"({"shelf":[1],"n":2})",
+       R"(200  {"name":[1],"all":{"shelf":[1],"n":2},"title":"Shelf [1] of 2"})", 40},
+      {"notes.store", "getShelf", "{}", R"(200  {"name":null,"all":{},"title":"Shelf  of "})", 40},
+      {"notes.store", "putNote", "{}", "503 the store is down ", 0},
+      {"notes.store", "other", "{}", R"(404 notes.store has no method "other" )", 0},
+      {kGeo, "getWhereAmI", "{}", R"(200  {"country":"FR"})", 0},
+      {"x", "y", "{}", R"(404 unknown service "x" )", 0},
+  };
+  for (const auto& row : kRows) {
+    std::vector<ServiceProxyAnswer> answers;
+    ServiceProxy proxy(std::make_unique<FakeLocator>(), "1.2.3.4", 5000ms, {},
+                       [&](ServiceProxyAnswer answer) { answers.push_back(std::move(answer)); });
+    proxy.Declare(*declared);
+    const Clock::time_point before = Clock::now();
+    proxy.Submit({row.service, row.method, row.payload, "", ""});
+    ASSERT_EQ(answers.size(), 1u);
+    const Json response = std::move(ParseJson(answers[0].response).document);
+    EXPECT_EQ(std::string(response["status"].GetString()) + " " + response["error"].GetString() +
+                  " " + response["payload"].GetString(),
+              row.answer);
+    EXPECT_GE(answers[0].due - before, std::chrono::milliseconds(row.latency));
+  }
+  for (const auto& [text, says] :
+       {std::pair{"[]", "must be an object of services"},
+        {R"({"s":{"m":{"status":"200"}}})", "s.m: \"status\" is not one of status (100 to 599)"},
+        {R"({"s":{"m":{"payload":1,}}})", "not JSON: "}}) {
+    std::ofstream(path) << text;
+    EXPECT_FALSE(DeclaredServices::Load(path, error));
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace VexaHost

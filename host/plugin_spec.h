@@ -1,0 +1,38 @@
+// The plugins of a command line: each `--plugin PATH[:ENTRY]` read into the library's path, its
+// entry and the name the host shows it under, and a bare file name looked up where a developer
+// would expect it.
+//
+//   PluginSpec spec = ParsePluginSpec("libkor_notes.so");   // entry load_kor_notes, name kor_notes
+//   std::string path = LocatePlugin(spec.path, error);       // ./, beside the host, the build tree
+//
+// The entry left out is guessed from the file name: its "lib" prefix and extension dropped,
+// "load_" put before (libkor_notes.so and kor_notes.dll both give load_kor_notes).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace VexaHost {
+
+struct PluginSpec {
+  std::string path;   // as given, or as found by LocatePlugin
+  std::string entry;  // the exported function the plugin is loaded through
+  std::string name;   // "kor_notes": the file name without "lib" and extension
+};
+
+// Splits "PATH:ENTRY" at its last colon when what follows is a C identifier (a Windows drive's
+// colon is never taken for one); the entry left out is guessed.
+PluginSpec ParsePluginSpec(const std::string& text);
+
+// "kor_notes" for libkor_notes.so, kor_notes.dll, /x/libkor_notes.so.
+std::string PluginName(const std::string& path);
+
+// The path of the plugin `path`: itself when it names a folder, else the first file of that
+// name in the working folder, beside the host, in `buildFolders` (each walked down). Empty when
+// none is there, `error` then listing the places looked in.
+std::string LocatePlugin(const std::string& path,
+                         const std::vector<std::filesystem::path>& buildFolders,
+                         std::string& error);
+
+}  // namespace VexaHost

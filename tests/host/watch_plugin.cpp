@@ -1,0 +1,48 @@
+// kor_watch: a test plugin for the host's several-plugin tests. It observes the resources
+// named below, its own configuration namespace among them, and answers what it heard at
+// GET /kor-watch/v1/heard as "Create /kor-geoinfo/v1/whereami" lines, oldest first.
+#include <string>
+#include <vector>
+
+#include "dispatch/endpoint_declaration.h"
+#include "runtime/app_module.h"
+#include "runtime/entry.h"
+#include "vexa/host_contract.h"
+
+namespace {
+
+constexpr const char* kObserved[] = {"/kor-geoinfo/v1/whereami",
+                                     "/kor-platform-config/v1/namespaces/Watch"};
+
+class WatchModule final : public Vexa::AppModule {
+ public:
+  std::vector<std::string> Heard() { return heard_; }
+
+ protected:
+  void OnDeclare() override {
+    Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-watch/v1/heard",
+                          &WatchModule::Heard, this)
+        .Tags(ApiTags());
+  }
+
+  bool OnStart() override {
+    static const char* const kTypes[] = {"Create", "Update", "Delete"};
+    for (const char* uri : kObserved) {
+      Events().AddResourceHandler(uri, [this](const Vexa::PluginResourceEvent& event) {
+        heard_.push_back(std::string(kTypes[static_cast<int>(event.eventType) % 3]) + " " +
+                         event.uri);
+      });
+      Events().Subscribe(uri);
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::string> heard_;
+};
+
+}  // namespace
+
+extern "C" VEXA_PLUGIN_EXPORT void VEXA_HOST_CALL load_kor_watch(HostLoadRecord* record) {
+  Vexa::LoadModule<WatchModule>(record, "kor-watch");
+}
