@@ -35,8 +35,13 @@ std::string ReadFile(const fs::path& file) {
 }
 
 // From the precise clock the host reads, not time(), which may lag it by a tick.
-std::string UtcNow(const char* format) {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+// The UTC time in `format`, read from the clock the code under test reads: the store's stamps
+// come from std::time, which may trail the system clock by a tick, so that a second read from
+// the system clock can be one the store has not reached yet.
+std::string UtcNow(const char* format, bool coarse = false) {
+  const std::time_t now =
+      coarse ? std::time(nullptr)
+             : std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   char stamp[32];
   std::strftime(stamp, sizeof stamp, format, std::gmtime(&now));
   return stamp;
@@ -118,11 +123,11 @@ TEST_F(StoreTest, LoadMovesUnreadableDocumentsAsideAndRemovesTemporaryFiles) {
   std::ofstream(dir_ / "List.json") << "[1]";
   std::ofstream(dir_ / "Good.json") << " {\"a\" : 1}\n";
   std::ofstream(dir_ / ".Good.json.tmp-Ab12Cd") << "{";
-  const std::string before = UtcNow("%Y%m%dT%H%M%SZ");
+  const std::string before = UtcNow("%Y%m%dT%H%M%SZ", true);
   ::testing::internal::CaptureStderr();
   SettingsStore store(dir_);
   const std::string log = ::testing::internal::GetCapturedStderr();
-  const std::string after = UtcNow("%Y%m%dT%H%M%SZ");
+  const std::string after = UtcNow("%Y%m%dT%H%M%SZ", true);
 
   const std::vector<std::string> names = Names();
   ASSERT_THAT(names, ElementsAre(StartsWith("Bad.json.corrupt-"), "Good.json",
