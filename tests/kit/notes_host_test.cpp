@@ -1,15 +1,28 @@
 // The starter plugin that Kit.NotesExampleBuildsAndPassesItsTests built out of tree against the
-// installed runtime (NOTES_PLUGIN), loaded by vexa-host and called over HTTP: a note posted is
-// answered 201 and read back by its number.
+// installed runtime (NOTES_PLUGIN), loaded by vexa-host beside GeoInfo and called over HTTP: a
+// note posted is answered 201, published as its resource's event and read back by its number;
+// GeoInfo answers beside it; the Notes namespace set through the host reaches the example.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "host_process.h"
 
-TEST(KitNotes, PostedAndReadThroughVexaHost) {
-  HostProcess host({"--plugin", NOTES_PLUGIN, "--entry", "load_kor_notes"});
+TEST(KitNotes, BesideGeoInfoThroughVexaHost) {
+  HostProcess host({"--plugin", GEOINFO_PLUGIN, "--plugin", NOTES_PLUGIN});
+  EventLog events(host);
   const std::string note = R"({"id":1,"priority":"HIGH","text":"milk"})";
   EXPECT_EQ(Call(host, "POST", "/kor-notes/v1/notes", R"({"text":"milk","priority":"HIGH"})"),
             "201 " + note);
   EXPECT_EQ(Call(host, "GET", "/kor-notes/v1/notes/1"), "200 " + note);
+  EXPECT_THAT(events.Take(2), ::testing::HasSubstr("event: OnJsonApiEvent_kor-notes_v1_notes\n"
+                                                   R"(data: {"data":)" +
+                                                   note));
+  EXPECT_THAT(Call(host, "GET", "/kor-geoinfo/v1/getlocation?ip_address=81.2.69.160"),
+              ::testing::StartsWith("200 {"));
+
+  EXPECT_EQ(Call(host, "PUT", "/host/v1/config/Notes", R"({"MaxNotes":1})"),
+            R"(200 {"MaxNotes":1})");
+  EXPECT_THAT(Call(host, "POST", "/kor-notes/v1/notes", R"({"text":"eggs"})"),
+              ::testing::StartsWith("409 "));
   EXPECT_EQ(host.Stop(), 0) << host.StandardError();
 }
