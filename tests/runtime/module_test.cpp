@@ -535,6 +535,7 @@ TEST_F(ModuleTest, ProxyAnswerBeforeItsUuidIsMatchedOnceTheRequestIsStored) {
                    R"(["svc","getX",42,"{\"ip\":\"1.2.3.4\"}"])",
                    "log 3 mdl-be-kor-test: Started service proxy request: svc.getX (u1)",
                    "answer 1", "log 3 mdl-be-kor-test: Fulfilled service proxy request: u1"}));
+  EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 0u);
 }
 
 // Kept while a POST is out, then dropped: an answer no request can claim neither stays nor
