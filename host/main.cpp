@@ -83,10 +83,14 @@ std::optional<std::vector<PluginSpec>> PluginSpecs(const Options& options, std::
 }
 
 // Stops the started plugins, the last started first, each with a log line.
+// Stops the plugins in the reverse of their order on the plugin thread, which then finishes:
+// the first `started` with a line each, those loaded but never started quietly, first.
 void StopPlugins(PluginThread& thread, Plugins& plugins, std::size_t started) {
   thread.Finish([&] {
-    for (std::size_t index = started; index-- > 0;) {
-      HostLog(LogLevel::Always, "stopping plugin " + plugins[index]->Name());
+    for (std::size_t index = plugins.size(); index-- > 0;) {
+      if (index < started) {
+        HostLog(LogLevel::Always, "stopping plugin " + plugins[index]->Name());
+      }
       plugins[index]->Stop();
     }
   });

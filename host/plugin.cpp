@@ -24,6 +24,16 @@ void SayRefusedAndAbort(int) {
   std::raise(SIGABRT);
 }
 
+// Unloads a plugin's library, except under the leak checker: unloading would orphan the
+// emergency pool of the C++ runtime the library carries, which the checker then reports.
+void UnloadLibrary(void* library) {
+#if defined(__SANITIZE_ADDRESS__)
+  static_cast<void>(library);
+#else
+  CloseLibrary(library);
+#endif
+}
+
 bool ParseNumber(const std::string& text, std::size_t& at, uint32_t& number) {
   const std::size_t start = at;
   uint64_t value = 0;
@@ -63,7 +73,7 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string& path, const 
   if (symbol == nullptr) {
     error = "the plugin " + path + " has no entry \"" + entry +
             "\"; name its entry with --plugin PATH:ENTRY (or --entry ENTRY for a single plugin)";
-    CloseLibrary(library);
+    UnloadLibrary(library);
     return nullptr;
   }
   std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin(library, path, entry));
@@ -94,6 +104,7 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string& path, const 
     plugin->library_ = nullptr;
     return nullptr;
   }
+  plugin->moduleAlive_ = true;
   return plugin;
 }
 
@@ -104,24 +115,20 @@ LoadedPlugin::LoadedPlugin(void* library, std::string path, std::string entry)
       name_(PluginName(path_)) {}
 
 LoadedPlugin::~LoadedPlugin() {
-#if !defined(__SANITIZE_ADDRESS__)
-  // Under the leak checker the library stays: unloading it would orphan the emergency pool of
-  // the C++ runtime it carries, which the checker then reports.
-  if (library_ != nullptr && stopped_) {
-    CloseLibrary(library_);
+  // A module still alive runs code of the library: it stays, and so does the library.
+  if (library_ != nullptr && !moduleAlive_) {
+    UnloadLibrary(library_);
   }
-#endif
 }
 
 bool LoadedPlugin::Start(const HostContext& context) {
-  stopped_ = false;
   return record_.callbacks->start(record_.module, &context) != 0;
 }
 
 void LoadedPlugin::Stop() {
-  if (!stopped_) {
+  if (moduleAlive_) {
     record_.callbacks->stop(record_.module);
-    stopped_ = true;
+    moduleAlive_ = false;
   }
 }
 

@@ -40,12 +40,14 @@ class LoadedPlugin {
   // incomplete. Writes the line announcing the load to standard error first.
   static std::unique_ptr<LoadedPlugin> Load(const std::string& path, const std::string& entry,
                                             const ApiVersion& core, std::string& error);
-  ~LoadedPlugin();  // unloads the library; Stop must have been called if Start was
+  ~LoadedPlugin();  // unloads the library once Stop destroyed the module; Stop must have run
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
 
   bool Start(const HostContext& context);
-  void Stop();  // the module is destroyed; the API table is gone
+  // The module is destroyed, started or not (a module loaded but never started is stopped as
+  // well); the API table is gone. Once only: a second call does nothing.
+  void Stop();
   PluginStatistics Statistics();
 
   const HostEndpointTable& Endpoints() const { return *record_.endpoints; }
@@ -62,7 +64,7 @@ class LoadedPlugin {
   void* library_;
   std::string path_, entry_, name_;
   HostLoadRecord record_{};
-  bool stopped_ = true;
+  bool moduleAlive_ = false;  // from a complete load until Stop
 };
 
 }  // namespace VexaHost
