@@ -30,7 +30,7 @@ VexaHost::Router MakeRouter() {
   };
   add("GET", "/kor-geoinfo/v1/whereami");
   add("GET", "/kor-geoinfo/v1/getlocation");
-  add("GET", VexaHost::kConfigUri);
+  add("GET", std::string(VexaHost::kConfigPrefix) + "{name}");
   add("GET", VexaHost::kSessionUri);
   add("GET", std::string(VexaHost::kSettingsPrefix) + "{key}");
   add("PATCH", std::string(VexaHost::kSettingsPrefix) + "{key}");
@@ -38,11 +38,12 @@ VexaHost::Router MakeRouter() {
   for (const char* method : {"GET", "PUT", "DELETE"}) {
     add(method, "/host/v1/session");
   }
-  for (const char* path : {"/host/v1/config", "/host/v1/faults"}) {
+  for (const char* path : {"/host/v1/config", "/host/v1/config/{name}", "/host/v1/faults"}) {
     add("GET", path);
     add("PUT", path);
   }
-  for (const char* path : {"/host/v1/api", "/host/v1/statistics", "/host/v1/health"}) {
+  for (const char* path :
+       {"/host/v1/api", "/host/v1/statistics", "/host/v1/health", "/host/v1/plugins"}) {
     add("GET", path);
   }
   return router;
