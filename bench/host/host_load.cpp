@@ -82,7 +82,7 @@ constexpr Case kCases[] = {
      kNoPlace, 1},
     {"not an address", "/kor-geoinfo/v1/getlocation?ip_address=nowhere", 404, nullptr, "NOT_FOUND",
      kNoAddress, 1},
-    {"no ip_address", "/kor-geoinfo/v1/getlocation", 500, nullptr, "INTERNAL_SERVER_ERROR",
+    {"no ip_address", "/kor-geoinfo/v1/getlocation", 400, nullptr, "BAD_REQUEST",
      "A value for 'ip_address' is required.", 1},
 };
 constexpr std::size_t kCaseCount = sizeof kCases / sizeof kCases[0];
