@@ -27,7 +27,7 @@
 #include "options.h"
 #include "platform.h"
 #include "plugin.h"
-#include "plugin_spec.h"
+#include "plugin_choice.h"
 #include "plugin_thread.h"
 #include "service_proxy.h"
 #include "settings_store.h"
@@ -61,25 +61,25 @@ std::string DefaultPlugin() {
 }
 
 // The plugins of the command line, found where they are; GeoInfo alone when none is given.
-std::optional<std::vector<PluginSpec>> PluginSpecs(const Options& options, std::string& error) {
+std::optional<std::vector<PluginChoice>> ChosenPlugins(const Options& options, std::string& error) {
   if (options.plugins.empty()) {
-    return std::vector<PluginSpec>{{DefaultPlugin(),
-                                    options.entry.empty() ? "load_kor_geoinfo" : options.entry,
-                                    "kor_geoinfo"}};
+    return std::vector<PluginChoice>{{DefaultPlugin(),
+                                      options.entry.empty() ? "load_kor_geoinfo" : options.entry,
+                                      "kor_geoinfo"}};
   }
-  std::vector<PluginSpec> specs;
+  std::vector<PluginChoice> choices;
   for (const std::string& text : options.plugins) {
-    PluginSpec spec = ParsePluginSpec(text);
+    PluginChoice choice = ParsePluginChoice(text);
     if (!options.entry.empty()) {
-      spec.entry = options.entry;
+      choice.entry = options.entry;
     }
-    spec.path = LocatePlugin(spec.path, {VEXA_HOST_BUILD_TREE}, error);
-    if (spec.path.empty()) {
+    choice.path = LocatePlugin(choice.path, {VEXA_HOST_BUILD_TREE}, error);
+    if (choice.path.empty()) {
       return std::nullopt;
     }
-    specs.push_back(std::move(spec));
+    choices.push_back(std::move(choice));
   }
-  return specs;
+  return choices;
 }
 
 // Stops the started plugins, the last started first, each with a log line.
@@ -203,19 +203,20 @@ int Run(const Options& options) {
     }
     declared = std::move(*loaded);
   }
-  const std::optional<std::vector<PluginSpec>> specs = PluginSpecs(options, error);
-  if (!specs) {
+  const std::optional<std::vector<PluginChoice>> choices = ChosenPlugins(options, error);
+  if (!choices) {
     return Fail(error);
   }
   PluginThread thread(options.maxCalls);
   Plugins plugins;
-  for (const PluginSpec& spec : *specs) {
+  for (const PluginChoice& choice : *choices) {
     std::unique_ptr<LoadedPlugin> plugin;
-    thread.Run(
-        [&] { plugin = LoadedPlugin::Load(spec.path, spec.entry, options.coreVersion, error); });
+    thread.Run([&] {
+      plugin = LoadedPlugin::Load(choice.path, choice.entry, options.coreVersion, error);
+    });
     if (plugin == nullptr) {
       StopPlugins(thread, plugins, 0);
-      return Fail(error + (specs->size() > 1 ? "; no plugin started" : ""));
+      return Fail(error + (choices->size() > 1 ? "; no plugin started" : ""));
     }
     plugins.push_back(std::move(plugin));
   }

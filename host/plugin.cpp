@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "log.h"
-#include "plugin_spec.h"
+#include "plugin_choice.h"
 #include "system.h"
 
 namespace VexaHost {

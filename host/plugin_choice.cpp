@@ -1,4 +1,4 @@
-#include "plugin_spec.h"
+#include "plugin_choice.h"
 
 #include <cctype>
 #include <system_error>
@@ -57,18 +57,18 @@ std::string PluginName(const std::string& path) {
   return name;
 }
 
-PluginSpec ParsePluginSpec(const std::string& text) {
-  PluginSpec spec{text, "", ""};
+PluginChoice ParsePluginChoice(const std::string& text) {
+  PluginChoice choice{text, "", ""};
   const std::size_t colon = text.rfind(':');
   if (colon != std::string::npos && colon > 1 && IsIdentifier(text.substr(colon + 1))) {
-    spec.path = text.substr(0, colon);
-    spec.entry = text.substr(colon + 1);
+    choice.path = text.substr(0, colon);
+    choice.entry = text.substr(colon + 1);
   }
-  spec.name = PluginName(spec.path);
-  if (spec.entry.empty()) {
-    spec.entry = "load_" + spec.name;
+  choice.name = PluginName(choice.path);
+  if (choice.entry.empty()) {
+    choice.entry = "load_" + choice.name;
   }
-  return spec;
+  return choice;
 }
 
 std::string LocatePlugin(const std::string& path,

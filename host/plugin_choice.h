@@ -2,8 +2,9 @@
 // entry and the name the host shows it under, and a bare file name looked up where a developer
 // would expect it.
 //
-//   PluginSpec spec = ParsePluginSpec("libkor_notes.so");   // entry load_kor_notes, name kor_notes
-//   std::string path = LocatePlugin(spec.path, error);       // ./, beside the host, the build tree
+//   PluginChoice choice = ParsePluginChoice("libkor_notes.so");   // entry load_kor_notes, name
+//   kor_notes std::string path = LocatePlugin(choice.path, error);       // ./, beside the host,
+//   the build tree
 //
 // The entry left out is guessed from the file name: its "lib" prefix and extension dropped,
 // "load_" put before (libkor_notes.so and kor_notes.dll both give load_kor_notes).
@@ -15,7 +16,7 @@
 
 namespace VexaHost {
 
-struct PluginSpec {
+struct PluginChoice {
   std::string path;   // as given, or as found by LocatePlugin
   std::string entry;  // the exported function the plugin is loaded through
   std::string name;   // "kor_notes": the file name without "lib" and extension
@@ -23,7 +24,7 @@ struct PluginSpec {
 
 // Splits "PATH:ENTRY" at its last colon when what follows is a C identifier (a Windows drive's
 // colon is never taken for one); the entry left out is guessed.
-PluginSpec ParsePluginSpec(const std::string& text);
+PluginChoice ParsePluginChoice(const std::string& text);
 
 // "kor_notes" for libkor_notes.so, kor_notes.dll, /x/libkor_notes.so.
 std::string PluginName(const std::string& path);
