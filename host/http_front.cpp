@@ -237,37 +237,15 @@ std::string FullNamesJson(const std::vector<std::unique_ptr<LoadedPlugin>>& plug
   return json + "]";
 }
 
-// The OpenAPI document of every plugin: the first one's, with the paths and schemas of the
-// others added (a schema of a name already there is the same shared record, kept once).
+// The OpenAPI document of every plugin, titled with their full names.
 std::string PluginsOpenApi(const std::vector<std::unique_ptr<LoadedPlugin>>& plugins) {
-  const LoadedPlugin& first = *plugins.front();
-  std::string title = first.FullName();
-  for (std::size_t index = 1; index < plugins.size(); ++index) {
-    title.append(", ").append(plugins[index]->FullName());
+  std::string title;
+  std::vector<const HostEndpointTable*> tables;
+  for (const auto& plugin : plugins) {
+    title.append(title.empty() ? "" : ", ").append(plugin->FullName());
+    tables.push_back(&plugin->Endpoints());
   }
-  const std::string text = DescribeOpenApi(first.Endpoints(), {title, first.Version().Text()});
-  if (plugins.size() == 1) {
-    return text;
-  }
-  Json merged;
-  merged.Parse(text.c_str());
-  auto& allocator = merged.GetAllocator();
-  for (std::size_t index = 1; index < plugins.size(); ++index) {
-    Json other;
-    other.Parse(
-        DescribeOpenApi(plugins[index]->Endpoints(), {title, first.Version().Text()}).c_str());
-    const auto add = [&allocator](rapidjson::Value& into, rapidjson::Value& from) {
-      for (auto& member : from.GetObject()) {
-        if (!into.HasMember(member.name)) {
-          into.AddMember(rapidjson::Value(member.name, allocator),
-                         rapidjson::Value(member.value, allocator), allocator);
-        }
-      }
-    };
-    add(merged["paths"], other["paths"]);
-    add(merged["components"]["schemas"], other["components"]["schemas"]);
-  }
-  return JsonText(merged);
+  return DescribeOpenApi(tables, {title, plugins.front()->Version().Text()});
 }
 
 // A path template with its placeholders unnamed: "/a/{}/b" for "/a/{id}/b".

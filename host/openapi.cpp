@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -85,19 +86,22 @@ std::string Unique(std::set<std::string>& taken, const std::string& wanted) {
   return name;
 }
 
-// The table's types with their component keys. A second type of a name already seen is left
-// out: references go by name, so they reach the first.
+// The tables' types with their component keys. A second type of a name already seen (in the
+// same table or another plugin's, a shared record) is left out: references go by name, so they
+// reach the first.
 class ComponentNames {
  public:
-  explicit ComponentNames(const HostEndpointTable& table) {
+  explicit ComponentNames(std::span<const HostEndpointTable* const> tables) {
     std::set<std::string> taken(std::begin(kHostSchemas), std::end(kHostSchemas));
-    EachRecord(table.types, table.typeCount, [&](const HostTypeRecord& type) {
-      const std::string name = TextOf(type.name);
-      if (byName_.count(name) == 0) {
-        types_.emplace_back(&type, Unique(taken, KeyOf(name)));
-        byName_.emplace(name, types_.back().second);
-      }
-    });
+    for (const HostEndpointTable* table : tables) {
+      EachRecord(table->types, table->typeCount, [&](const HostTypeRecord& type) {
+        const std::string name = TextOf(type.name);
+        if (byName_.count(name) == 0) {
+          types_.emplace_back(&type, Unique(taken, KeyOf(name)));
+          byName_.emplace(name, types_.back().second);
+        }
+      });
+    }
   }
 
   // The key of the type called `name`; null when the table declares none.
@@ -549,16 +553,19 @@ constexpr HostRoute kHostRoutes[] = {
      nullptr},
 };
 
-// The /events operation's description and its "x-events": the events the plugin declares, each
-// name with the schema of its payload.
-void PluginEvents(Writer& writer, const HostEndpointTable& table, const ComponentNames& names) {
+// The /events operation's description and its "x-events": the events the plugins declare, each
+// name (once, the first plugin's) with the schema of its payload.
+void PluginEvents(Writer& writer, std::span<const HostEndpointTable* const> tables,
+                  const ComponentNames& names) {
   std::vector<const HostEventDescription*> events;
   std::set<std::string> seen;
-  EachRecord(table.events, table.eventCount, [&](const HostEventDescription& event) {
-    if (*TextOf(event.name) != '\0' && seen.insert(event.name).second) {
-      events.push_back(&event);
-    }
-  });
+  for (const HostEndpointTable* table : tables) {
+    EachRecord(table->events, table->eventCount, [&](const HostEventDescription& event) {
+      if (*TextOf(event.name) != '\0' && seen.insert(event.name).second) {
+        events.push_back(&event);
+      }
+    });
+  }
   std::string description =
       "Every event the plugin sends, as an `event:` line with its name and a `data:` line with "
       "its payload as JSON; a `: heartbeat` comment after 15 s of silence.";
@@ -583,7 +590,7 @@ void PluginEvents(Writer& writer, const HostEndpointTable& table, const Componen
 }
 
 void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operationId,
-                    const HostEndpointTable& table, const ComponentNames& names) {
+                    std::span<const HostEndpointTable* const> tables, const ComponentNames& names) {
   writer.StartObject();
   Text(writer, "operationId", operationId);
   writer.Key("tags");
@@ -592,7 +599,7 @@ void WriteHostRoute(Writer& writer, const HostRoute& route, std::string operatio
   writer.EndArray();
   Text(writer, "summary", route.summary);
   if (std::string_view(route.path) == "/events") {
-    PluginEvents(writer, table, names);
+    PluginEvents(writer, tables, names);
   } else if (std::string_view(route.method) != "get") {
     Text(writer, "description", std::string(route.summary) + "." + kJsonRequired);
   }
@@ -876,18 +883,22 @@ void Tags(Writer& writer, const std::vector<std::string>& pluginTags) {
 
 }  // namespace
 
-std::string DescribeOpenApi(const HostEndpointTable& table, const OpenApiInfo& info) {
-  const ComponentNames names(table);
+std::string DescribeOpenApi(std::span<const HostEndpointTable* const> tables,
+                            const OpenApiInfo& info) {
+  const ComponentNames names(tables);
   const std::string pluginTag = info.title.empty() ? "plugin" : info.title;
   std::set<std::string> operationIds;
   std::vector<std::string> pluginTags;
   Paths paths;
   EndpointOperations endpoints(names, operationIds, pluginTags, pluginTag);
-  EachEndpoint(table, [&](const HostEndpointRecord& endpoint) { endpoints.Add(paths, endpoint); });
+  for (const HostEndpointTable* table : tables) {
+    EachEndpoint(*table,
+                 [&](const HostEndpointRecord& endpoint) { endpoints.Add(paths, endpoint); });
+  }
   for (const HostRoute& route : kHostRoutes) {
     const std::string operationId = Unique(operationIds, route.operationId);
-    paths.Add(route.path, route.method, [&table, &names, &route, operationId](Writer& writer) {
-      WriteHostRoute(writer, route, operationId, table, names);
+    paths.Add(route.path, route.method, [tables, &names, &route, operationId](Writer& writer) {
+      WriteHostRoute(writer, route, operationId, tables, names);
     });
   }
 

@@ -13,6 +13,7 @@
 // operation, in its description and in "x-events" (name to payload schema).
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "vexa/host_contract.h"
@@ -25,9 +26,18 @@ struct OpenApiInfo {
   std::string version;
 };
 
-// Reads only, and the same table gives the same text. Endpoints the HTTP front does not route
-// (no URI template or no handler, a template that is not a path, a method OpenAPI has no
-// operation for) are left out, as are callback arguments, which no request can carry.
-std::string DescribeOpenApi(const HostEndpointTable& table, const OpenApiInfo& info);
+// The document of several plugins' tables, in the order given: their endpoints one after the
+// other, a type or event of a name already described (a shared record) once. Reads only, and
+// the same tables give the same text. Endpoints the HTTP front does not route (no URI template
+// or no handler, a template that is not a path, a method OpenAPI has no operation for) are left
+// out, as are callback arguments, which no request can carry.
+std::string DescribeOpenApi(std::span<const HostEndpointTable* const> tables,
+                            const OpenApiInfo& info);
+
+// The document of one plugin's table.
+inline std::string DescribeOpenApi(const HostEndpointTable& table, const OpenApiInfo& info) {
+  const HostEndpointTable* const tables[] = {&table};
+  return DescribeOpenApi(tables, info);
+}
 
 }  // namespace VexaHost

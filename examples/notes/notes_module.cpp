@@ -40,7 +40,11 @@ void NotesModule::OnDeclare() {
   DeclareRecord<Note>("Note")
       .Field("id", &Note::id)
       .Field("text", &Note::text)
-      .Field("priority", &Note::priority);
+      .Field("priority", &Note::priority)
+      .Field("country", &Note::country, "Where it was written, when known",
+             Vexa::kBindingFieldOmitWhenEmpty);
+  DeclareRecord<Place>("Place").Field("country", &Place::country);
+  DeclareRecord<Whereabouts>("Whereabouts").Field("geoInfo", &Whereabouts::geoInfo);
   DeclareRecord<NotesConfig>("NotesConfig").Field("MaxNotes", &NotesConfig::MaxNotes);
   // The event a host lists in its API description: the resource event of the notes.
   DeclareEvent<Note>(Vexa::EventNameForUri(kNotesUri), "A note was created");
@@ -66,6 +70,11 @@ bool NotesModule::OnStart() {
   ObserveConfiguration<NotesConfig>(  // /kor-platform-config/v1/namespaces/Notes
       kConfigNamespace,
       [this](const Vexa::PluginResourceEventOf<NotesConfig>& event) { OnConfigChanged(event); });
+  // Another plugin's resource is observed like the platform's: its events reach every plugin
+  // subscribed to them.
+  ObserveResource<Whereabouts>(
+      kWhereAmIUri,
+      [this](const Vexa::PluginResourceEventOf<Whereabouts>& event) { OnLocated(event); });
   return true;
 }
 
@@ -77,7 +86,7 @@ Vexa::EndpointAnswer<Note> NotesModule::AddNote(const NewNote& note) {
     return Vexa::EndpointAnswer<Note>::Error(
         kFullStatus, "No room for another note (MaxNotes is " + std::to_string(maxNotes_) + ")");
   }
-  const Note& stored = notes_[nextId_] = Note{nextId_, note.text, note.priority};
+  const Note& stored = notes_[nextId_] = Note{nextId_, note.text, note.priority, country_};
   ++nextId_;
   SaveNextId();
 
@@ -104,6 +113,12 @@ Vexa::EndpointAnswer<Note> NotesModule::GetNote(uint64_t id) {
 void NotesModule::OnConfigChanged(const Vexa::PluginResourceEventOf<NotesConfig>& event) {
   maxNotes_ = event.eventType == Vexa::PluginResourceEventType::Delete ? NotesConfig{}.MaxNotes
                                                                        : event.data.MaxNotes;
+}
+
+void NotesModule::OnLocated(const Vexa::PluginResourceEventOf<Whereabouts>& event) {
+  // A Delete (signed out) forgets the place.
+  country_ = event.eventType == Vexa::PluginResourceEventType::Delete ? std::string()
+                                                                      : event.data.geoInfo.country;
 }
 
 void NotesModule::SaveNextId() {

@@ -11,6 +11,10 @@
 // /kor-settings/v2/local/Notes ({"schemaVersion":1,"nextId":n}), read at start and patched
 // after every note, so numbers go on across restarts. Notes themselves live in memory.
 //
+// It also listens to another plugin: GeoInfo announces where the signed-in user is as its
+// resource /kor-geoinfo/v1/whereami, and each new note carries the country last announced
+// ("country", left out while none is known).
+//
 // Threading: none of its own; the host calls the module as one sequence.
 #pragma once
 
@@ -29,6 +33,7 @@ inline constexpr char kNotesUri[] = "/kor-notes/v1/notes";
 inline constexpr char kNoteUri[] = "/kor-notes/v1/notes/{id}";
 inline constexpr char kConfigNamespace[] = "Notes";  // /kor-platform-config/v1/namespaces/Notes
 inline constexpr char kSettingsUri[] = "/kor-settings/v2/local/Notes";
+inline constexpr char kWhereAmIUri[] = "/kor-geoinfo/v1/whereami";  // GeoInfo's resource
 
 enum class Priority : int32_t { Low = 0, Normal = 1, High = 2 };
 VEXA_STATIC_TYPE(Priority, "enum Notes::Priority");
@@ -45,8 +50,20 @@ struct Note {
   uint64_t id = 0;
   std::string text;
   Priority priority = Priority::Normal;
+  std::string country;  // where it was written, when GeoInfo had said
 };
 VEXA_STATIC_TYPE(Note, "struct Notes::Note");
+
+// What the notes read of GeoInfo's whereami resource, {"geoInfo": {"country": "DE", ...}, ...}:
+// a record declares only the members it needs, the others are ignored.
+struct Place {
+  std::string country;
+};
+VEXA_STATIC_TYPE(Place, "struct Notes::Place");
+struct Whereabouts {
+  Place geoInfo;
+};
+VEXA_STATIC_TYPE(Whereabouts, "struct Notes::Whereabouts");
 
 // The configuration namespace "Notes"; the field is spelled as the platform spells it.
 struct NotesConfig {
@@ -65,16 +82,18 @@ class NotesModule final : public Vexa::AppModule {
  protected:
   // Registers the records, the enum and the event, and declares both endpoints.
   void OnDeclare() override;
-  // Reads the settings document and observes the configuration; true.
+  // Reads the settings document, observes the configuration and GeoInfo's location; true.
   bool OnStart() override;
 
  private:
   void OnConfigChanged(const Vexa::PluginResourceEventOf<NotesConfig>& event);
+  void OnLocated(const Vexa::PluginResourceEventOf<Whereabouts>& event);
   void SaveNextId();
 
   std::map<uint64_t, Note> notes_;
   uint64_t nextId_ = 1;
   int32_t maxNotes_ = NotesConfig{}.MaxNotes;
+  std::string country_;  // the last country GeoInfo announced; empty when none
 };
 
 }  // namespace Notes

@@ -1,24 +1,36 @@
 // The starter plugin that Kit.NotesExampleBuildsAndPassesItsTests built out of tree against the
 // installed runtime (NOTES_PLUGIN), loaded by vexa-host beside GeoInfo and called over HTTP: a
 // note posted is answered 201, published as its resource's event and read back by its number;
-// GeoInfo answers beside it; the Notes namespace set through the host reaches the example.
+// GeoInfo's location event, sent again by signing out and in, reaches the notes; the OpenAPI
+// document describes both plugins; the Notes namespace set through the host reaches the example.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "host_process.h"
 
+using ::testing::HasSubstr;
+
 TEST(KitNotes, BesideGeoInfoThroughVexaHost) {
   HostProcess host({"--plugin", GEOINFO_PLUGIN, "--plugin", NOTES_PLUGIN});
   EventLog events(host);
-  const std::string note = R"({"id":1,"priority":"HIGH","text":"milk"})";
+  EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
+  EXPECT_THAT(
+      Call(host, "PUT", "/host/v1/session", R"({"state":"SUCCEEDED","profileId":7,"accountId":9})"),
+      ::testing::StartsWith("200 "));
+  const std::string note = R"({"country":"DE","id":1,"priority":"HIGH","text":"milk"})";
   EXPECT_EQ(Call(host, "POST", "/kor-notes/v1/notes", R"({"text":"milk","priority":"HIGH"})"),
             "201 " + note);
   EXPECT_EQ(Call(host, "GET", "/kor-notes/v1/notes/1"), "200 " + note);
-  EXPECT_THAT(events.Take(2), ::testing::HasSubstr("event: OnJsonApiEvent_kor-notes_v1_notes\n"
-                                                   R"(data: {"data":)" +
-                                                   note));
+  EXPECT_THAT(events.Take(3), HasSubstr("event: OnJsonApiEvent_kor-notes_v1_notes\n"
+                                        R"(data: {"data":)" +
+                                        note));
   EXPECT_THAT(Call(host, "GET", "/kor-geoinfo/v1/getlocation?ip_address=81.2.69.160"),
               ::testing::StartsWith("200 {"));
+  const std::string openapi = Call(host, "GET", "/host/v1/openapi.json");
+  for (const char* part : {R"("/kor-notes/v1/notes/{id}": {)", R"("/kor-geoinfo/v1/whereami": {)",
+                           R"("OnJsonApiEvent_kor-notes_v1_notes": {)"}) {
+    EXPECT_THAT(openapi, HasSubstr(part));
+  }
 
   EXPECT_EQ(Call(host, "PUT", "/host/v1/config/Notes", R"({"MaxNotes":1})"),
             R"(200 {"MaxNotes":1})");

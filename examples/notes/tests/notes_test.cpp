@@ -75,4 +75,24 @@ TEST(Notes, ConfigurationAndRefusals) {
   EXPECT_EQ(host.Call("GET", "/kor-notes/v1/notes/1").status, 200u);
 }
 
+// A note carries the country GeoInfo last announced; signed out (Delete), none.
+TEST(Notes, CountryFromGeoInfo) {
+  TestHost host(&load_kor_notes);
+  ASSERT_TRUE(host.Start()) << host.Failure();
+  const struct {
+    const char* eventType;
+    const char* data;
+    const char* note;
+  } steps[] = {
+      {"Create", R"({"success":true,"geoInfo":{"country":"DE","city":""},"isLatest":true})",
+       R"({"country":"DE","id":1,"priority":"NORMAL","text":"a"})"},
+      {"Delete", "null", R"({"id":2,"priority":"NORMAL","text":"a"})"},
+  };
+  for (const auto& step : steps) {
+    host.Publish("/kor-geoinfo/v1/whereami", step.data, step.eventType);
+    EXPECT_EQ(host.Call("POST", "/kor-notes/v1/notes", R"({"text":"a"})").json, step.note)
+        << step.eventType;
+  }
+}
+
 }  // namespace
