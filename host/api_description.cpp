@@ -19,6 +19,13 @@ void Text(Writer& writer, const char* key, const char* value) {
   writer.String(TextOf(value));
 }
 
+// A description member only when the table's text says something: an argument's or field's.
+void DescriptionIfAny(Writer& writer, const char* description) {
+  if (*TextOf(description) != '\0') {
+    Text(writer, "description", description);
+  }
+}
+
 void Tags(Writer& writer, const char* const* tags, uint32_t count) {
   writer.Key("tags");
   writer.StartArray();
@@ -59,6 +66,7 @@ void Endpoint(Writer& writer, const HostEndpointRecord& endpoint) {
     Text(writer, "in", LocationName(location));
     writer.Key("optional");
     writer.Bool(argument.optional != 0);
+    DescriptionIfAny(writer, argument.description);
     writer.EndObject();
   });
   writer.EndArray();
@@ -84,6 +92,7 @@ void Type(Writer& writer, const HostTypeRecord& type) {
       Type(writer, field.kind, field.elementKind, field.typeName);
       writer.Key("optional");
       writer.Bool(field.optional != 0);
+      DescriptionIfAny(writer, field.description);
       writer.EndObject();
     });
     writer.EndArray();

@@ -2,7 +2,8 @@
 // installed runtime (NOTES_PLUGIN), loaded by vexa-host beside GeoInfo and called over HTTP: a
 // note posted is answered 201, published as its resource's event and read back by its number;
 // GeoInfo's location event, sent again by signing out and in, reaches the notes; the OpenAPI
-// document describes both plugins; the Notes namespace set through the host reaches the example.
+// document and the API description describe both plugins; the Notes namespace set through the
+// host reaches the example.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,9 +28,13 @@ TEST(KitNotes, BesideGeoInfoThroughVexaHost) {
   EXPECT_THAT(Call(host, "GET", "/kor-geoinfo/v1/getlocation?ip_address=81.2.69.160"),
               ::testing::StartsWith("200 {"));
   const std::string openapi = Call(host, "GET", "/host/v1/openapi.json");
-  for (const char* part : {R"("/kor-notes/v1/notes/{id}": {)", R"("/kor-geoinfo/v1/whereami": {)",
-                           R"("OnJsonApiEvent_kor-notes_v1_notes": {)"}) {
-    EXPECT_THAT(openapi, HasSubstr(part));
+  const std::string api = Call(host, "GET", "/host/v1/api");
+  for (const auto& [text, part] :
+       {std::pair{&openapi, R"("/kor-notes/v1/notes/{id}": {)"},
+        {&openapi, R"("/kor-geoinfo/v1/whereami": {)"},
+        {&openapi, R"("OnJsonApiEvent_kor-notes_v1_notes": {)"},
+        {&api, R"("in":"path","optional":false,"description":"The note's number"})"}}) {
+    EXPECT_THAT(*text, HasSubstr(part));
   }
 
   EXPECT_EQ(Call(host, "PUT", "/host/v1/config/Notes", R"({"MaxNotes":1})"),
