@@ -7,14 +7,17 @@
 #   lib/libvexa_<folder>.a                   the runtime's static libraries
 #   include/vexa/testing/test_host.h         the test host (Vexa::test_host), for plugins' tests
 #   share/vexa/allocation_hooks.cpp          compiled into every plugin by vexa_add_plugin
+#   share/vexa/examples/notes/               the starter plugin, a project of its own
 #   lib/cmake/Vexa/                          the package: VexaConfig.cmake, its version file,
 #                                            the imported targets, VexaPlugin.cmake
+#   bin/vexa-host, lib/vexa/plugins/         the substitute host and the GeoInfo plugin, to run
+#                                            a plugin beside (host/CMakeLists.txt; when built)
 #
 # find_package(Vexa CONFIG REQUIRED) then gives Vexa::runtime (every library below, C++20 and
 # the include roots coming with it), a target per library (Vexa::value, ..., Vexa::test_host),
-# Vexa::host_contract and vexa_add_plugin. The package is for the compiler and architecture it was built with: the
-# libraries are linked into the plugin as they are. The GeoInfo plugin, the host and the tests
-# are not part of it.
+# Vexa::host_contract and vexa_add_plugin. The package is for the compiler and architecture it
+# was built with: the libraries are linked into the plugin as they are. The tests are not part
+# of it.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -43,6 +46,8 @@ install(TARGETS ${VEXA_KIT_LIBRARIES} vexa_host_contract EXPORT VexaTargets
 install(EXPORT VexaTargets NAMESPACE Vexa:: DESTINATION ${VEXA_PACKAGE_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/runtime/allocation_hooks.cpp
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vexa)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/notes
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vexa/examples)
 
 set(VEXA_HOOKS_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/vexa)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VexaConfig.cmake.in

@@ -51,13 +51,17 @@ std::filesystem::path DataDirectory(const Options& options) {
 
 using Plugins = std::vector<std::unique_ptr<LoadedPlugin>>;
 
-// The plugin built beside the host: next to the executable, else where this build put it.
+// The GeoInfo plugin that came with the host: next to the executable, in the installed plugin
+// folder, else where this build put it.
 std::string DefaultPlugin() {
   const std::filesystem::path folder = ExecutableFolder();
-  const auto beside = folder / kPluginFileName;
-  std::error_code error;
-  return !folder.empty() && std::filesystem::exists(beside, error) ? beside.string()
-                                                                   : VEXA_HOST_BUILT_PLUGIN;
+  for (const std::filesystem::path& place : {folder, folder / kInstalledPluginFolder}) {
+    std::error_code error;
+    if (!folder.empty() && std::filesystem::exists(place / kPluginFileName, error)) {
+      return (place / kPluginFileName).lexically_normal().string();
+    }
+  }
+  return VEXA_HOST_BUILT_PLUGIN;
 }
 
 // The plugins of the command line, found where they are; GeoInfo alone when none is given.
@@ -82,7 +86,6 @@ std::optional<std::vector<PluginChoice>> ChosenPlugins(const Options& options, s
   return choices;
 }
 
-// Stops the started plugins, the last started first, each with a log line.
 // Stops the plugins in the reverse of their order on the plugin thread, which then finishes:
 // the first `started` with a line each, those loaded but never started quietly, first.
 void StopPlugins(PluginThread& thread, Plugins& plugins, std::size_t started) {

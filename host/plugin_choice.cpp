@@ -80,6 +80,7 @@ std::string LocatePlugin(const std::string& path,
   std::vector<std::filesystem::path> places{std::filesystem::current_path()};
   if (const std::filesystem::path host = ExecutableFolder(); !host.empty()) {
     places.push_back(host);
+    places.push_back((host / kInstalledPluginFolder).lexically_normal());
   }
   for (const std::filesystem::path& place : places) {
     if (IsFile(place / path)) {

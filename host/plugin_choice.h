@@ -29,9 +29,14 @@ PluginChoice ParsePluginChoice(const std::string& text);
 // "kor_notes" for libkor_notes.so, kor_notes.dll, /x/libkor_notes.so.
 std::string PluginName(const std::string& path);
 
+// Where an installed host's plugins are, relative to its own folder: bin/vexa-host and
+// lib/vexa/plugins/libkor_geoinfo.so under one prefix.
+inline constexpr char kInstalledPluginFolder[] = "../lib/vexa/plugins";
+
 // The path of the plugin `path`: itself when it names a folder, else the first file of that
-// name in the working folder, beside the host, in `buildFolders` (each walked down). Empty when
-// none is there, `error` then listing the places looked in.
+// name in the working folder, beside the host, in the installed plugin folder, in
+// `buildFolders` (each walked down). Empty when none is there, `error` then listing the places
+// looked in.
 std::string LocatePlugin(const std::string& path,
                          const std::vector<std::filesystem::path>& buildFolders,
                          std::string& error);

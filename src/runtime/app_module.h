@@ -11,7 +11,7 @@
 //       return true;
 //     }
 //   };
-//   extern "C" VEXA_PLUGIN_EXPORT void load_kor_echo(HostLoadRecord* record) {
+//   extern "C" VEXA_PLUGIN_EXPORT void VEXA_HOST_CALL load_kor_echo(HostLoadRecord* record) {
 //     Vexa::LoadModule<EchoModule>(record, "kor-echo");           // runtime/entry.h
 //   }
 //

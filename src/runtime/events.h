@@ -4,8 +4,7 @@
 //
 //   module.ObserveResource<LoginSession>("/kor-login/v1/session",
 //       [this](const Vexa::PluginResourceEventOf<LoginSession>& event) { ... });
-//   module.Events().EventNameForUri("/kor-login/v1/session");  //
-//   "OnJsonApiEvent_kor-login_v1_session"
+//   Vexa::EventNameForUri("/kor-login/v1/session");  // "OnJsonApiEvent_kor-login_v1_session"
 //
 // Event names. A resource URI's event is "OnJsonApiEvent" joined with the URI's first three
 // non-empty pieces by "_" (the first five for "/kor-platform-config/..."), so deeper URIs share

@@ -1,5 +1,6 @@
 // The starter plugin that Kit.NotesExampleBuildsAndPassesItsTests built out of tree against the
-// installed runtime (NOTES_PLUGIN), loaded by vexa-host beside GeoInfo and called over HTTP: a
+// installed runtime (NOTES_PLUGIN), loaded by the vexa-host installed with it beside the
+// installed GeoInfo (named by its bare file name, as an author names it) and called over HTTP: a
 // note posted is answered 201, published as its resource's event and read back by its number;
 // GeoInfo's location event, sent again by signing out and in, reaches the notes; the OpenAPI
 // document and the API description describe both plugins; the Notes namespace set through the
@@ -12,7 +13,7 @@
 using ::testing::HasSubstr;
 
 TEST(KitNotes, BesideGeoInfoThroughVexaHost) {
-  HostProcess host({"--plugin", GEOINFO_PLUGIN, "--plugin", NOTES_PLUGIN});
+  HostProcess host({"--plugin", "libkor_geoinfo.so", "--plugin", NOTES_PLUGIN});
   EventLog events(host);
   EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
   EXPECT_THAT(
@@ -29,11 +30,13 @@ TEST(KitNotes, BesideGeoInfoThroughVexaHost) {
               ::testing::StartsWith("200 {"));
   const std::string openapi = Call(host, "GET", "/host/v1/openapi.json");
   const std::string api = Call(host, "GET", "/host/v1/api");
+  const std::string plugins = Call(host, "GET", "/host/v1/plugins");
   for (const auto& [text, part] :
        {std::pair{&openapi, R"("/kor-notes/v1/notes/{id}": {)"},
         {&openapi, R"("/kor-geoinfo/v1/whereami": {)"},
         {&openapi, R"("OnJsonApiEvent_kor-notes_v1_notes": {)"},
-        {&api, R"("in":"path","optional":false,"description":"The note's number"})"}}) {
+        {&api, R"("in":"path","optional":false,"description":"The note's number"})"},
+        {&plugins, R"(/prefix/lib/vexa/plugins/libkor_geoinfo.so")"}}) {
     EXPECT_THAT(*text, HasSubstr(part));
   }
 
