@@ -8,12 +8,47 @@
 // name given, an API table of the one endpoint given), the plugin must have counted the
 // allocations it made while loading (its allocation hooks are in), and Stop must take the
 // module back. Exits 0 when all of that holds; otherwise says what did not on stderr.
-#include <dlfcn.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "vexa/host_contract.h"
+
+#ifdef _WIN32
+#include <windows.h>
+typedef HMODULE Library;
+static Library Open(const char* path) {
+  return LoadLibraryA(path);
+}
+static void* Find(Library library, const char* name) {
+  // A function pointer handed back as an object pointer, as dlsym does.
+  FARPROC function = GetProcAddress(library, name);
+  void* symbol;
+  memcpy(&symbol, &function, sizeof symbol);
+  return symbol;
+}
+static void Close(Library library) {
+  FreeLibrary(library);
+}
+static const char* OpenError(void) {
+  return "LoadLibrary failed";
+}
+#else
+#include <dlfcn.h>
+typedef void* Library;
+static Library Open(const char* path) {
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+static void* Find(Library library, const char* name) {
+  return dlsym(library, name);
+}
+static void Close(Library library) {
+  dlclose(library);
+}
+static const char* OpenError(void) {
+  return dlerror();
+}
+#endif
 
 typedef void(VEXA_HOST_CALL* LoadFunction)(HostLoadRecord* record);
 
@@ -59,13 +94,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s <library> <entry> <full name> <endpoint URI>\n", argv[0]);
     return 2;
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  Library library = Open(argv[1]);
   if (library == NULL) {
-    return Fail("cannot load the library", dlerror());
+    return Fail("cannot load the library", OpenError());
   }
   // A function pointer through an object pointer: what POSIX's dlsym promises to allow.
   LoadFunction load;
-  void* symbol = dlsym(library, argv[2]);
+  void* symbol = Find(library, argv[2]);
   if (symbol == NULL) {
     return Fail("no entry", argv[2]);
   }
@@ -76,6 +111,6 @@ int main(int argc, char** argv) {
   if (record.callbacks != NULL && record.module != NULL) {
     record.callbacks->stop(record.module);
   }
-  dlclose(library);
+  Close(library);
   return failed;
 }
