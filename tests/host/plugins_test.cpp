@@ -61,6 +61,29 @@ TEST(HostPlugins, DeliversEventsAcrossAndConfigurationByNamespace) {
             "200 " + Location("", false, "contenttargeting.geoinfo is not enabled"));
   EXPECT_EQ(Call(host, "GET", "/kor-platform-config/v1/namespaces/Watch"), R"(200 {"Mode":"x"})");
   EXPECT_EQ(Call(host, "GET", "/kor-platform-config/v1/namespaces/Nobody"), "200 {}");
+  // The watch plugin's request reaches GeoInfo's endpoint, query and all, and comes back with
+  // what GeoInfo answered, status and error included; a URI nobody serves is still unknown, and
+  // a request of the plugin to itself is refused.
+  const struct {
+    const char* uri;
+    std::string answer;
+  } kRelayed[] = {
+      {"/kor-geoinfo/v1/whereami",
+       "200 " + Location("", false, "contenttargeting.geoinfo is not enabled")},
+      {"/kor-geoinfo/v1/getlocation%3Fip_address%3D8.8.8.8",
+       R"(503 {"errorCode":"SERVICE_UNAVAILABLE","message":"Error response for GET )"
+       R"(/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8: contenttargeting.geoinfo is not )"
+       R"(enabled"})"},
+      {"/nowhere", R"(404 {"errorCode":"NOT_FOUND","message":"Error response for GET /nowhere: )"
+                   R"(No resource at GET /nowhere"})"},
+      {"/kor-watch/v1/heard",
+       R"(508 {"errorCode":"LOOP_DETECTED","message":"Error response for GET /kor-watch/v1/heard: )"
+       R"(The host does not route a plugin's request to the plugin itself: GET )"
+       R"(/kor-watch/v1/heard is kor_watch's own endpoint"})"},
+  };
+  for (const auto& row : kRelayed) {
+    EXPECT_EQ(Call(host, "GET", std::string("/kor-watch/v1/relay?uri=") + row.uri), row.answer);
+  }
   host.Stop();
 }
 

@@ -1,9 +1,12 @@
 // kor_watch: a test plugin for the host's several-plugin tests. It observes the resources
 // named below, its own configuration namespace among them, and answers what it heard at
-// GET /kor-watch/v1/heard as "Create /kor-geoinfo/v1/whereami" lines, oldest first.
+// GET /kor-watch/v1/heard as "Create /kor-geoinfo/v1/whereami" lines, oldest first. At
+// GET /kor-watch/v1/relay?uri=... it requests GET uri of the host and answers what came back:
+// the value, or the failure with its status.
 #include <string>
 #include <vector>
 
+#include "dispatch/endpoint_answer.h"
 #include "dispatch/endpoint_declaration.h"
 #include "runtime/app_module.h"
 #include "runtime/entry.h"
@@ -18,11 +21,25 @@ class WatchModule final : public Vexa::AppModule {
  public:
   std::vector<std::string> Heard() { return heard_; }
 
+  Vexa::EndpointAnswer<Vexa::BindingProperty> Relay(const std::string& uri) {
+    Vexa::Maybe<Vexa::BindingProperty> answer =
+        Vexa::Request<Vexa::BindingProperty>(Host(), Vexa::HttpMethod::Get, uri);
+    if (!answer) {
+      return Vexa::EndpointAnswer<Vexa::BindingProperty>::Error(
+          static_cast<uint32_t>(answer.Error().code), answer.Error().Message());
+    }
+    return std::move(answer.Value());
+  }
+
  protected:
   void OnDeclare() override {
     Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-watch/v1/heard",
                           &WatchModule::Heard, this)
         .Tags(ApiTags());
+    Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-watch/v1/relay",
+                          &WatchModule::Relay, this)
+        .Tags(ApiTags())
+        .Query("uri");
   }
 
   bool OnStart() override {
