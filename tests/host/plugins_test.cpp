@@ -84,9 +84,9 @@ TEST(HostPlugins, DeliversEventsAcrossAndConfigurationByNamespace) {
        R"(/kor-watch/v1/heard is kor_watch's own endpoint"})"},
       {"/kor-relay/v1/relay%3Furi%3D/kor-watch/v1/heard",
        R"(508 {"errorCode":"LOOP_DETECTED","message":"Error response for GET )"
-       R"(/kor-relay/v1/relay?uri=/kor-watch/v1/heard: Error response for GET /kor-watch/v1/heard: )"
-       R"(The host does not route GET /kor-watch/v1/heard to kor_watch, which is waiting for a )"
-       R"(request of its own to another plugin"})"},
+       R"(/kor-relay/v1/relay?uri=/kor-watch/v1/heard: Error response for GET )"
+       R"(/kor-watch/v1/heard: The host does not route GET /kor-watch/v1/heard to kor_watch, )"
+       R"(which is waiting for a request of its own to another plugin"})"},
   };
   for (const auto& row : kRelayed) {
     EXPECT_EQ(Call(host, "GET", std::string("/kor-watch/v1/relay?uri=") + row.uri), row.answer);
