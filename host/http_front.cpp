@@ -12,6 +12,7 @@
 
 #include "api_description.h"
 #include "console.h"
+#include "endpoint_call.h"
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
@@ -50,26 +51,14 @@ std::string ErrorCode(int status) {
                                                        {501, "NOT_IMPLEMENTED"},
                                                        {502, "BAD_GATEWAY"},
                                                        {503, "SERVICE_UNAVAILABLE"},
-                                                       {504, "GATEWAY_TIMEOUT"}};
+                                                       {504, "GATEWAY_TIMEOUT"},
+                                                       {508, "LOOP_DETECTED"}};
   for (const auto& [known, code] : kCodes) {
     if (known == status) {
       return code;
     }
   }
   return "HTTP_" + std::to_string(status);
-}
-
-HostMethod MethodNumber(const std::string& method) {
-  static const std::pair<const char*, HostMethod> kMethods[] = {
-      {"DELETE", HOST_METHOD_DELETE},   {"GET", HOST_METHOD_GET},     {"HEAD", HOST_METHOD_HEAD},
-      {"OPTIONS", HOST_METHOD_OPTIONS}, {"PATCH", HOST_METHOD_PATCH}, {"POST", HOST_METHOD_POST},
-      {"PUT", HOST_METHOD_PUT}};
-  for (const auto& [name, number] : kMethods) {
-    if (method == name) {
-      return number;
-    }
-  }
-  return HOST_METHOD_OTHER;
 }
 
 // The media type of a Content-Type header, lower case and without parameters.
@@ -258,41 +247,17 @@ std::string RouteShape(std::string_view pathTemplate) {
   return shape;
 }
 
-// An HTTP request as the record an endpoint handler reads: it points into the request and into
-// the lower-case header names kept here, all of which outlive the call.
-struct PluginRequest {
-  PluginRequest(const httplib::Request& request, const HostEndpointRecord& endpoint,
-                HostHandle handle)
-      : contentType(MediaType(request)) {
-    names.reserve(request.headers.size());
-    headers.reserve(request.headers.size());
-    for (const auto& [name, value] : request.headers) {
-      std::string& lower = names.emplace_back(name);
-      std::transform(lower.begin(), lower.end(), lower.begin(),
-                     [](unsigned char letter) { return static_cast<char>(std::tolower(letter)); });
-    }
-    auto name = names.begin();  // names no longer moves: its texts can be pointed at
-    for (const auto& header : request.headers) {
-      headers.push_back(HostHeader{(name++)->c_str(), header.second.c_str()});
-    }
-    record.method = MethodNumber(request.method);
-    record.methodName = record.method == HOST_METHOD_OTHER ? request.method.c_str() : nullptr;
-    record.path = request.target.c_str();
-    record.userData = endpoint.function.userData;
-    record.headers = headers.data();
-    record.headerCount = static_cast<uint32_t>(headers.size());
-    record.contentType = contentType.empty() ? nullptr : contentType.c_str();
-    record.body =
-        request.body.empty() ? nullptr : reinterpret_cast<const uint8_t*>(request.body.data());
-    record.bodyLength = static_cast<uint32_t>(request.body.size());
-    record.context = handle;
+// An HTTP request as the parts of an endpoint's request record: they point into the request,
+// which outlives the call.
+EndpointRequestParts HttpRequestParts(const httplib::Request& request) {
+  EndpointRequestParts parts{
+      request.method.c_str(), request.target.c_str(), {}, MediaType(request), request.body};
+  parts.headers.reserve(request.headers.size());
+  for (const auto& [name, value] : request.headers) {
+    parts.headers.emplace_back(name, value.c_str());
   }
-
-  std::vector<std::string> names;
-  std::vector<HostHeader> headers;
-  std::string contentType;
-  HostRequest record{};
-};
+  return parts;
+}
 
 // A response the plugin filled, kept until its body has been sent: its stream is read and it is
 // released on the plugin thread.
@@ -306,16 +271,7 @@ struct PluginAnswer {
     }
   }
   // On the plugin thread.
-  void Release() {
-    if (response.stream != nullptr && response.streamRelease != nullptr) {
-      response.streamRelease(response.stream);
-    }
-    response.stream = nullptr;
-    if (response.release != nullptr) {
-      response.release(&response);
-    }
-    response = HostResponse{};
-  }
+  void Release() { ReleaseEndpointResponse(response); }
 
   PluginThread& thread;
   HostResponse response{};
@@ -340,6 +296,18 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
   AddPluginEndpoints();
   AddPlatformRoutes();
   AddHostRoutes();
+  // A plugin's request finds another plugin's endpoint as an HTTP client would; the host's own
+  // routes are not for plugins.
+  parts_.thread.Run([this] {
+    parts_.platform.RoutePluginRequests(
+        [this](std::string_view method, std::string_view path) -> std::optional<PluginEndpoint> {
+          const RouteLookup found = router_.Find(method, path);
+          if (found.handler == nullptr || found.route >= pluginEndpoints_.size()) {
+            return std::nullopt;
+          }
+          return pluginEndpoints_[found.route];
+        });
+  });
   ApplyServerSettings(server_);
   server_.set_payload_max_length(parts_.maxBody);
   const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
@@ -396,6 +364,11 @@ HttpFront::HttpFront(FrontParts parts) : parts_(parts), started_(std::chrono::st
         }
         SetErrorResponse(response, 500, "The host failed: " + what);
       });
+}
+
+HttpFront::~HttpFront() {
+  // Once the plugin thread has finished (the plugins stopped) there is nothing to empty.
+  parts_.thread.Run([this] { parts_.platform.RoutePluginRequests({}); });
 }
 
 int HttpFront::Bind(int port) {
@@ -474,10 +447,12 @@ void HttpFront::Dispatch(const httplib::Request& request, httplib::Response& res
   }
 }
 
+// The plugins' routes come first, so that their places are the places of pluginEndpoints_.
 void HttpFront::AddPluginEndpoints() {
   for (std::size_t plugin = 0; plugin < parts_.plugins.size(); ++plugin) {
     const HostHandle handle = parts_.platform.Context(plugin).handle;
     EachRoutedEndpoint(*parts_.plugins[plugin], [&](const HostEndpointRecord& endpoint) {
+      pluginEndpoints_.push_back({plugin, parts_.plugins[plugin]->Name(), &endpoint});
       router_.Add(HttpMethodOf(endpoint), endpoint.uriTemplate,
                   [this, &endpoint, handle](const httplib::Request& request,
                                             httplib::Response& response, const RouteArguments&) {
@@ -510,20 +485,19 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, HostHandle cont
   // so that the function handed over fits in place and no call allocates for it.
   struct Call {
     const HostEndpointRecord& endpoint;
-    const PluginRequest record;
+    const EndpointRequest request;
     httplib::Response& response;
     PluginAnswer answer;
-    int status;
-    std::string body, error;
-    bool streamed;
-  } call{endpoint, PluginRequest(request, endpoint, context),
-         response, PluginAnswer(parts_.thread),
-         500,      {},
-         {},       false};
+    EndpointAnswer read;
+  } call{endpoint,
+         EndpointRequest(HttpRequestParts(request), endpoint, context),
+         response,
+         PluginAnswer(parts_.thread),
+         {}};
   // On the plugin thread; it may start while another call waits for an answer.
   const std::function<void()> handle = [&call] {
     HostResponse& filled = call.answer.response;
-    call.endpoint.handler(&filled, &call.record.record);
+    call.endpoint.handler(&filled, &call.request.record);
     for (uint32_t index = 0; filled.headers != nullptr && index < filled.headerCount; ++index) {
       const HostHeader& header = filled.headers[index];
       if (header.name != nullptr && header.value != nullptr &&
@@ -531,34 +505,23 @@ void HttpFront::CallEndpoint(const HostEndpointRecord& endpoint, HostHandle cont
         call.response.set_header(header.name, header.value);
       }
     }
-    if (filled.result.error != nullptr) {
-      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 500;
-      call.error = filled.result.error;
-    } else if (filled.stream != nullptr && filled.streamRead != nullptr) {
-      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
-      call.streamed = true;
-    } else if (WriteHostValueJson(filled.result.value, call.body, call.error)) {
-      call.status = filled.status != 0 ? static_cast<int>(filled.status) : 200;
-    } else {
-      call.status = 502;
-      call.error = "The plugin answered a malformed value: " + call.error;
-    }
-    if (!call.streamed) {
+    call.read = ReadEndpointAnswer(filled);
+    if (!call.read.streamed) {
       call.answer.Release();  // here, rather than in another trip to this thread
     }
   };
   if (!parts_.thread.Run(handle, PluginThread::Nesting::InYield)) {
     SetErrorResponse(response, 503, "The host is stopping");
-  } else if (!call.error.empty()) {
-    SetErrorResponse(response, call.status, call.error);
-  } else if (!call.streamed) {
-    SetJson(response, std::move(call.body), call.status);
+  } else if (!call.read.error.empty()) {
+    SetErrorResponse(response, call.read.status, call.read.error);
+  } else if (!call.read.streamed) {
+    SetJson(response, std::move(call.read.body), call.read.status);
   } else {
     // The stream is read while the body is sent, after this returns: the provider takes over
     // the response (and releases it on the plugin thread when it goes).
     auto answer = std::make_shared<PluginAnswer>(parts_.thread);
     answer->response = std::exchange(call.answer.response, HostResponse{});
-    response.status = call.status;
+    response.status = call.read.status;
     response.set_chunked_content_provider(kJson, [this, answer](size_t, httplib::DataSink& sink) {
       std::string chunk(kStreamChunk, '\0');
       uint32_t size = kStreamChunk;

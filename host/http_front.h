@@ -53,6 +53,7 @@ class Platform;
 class PluginThread;
 class ServiceProxy;
 class SettingsStore;
+struct PluginEndpoint;
 
 struct FrontParts {
   // Started, in the order loaded; plugin i's calls carry platform.Context(i)'s handle.
@@ -77,8 +78,12 @@ inline constexpr std::size_t kLogBacklog = 500;
 class HttpFront {
  public:
   // Reads the plugins' API tables for their routes; the modules must be started, and no route
-  // claimed twice (RouteConflict).
+  // claimed twice (RouteConflict). Hands the platform the lookup of those routes for the plugins'
+  // requests to each other (Platform::RoutePluginRequests), which the destructor takes back.
   explicit HttpFront(FrontParts parts);
+  ~HttpFront();
+  HttpFront(const HttpFront&) = delete;
+  HttpFront& operator=(const HttpFront&) = delete;
 
   // Binds 127.0.0.1:`port` (0: a free one) and answers the port, or -1 when it cannot.
   int Bind(int port);
@@ -108,6 +113,7 @@ class HttpFront {
   std::string portSuffix_;  // ":8470"
   std::chrono::steady_clock::time_point started_;
   Router router_;
+  std::vector<PluginEndpoint> pluginEndpoints_;  // the first routes of router_, in order
   httplib::Server server_;
 };
 

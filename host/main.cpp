@@ -87,9 +87,14 @@ std::optional<std::vector<PluginChoice>> ChosenPlugins(const Options& options, s
 }
 
 // Stops the plugins in the reverse of their order on the plugin thread, which then finishes:
-// the first `started` with a line each, those loaded but never started quietly, first.
-void StopPlugins(PluginThread& thread, Plugins& plugins, std::size_t started) {
+// the first `started` with a line each, those loaded but never started quietly, first. With
+// `platform`, its routing of the plugins' requests to each other ends before any stops.
+void StopPlugins(PluginThread& thread, Plugins& plugins, std::size_t started,
+                 Platform* platform = nullptr) {
   thread.Finish([&] {
+    if (platform != nullptr) {
+      platform->RoutePluginRequests({});  // no plugin's request reaches one stopped
+    }
     for (std::size_t index = plugins.size(); index-- > 0;) {
       if (index < started) {
         HostLog(LogLevel::Always, "stopping plugin " + plugins[index]->Name());
@@ -250,20 +255,20 @@ int Run(const Options& options) {
       started = plugins[index]->Start(platform.Context(index));
     });
     if (!started) {
-      StopPlugins(thread, plugins, index + 1);  // Stop follows a refused Start too
+      StopPlugins(thread, plugins, index + 1, &platform);  // Stop follows a refused Start too
       return Fail("the plugin " + plugins[index]->Name() + " refused to start" +
                   (plugins.size() > 1 ? "; the plugins started are stopped" : ""));
     }
   }
   if (const std::string conflict = RouteConflict(plugins); !conflict.empty()) {
-    StopPlugins(thread, plugins, plugins.size());
+    StopPlugins(thread, plugins, plugins.size(), &platform);
     return Fail(conflict + "; the plugins are stopped again");
   }
   HttpFront front(
       {plugins, thread, platform, service, *settings, events, logRecords, options.maxBody});
   const int port = front.Bind(options.port);
   if (port < 0) {
-    StopPlugins(thread, plugins, plugins.size());
+    StopPlugins(thread, plugins, plugins.size(), &platform);
     return Fail("cannot listen on 127.0.0.1:" + std::to_string(options.port) +
                 " (in use?); choose another --port, or --port 0 for any free one");
   }
@@ -278,7 +283,7 @@ int Run(const Options& options) {
   logRecords.CloseAll();
   front.Stop();
   serving.join();
-  StopPlugins(thread, plugins, plugins.size());
+  StopPlugins(thread, plugins, plugins.size(), &platform);
   plugins.clear();
   HostLog(LogLevel::Always, "stopped");
   return 0;

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "endpoint_call.h"
 #include "event_stream.h"
 #include "host_value.h"
 #include "json.h"
@@ -77,12 +78,48 @@ std::optional<std::string> TextArgument(const HostRequest& request, uint32_t ind
                      value.payload.string.length);
 }
 
+constexpr char kJsonType[] = "application/json";
+constexpr uint32_t kStreamChunk = 64 * 1024;
+// The longest streamed answer the host reads for another plugin.
+constexpr std::size_t kMaxRoutedStream = 64 << 20;
+
+// The whole body a plugin streamed into `filled`, into `body`; false, with `error` saying why,
+// when it does not read, would have the host wait, is too long or is not JSON.
+bool ReadWholeStream(HostResponse& filled, std::string& body, std::string& error) {
+  std::string chunk(kStreamChunk, '\0');
+  for (uint8_t more = 1; more != 0;) {
+    uint32_t size = kStreamChunk;
+    more = 0;
+    if (filled.streamRead(filled.stream, chunk.data(), &size, &more) == 0 || size > kStreamChunk) {
+      error = "The plugin's streamed answer did not read";
+      return false;
+    }
+    if (size == 0 && more != 0) {
+      // Nothing yet: the host would have to wait inside the requesting plugin's call.
+      error = "The plugin's streamed answer stalled; between plugins it is read without waiting";
+      return false;
+    }
+    if (size > kMaxRoutedStream - body.size()) {
+      error = "The plugin's streamed answer is longer than " + std::to_string(kMaxRoutedStream) +
+              " bytes";
+      return false;
+    }
+    body.append(chunk.data(), size);
+  }
+  if (const ParsedJson parsed = ParseJson(body); !parsed.Ok()) {
+    error = "The plugin streamed an answer that is not JSON: " + parsed.error;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Platform::Platform(PlatformParts parts, std::size_t plugins,
                    std::map<std::string, std::string> configs, std::optional<std::string> session)
     : parts_(parts),
       listeners_(plugins),
+      waiting_(plugins, 0),
       configs_(configs.begin(), configs.end()),
       session_(std::move(session)) {
   static_assert(std::is_standard_layout_v<Table>, "an entry finds its table from its first member");
@@ -223,7 +260,7 @@ void Platform::Request(const HostApiTable* api, HostResponse* response,
   Answer answer{400, "", "Malformed request: no path"};
   if (request->path != nullptr && (request->argumentCount == 0 || request->arguments != nullptr)) {
     try {
-      answer = Of(api).Serve(*request);
+      answer = Of(api).Serve(*request, TableOf(api).plugin);
     } catch (const std::exception& failure) {
       answer = {500, "", std::string("The host failed to serve the request: ") + failure.what()};
     }
@@ -243,7 +280,7 @@ void Platform::Request(const HostApiTable* api, HostResponse* response,
   *response = filled;
 }
 
-Platform::Answer Platform::Serve(const HostRequest& request) {
+Platform::Answer Platform::Serve(const HostRequest& request, std::size_t from) {
   const std::string_view target = request.path;
   const std::string path(target.substr(0, target.find('?')));
   const bool get = request.method == HOST_METHOD_GET;
@@ -265,7 +302,74 @@ Platform::Answer Platform::Serve(const HostRequest& request) {
       (path == kUuidRequestsUri || path == kMethodRequestsUri)) {
     return ServeServiceProxy(request, path == kMethodRequestsUri);
   }
+  if (std::optional<Answer> routed = ServeFromPlugin(request, path, from)) {
+    return std::move(*routed);
+  }
   return {404, "", std::string("No resource at ") + MethodName(request.method) + " " + path};
+}
+
+void Platform::RoutePluginRequests(PluginEndpointLookup lookup) {
+  endpoints_ = std::move(lookup);
+}
+
+// The request reaches the endpoint as an HTTP client's would: its target with the query, and its
+// one positional argument as a JSON body. The answer's value is copied through JSON, which the
+// requesting plugin gets as it would over HTTP (a blob as Base64).
+std::optional<Platform::Answer> Platform::ServeFromPlugin(const HostRequest& request,
+                                                          const std::string& path,
+                                                          std::size_t from) {
+  const char* method = request.method == HOST_METHOD_OTHER && request.methodName != nullptr
+                           ? request.methodName
+                           : MethodName(request.method);
+  const std::optional<PluginEndpoint> found = endpoints_ ? endpoints_(method, path) : std::nullopt;
+  if (!found) {
+    return std::nullopt;
+  }
+  const std::string route = std::string(method) + " " + path, name(found->name);
+  if (found->plugin == from) {
+    return Answer{508, "",
+                  "The host does not route a plugin's request to the plugin itself: " + route +
+                      " is " + name + "'s own endpoint"};
+  }
+  if (waiting_[found->plugin] > 0) {
+    return Answer{508, "",
+                  "The host does not route " + route + " to " + name +
+                      ", which is waiting for a request of its own to another plugin"};
+  }
+  if (request.argumentCount > 1 ||
+      (request.argumentCount == 1 && request.arguments[0].name != nullptr)) {
+    return Answer{400, "",
+                  "A request to another plugin's endpoint carries one unnamed argument at most: "
+                  "its body"};
+  }
+  std::string body, error;
+  if (request.argumentCount == 1 && !WriteHostValueJson(request.arguments[0].value, body, error)) {
+    return Answer{400, "", "Malformed request body: " + error};
+  }
+  EndpointRequestParts parts{method, request.path, {}, "", body};
+  if (!body.empty()) {
+    parts.headers.emplace_back("Content-Type", kJsonType);
+    parts.contentType = kJsonType;
+  }
+  const EndpointRequest call(std::move(parts), *found->endpoint,
+                             tables_[found->plugin]->context.handle);
+  HostResponse filled{};
+  struct Release {
+    HostResponse& filled;
+    ~Release() { ReleaseEndpointResponse(filled); }  // through the answering plugin's own
+  } release{filled};
+  ++waiting_[from];
+  found->endpoint->handler(&filled, &call.record);  // a handler never throws
+  --waiting_[from];
+  EndpointAnswer read = ReadEndpointAnswer(filled);
+  if (read.streamed && !ReadWholeStream(filled, read.body, read.error)) {
+    read.status = 502;
+  }
+  if (!read.error.empty() || read.body.empty()) {
+    return Answer{static_cast<uint32_t>(read.status), "",
+                  read.error.empty() ? "The plugin answered an error without a text" : read.error};
+  }
+  return Answer{static_cast<uint32_t>(read.status), std::move(read.body), ""};
 }
 
 Platform::Answer Platform::ServeSettings(const HostRequest& request, const std::string& key) {

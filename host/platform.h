@@ -11,6 +11,13 @@
 // plugin sends goes to the /events clients and to every other plugin subscribed to its name,
 // delivered on the plugin thread after the sending call has returned, as the platform does.
 //
+// A request that no resource of the platform answers goes to the endpoint of another plugin
+// routed at its method and path, if there is one, as the platform routes it: that plugin's
+// handler is called at once, on the plugin thread, and its answer is the request's. A plugin's
+// request to itself, or to a plugin that is waiting for a request of its own (A to B to A), is
+// refused with 508: that plugin is inside a host call, and re-entering its dispatcher there is
+// not something a plugin is written for.
+//
 // Every entry of the table runs on the plugin thread (the plugin calls it there). Null or
 // malformed records from the plugin are refused with a log line; a request is always
 // answered, with an error text and status when it cannot be served.
@@ -22,11 +29,13 @@
 
 #include <rapidjson/document.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "plugin_thread.h"
@@ -46,6 +55,16 @@ inline constexpr char kSettingsPrefix[] = "/kor-settings/v2/local/";
 inline constexpr char kTelemetryPrefix[] = "/telemetry/v1/events/";
 inline constexpr char kUuidRequestsUri[] = "/kor-login/v1/service-proxy-uuid-requests";
 inline constexpr char kMethodRequestsUri[] = "/kor-login/v1/service-proxy-method-requests";
+
+// A plugin's endpoint, as a request of another plugin reaches it.
+struct PluginEndpoint {
+  std::size_t plugin;                  // in the order loaded
+  std::string_view name;               // the plugin's, for messages
+  const HostEndpointRecord* endpoint;  // the plugin's, valid until it stops
+};
+// The plugin endpoint routed at `method` ("GET") and `path` (without its query), if any.
+using PluginEndpointLookup =
+    std::function<std::optional<PluginEndpoint>(std::string_view method, std::string_view path)>;
 
 // What the platform serves besides its own state; all outlive the Platform.
 struct PlatformParts {
@@ -86,6 +105,11 @@ class Platform {
   // the service proxy's answers come this way.
   void QueueEvent(std::string name, std::string payload,
                   PluginThread::Clock::time_point due = PluginThread::Clock::now());
+
+  // On the plugin thread: from now on, a request that no resource answers goes to the endpoint
+  // `lookup` finds, if any; an empty function routes none. Set once the plugins are started and
+  // emptied before they stop.
+  void RoutePluginRequests(PluginEndpointLookup lookup);
 
   // The number of events the plugins are subscribed to, all of them or plugin `plugin`'s, for
   // the health check.
@@ -134,7 +158,11 @@ class Platform {
     bool text = false;  // json holds the body's text itself, not JSON: a string value
   };
   static HostValue AnswerValue(const Answer& answer);
-  Answer Serve(const HostRequest& request);
+  // Serves `request` of plugin `from`.
+  Answer Serve(const HostRequest& request, std::size_t from);
+  // The answer of the plugin endpoint `request` reaches, if any; its `path` without the query.
+  std::optional<Answer> ServeFromPlugin(const HostRequest& request, const std::string& path,
+                                        std::size_t from);
   Answer ServeSettings(const HostRequest& request, const std::string& key);
   Answer ServeTelemetry(const HostRequest& request, const std::string& name);
   Answer ServeServiceProxy(const HostRequest& request, bool methodRequest);
@@ -151,7 +179,9 @@ class Platform {
   PlatformParts parts_;
   std::vector<std::unique_ptr<Table>> tables_;  // one for each plugin; they do not move
   std::vector<Listener> listeners_;             // one for each plugin
-  mutable std::mutex mutex_;                    // guards configs_, session_ and the counts
+  PluginEndpointLookup endpoints_;              // plugin thread only
+  std::vector<std::size_t> waiting_;  // plugin thread only: each plugin's routed requests open
+  mutable std::mutex mutex_;          // guards configs_, session_ and the counts
   std::map<std::string, std::string, std::less<>> configs_;
   std::optional<std::string> session_;
 };

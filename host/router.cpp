@@ -51,6 +51,7 @@ RouteLookup Router::Find(std::string_view method, std::string_view path) const {
   for (const Route& route : routes_) {
     if (route.method == wanted && Matches(route, segments, &found.arguments)) {
       found.handler = &route.handler;
+      found.route = static_cast<std::size_t>(&route - routes_.data());
       found.allowed.clear();
       return found;
     }

@@ -11,6 +11,7 @@
 // Threading: Add before serving; Find from any thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
@@ -30,6 +31,7 @@ using RouteHandler =
 
 struct RouteLookup {
   const RouteHandler* handler = nullptr;  // null: no route for the method and path
+  std::size_t route = 0;                  // with a handler: its route's place, in the order added
   RouteArguments arguments;
   std::string allowed;  // with no handler: the methods the path has, as "GET, PATCH"
 };

@@ -1,6 +1,7 @@
-// vexa-host with several plugins: GeoInfo beside the echo plugin (one GET endpoint) and the
-// watch plugin (which observes GeoInfo's location and its own configuration namespace), both
-// built in this folder and named by their bare file names, as a developer names them.
+// vexa-host with several plugins: GeoInfo beside the echo plugin (one GET endpoint), the
+// watch plugin (which observes GeoInfo's location and its own configuration namespace, and
+// relays a request) and the relay plugin, all built in this folder and named by their bare file
+// names, as a developer names them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -45,7 +46,7 @@ TEST(HostPlugins, RoutesEachPluginsEndpointsAndDescribesThemAll) {
 // observes it, and a namespace nobody set reads as {}.
 TEST(HostPlugins, DeliversEventsAcrossAndConfigurationByNamespace) {
   HostProcess host({"--signed-out", "--plugin", "libkor_watch.so", "--plugin", "libkor_geoinfo.so",
-                    "--config", R"(Watch={"Mode":"start"})"});
+                    "--plugin", "libkor_relay.so", "--config", R"(Watch={"Mode":"start"})"});
   EventLog events(host);
   EXPECT_EQ(Call(host, "GET", "/kor-platform-config/v1/namespaces/Watch"),
             R"(200 {"Mode":"start"})");
@@ -61,6 +62,35 @@ TEST(HostPlugins, DeliversEventsAcrossAndConfigurationByNamespace) {
             "200 " + Location("", false, "contenttargeting.geoinfo is not enabled"));
   EXPECT_EQ(Call(host, "GET", "/kor-platform-config/v1/namespaces/Watch"), R"(200 {"Mode":"x"})");
   EXPECT_EQ(Call(host, "GET", "/kor-platform-config/v1/namespaces/Nobody"), "200 {}");
+  // The watch plugin's request reaches GeoInfo's endpoint, directly or through the relay plugin,
+  // query and all, and comes back with what GeoInfo answered, status and error included. A URI
+  // nobody serves is still unknown; a request of a plugin to itself, or back to a plugin waiting
+  // for its own, is refused.
+  const struct {
+    const char* uri;
+    std::string answer;
+  } kRelayed[] = {
+      {"/kor-relay/v1/relay%3Furi%3D/kor-geoinfo/v1/whereami",
+       "200 " + Location("", false, "contenttargeting.geoinfo is not enabled")},
+      {"/kor-geoinfo/v1/getlocation%3Fip_address%3D8.8.8.8",
+       R"(503 {"errorCode":"SERVICE_UNAVAILABLE","message":"Error response for GET )"
+       R"(/kor-geoinfo/v1/getlocation?ip_address=8.8.8.8: contenttargeting.geoinfo is not )"
+       R"(enabled"})"},
+      {"/nowhere", R"(404 {"errorCode":"NOT_FOUND","message":"Error response for GET /nowhere: )"
+                   R"(No resource at GET /nowhere"})"},
+      {"/kor-watch/v1/heard",
+       R"(508 {"errorCode":"LOOP_DETECTED","message":"Error response for GET /kor-watch/v1/heard: )"
+       R"(The host does not route a plugin's request to the plugin itself: GET )"
+       R"(/kor-watch/v1/heard is kor_watch's own endpoint"})"},
+      {"/kor-relay/v1/relay%3Furi%3D/kor-watch/v1/heard",
+       R"(508 {"errorCode":"LOOP_DETECTED","message":"Error response for GET )"
+       R"(/kor-relay/v1/relay?uri=/kor-watch/v1/heard: Error response for GET )"
+       R"(/kor-watch/v1/heard: The host does not route GET /kor-watch/v1/heard to kor_watch, )"
+       R"(which is waiting for a request of its own to another plugin"})"},
+  };
+  for (const auto& row : kRelayed) {
+    EXPECT_EQ(Call(host, "GET", std::string("/kor-watch/v1/relay?uri=") + row.uri), row.answer);
+  }
   host.Stop();
 }
 
