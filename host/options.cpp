@@ -68,7 +68,8 @@ HTTP on 127.0.0.1 and stands in for the platform behind them.
                          and stopped in reverse (default: GeoInfo, libkor_geoinfo.so built
                          beside the host). The entry left out is load_<name> of the file name
                          (libkor_notes.so, kor_notes.dll: load_kor_notes); a bare file name is
-                         looked for in the working folder, beside the host and in its build tree
+                         looked for in the working folder, beside the host, in the installed
+                         ../lib/vexa/plugins and in the host's build tree
   --entry NAME           the entry of the one plugin given (the same as PATH:NAME)
   --config NAME=JSON     the configuration namespace NAME's document at start, a JSON object
                          (repeatable; --config GeoInfo='{"Enabled":false}' is --disabled)
