@@ -145,10 +145,11 @@ std::optional<DeclaredAnswer> DeclaredServices::Answer(const std::string& servic
     return DeclaredAnswer{"404", "", service + " has no method " + JsonQuoted(method)};
   }
   const Method& answer = declared->second;
-  if (answer.status != 200) {
-    return DeclaredAnswer{std::to_string(answer.status), "", answer.error, answer.latency};
-  }
   ParsedJson request = ParseJson(payload);
+  if (answer.status != 200) {
+    return DeclaredAnswer{std::to_string(answer.status), "", Fill(answer.error, request.document),
+                          answer.latency};
+  }
   ParsedJson rendered = ParseJson(answer.payload);
   Render(rendered.document, request.document, rendered.document.GetAllocator());
   return DeclaredAnswer{"200", JsonText(rendered.document), "", answer.latency};

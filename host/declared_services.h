@@ -11,7 +11,8 @@
 //
 // A method's "status" is a number (default 200); 200 answers "payload" (any JSON, default
 // null), any other status answers "error" (default "<service>.<method> answered <status>").
-// In the payload a string that is exactly "{{name}}" becomes the request payload's member
+// The error text is a template as a longer string of the payload is (below). In the payload a
+// string that is exactly "{{name}}" becomes the request payload's member
 // `name` as it is (any JSON), "{{}}" the whole request payload; "{{name}}" inside a longer
 // string is replaced by the member's text (a string's characters, another value's JSON). A
 // member the request lacks gives null, or nothing inside a string.

@@ -208,7 +208,7 @@ TEST(ServiceProxyTest, AnswersDeclaredServices) {
   std::ofstream(path) << R"({"notes.store": {
       "getShelf": {"payload": {"name": "{{shelf}}", "all": "{{}}", "title": "Shelf {{shelf}} of {{n}}"},
                    "latencyMs": 40},
-      "putNote": {"status": 503, "error": "the store is down"}},
+      "putNote": {"status": 503, "error": "the store of {{shelf}} is down"}},
     "contenttargeting.geoinfo": {"getWhereAmI": {"payload": {"country": "FR"}}}})";
   std::string error;
   std::optional<DeclaredServices> declared = DeclaredServices::Load(path, error);
@@ -222,7 +222,7 @@ TEST(ServiceProxyTest, AnswersDeclaredServices) {
       {"notes.store", "getShelf", R"({"shelf":[1],"n":2})",
        R"(200  {"name":[1],"all":{"shelf":[1],"n":2},"title":"Shelf [1] of 2"})", 40},
       {"notes.store", "getShelf", "{}", R"(200  {"name":null,"all":{},"title":"Shelf  of "})", 40},
-      {"notes.store", "putNote", "{}", "503 the store is down ", 0},
+      {"notes.store", "putNote", R"({"shelf":"work"})", "503 the store of work is down ", 0},
       {"notes.store", "other", "{}", R"(404 notes.store has no method "other" )", 0},
       {kGeo, "getWhereAmI", "{}", R"(200  {"country":"FR"})", 0},
       {"x", "y", "{}", R"(404 unknown service "x" )", 0},
