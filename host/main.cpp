@@ -119,14 +119,26 @@ std::map<std::string, std::string> InitialConfigs(const Options& options) {
   return configs;
 }
 
-// The curl line of a plugin's first GET endpoint, its placeholders left for the reader to fill.
+// The curl line of a plugin's first GET endpoint, its placeholders and required query
+// arguments (as ?name={name}) left for the reader to fill.
 std::string TryLine(const LoadedPlugin& plugin, const std::string& base) {
   std::string line;
   EachEndpoint(plugin.Endpoints(), [&](const HostEndpointRecord& endpoint) {
-    if (line.empty() && endpoint.uriTemplate != nullptr && endpoint.handler != nullptr &&
-        HttpMethodOf(endpoint) == "GET") {
-      line = "curl '" + base + endpoint.uriTemplate + "'";
+    if (!line.empty() || endpoint.uriTemplate == nullptr || endpoint.handler == nullptr ||
+        HttpMethodOf(endpoint) != "GET") {
+      return;
     }
+    std::string query;
+    EachArgument(endpoint, [&](const HostArgumentRecord& argument, HostArgumentPlace place) {
+      if (place == HOST_ARGUMENT_QUERY && argument.optional == 0 && argument.name != nullptr) {
+        query.append(query.empty() ? "?" : "&")
+            .append(argument.name)
+            .append("={")
+            .append(argument.name)
+            .append("}");
+      }
+    });
+    line = "curl '" + base + endpoint.uriTemplate + query + "'";
   });
   return line;
 }
