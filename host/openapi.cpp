@@ -29,6 +29,8 @@ using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 constexpr char kJson[] = "application/json";
 constexpr char kEventStream[] = "text/event-stream";
 constexpr char kHostTag[] = "host";
+// The events of resources: "OnJsonApiEvent_" and the URI's first pieces.
+constexpr char kResourceEventPrefix[] = "OnJsonApiEvent_";
 constexpr char kSchemas[] = "#/components/schemas/";
 constexpr char kJsonRequired[] =
     " State-changing requests must be sent with Content-Type: application/json.";
@@ -553,6 +555,39 @@ constexpr HostRoute kHostRoutes[] = {
      nullptr},
 };
 
+// A resource event's payload as it travels: {"uri", "eventType", "data"}, where a plugin declares
+// the type of its data (null in a Delete).
+void ResourceEventSchema(Writer& writer, SchemaWriter& schemas, const TypeOf& data,
+                         const char* description) {
+  writer.StartObject();
+  TextIfAny(writer, "description", description);
+  Text(writer, "type", "object");
+  writer.Key("properties");
+  writer.StartObject();
+  writer.Key("uri");
+  TypeSchema(writer, "string");
+  writer.Key("eventType");
+  writer.StartObject();
+  Text(writer, "type", "string");
+  writer.Key("enum");
+  writer.StartArray();
+  for (const char* type : {"Create", "Update", "Delete"}) {
+    writer.String(type);
+  }
+  writer.EndArray();
+  writer.EndObject();
+  writer.Key("data");
+  schemas.Write(data, true);
+  writer.EndObject();
+  writer.Key("required");
+  writer.StartArray();
+  for (const char* member : {"uri", "eventType", "data"}) {
+    writer.String(member);
+  }
+  writer.EndArray();
+  writer.EndObject();
+}
+
 // The /events operation's description and its "x-events": the events the plugins declare, each
 // name (once, the first plugin's) with the schema of its payload.
 void PluginEvents(Writer& writer, std::span<const HostEndpointTable* const> tables,
@@ -582,9 +617,13 @@ void PluginEvents(Writer& writer, std::span<const HostEndpointTable* const> tabl
   for (const HostEventDescription* event : events) {
     writer.Key(event->name);
     const bool named = names.Find(event->dataTypeName) != nullptr;
-    schemas.Write(
-        {named ? HOST_TYPE_STRUCT : HOST_TYPE_OBJECT, HOST_TYPE_NONE, event->dataTypeName}, false,
-        event->description);
+    const TypeOf payload{named ? HOST_TYPE_STRUCT : HOST_TYPE_OBJECT, HOST_TYPE_NONE,
+                         event->dataTypeName};
+    if (std::string_view(event->name).starts_with(kResourceEventPrefix)) {
+      ResourceEventSchema(writer, schemas, payload, event->description);
+    } else {
+      schemas.Write(payload, false, event->description);
+    }
   }
   writer.EndObject();
 }

@@ -10,7 +10,8 @@
 // record type and enum of the table under components.schemas (an enum as a string enum of its
 // enumerator names, a record's optional fields nullable and not required), every error answer
 // as the host's {"errorCode", "message"}. The plugin's events are listed under the /events
-// operation, in its description and in "x-events" (name to payload schema).
+// operation, in its description and in "x-events" (name to payload schema; a resource event's
+// as its {"uri", "eventType", "data"} envelope).
 #pragma once
 
 #include <span>

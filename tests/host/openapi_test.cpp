@@ -147,6 +147,9 @@ class OpenApiTest : public testing::Test {
     Link(types);
     events[0] =
         HostEventDescription{nullptr, "OnShape", "", "Shape", "A shape changed", nullptr, 0};
+    events[1] = HostEventDescription{
+        nullptr, "OnJsonApiEvent_shapes_v1_shapes", "", "Shape", "", nullptr, 0};
+    events[0].next = &events[1];
 
     std::vector<HostArgumentRecord> kinds;
     for (const KindRow& row : kKinds) {
@@ -173,7 +176,7 @@ class OpenApiTest : public testing::Test {
     }
     table = HostEndpointTable{&endpoints[0]->record, static_cast<uint32_t>(endpoints.size()),
                               types.data(),          3,
-                              events.data(),         1};
+                              events.data(),         2};
   }
 
   void Add(const char* name, HostMethod method, const char* uri,
@@ -195,7 +198,7 @@ class OpenApiTest : public testing::Test {
   std::array<HostFieldRecord, 3> pointFields{};
   std::array<HostFieldRecord, 2> shapeFields{};
   std::array<HostTypeRecord, 3> types{};
-  std::array<HostEventDescription, 1> events{};
+  std::array<HostEventDescription, 2> events{};
   std::vector<std::unique_ptr<Endpoint>> endpoints;
   HostEndpointTable table{};
 };
@@ -318,7 +321,11 @@ TEST_F(OpenApiTest, TheHostsRoutesAndThePluginsEventsAreDescribed) {
   const rapidjson::Document document = Describe();
   const rapidjson::Value& events = At(document, "/paths/~1events/get");
   EXPECT_EQ(Compact(events["x-events"]),
-            R"({"OnShape":{"description":"A shape changed","$ref":"#/components/schemas/Shape"}})");
+            R"({"OnShape":{"description":"A shape changed","$ref":"#/components/schemas/Shape"},)"
+            R"("OnJsonApiEvent_shapes_v1_shapes":{"type":"object","properties":{"uri":)"
+            R"({"type":"string"},"eventType":{"type":"string","enum":["Create","Update",)"
+            R"("Delete"]},"data":{"anyOf":[{"$ref":"#/components/schemas/Shape"},)"
+            R"({"type":"null"}]}},"required":["uri","eventType","data"]}})");
   EXPECT_NE(std::string(events["description"].GetString()).find("OnShape"), std::string::npos);
   EXPECT_TRUE(events["responses"]["200"]["content"].HasMember("text/event-stream"));
   EXPECT_EQ(Compact(At(document, "/paths/~1host~1v1~1session/put/requestBody/content")),
