@@ -237,7 +237,12 @@ void TestHost::Publish(const std::string& uri, const std::string& json,
 
 void TestHost::AnswerService(const std::string& service, const std::string& method,
                              const std::string& json) {
-  serviceAnswers_[service + "." + method] = Compact(json, "AnswerService " + service);
+  serviceAnswers_[service + "." + method] = {Compact(json, "AnswerService " + service), "200", ""};
+}
+
+void TestHost::AnswerServiceError(const std::string& service, const std::string& method,
+                                  const std::string& status, const std::string& error) {
+  serviceAnswers_[service + "." + method] = {"", status, error};
 }
 
 int TestHost::Deliver(const std::string& name, const std::string& json) {
@@ -405,14 +410,16 @@ void TestHost::AnswerProxy(HostResponse& response, const std::vector<std::string
   const std::string key =
       methodRequest ? service + "." + reply : "uuid-" + std::to_string(nextUuid_++);
   const auto scripted = serviceAnswers_.find(service + "." + method);
-  const bool found = scripted != serviceAnswers_.end();
+  const ServiceAnswer answer =
+      scripted != serviceAnswers_.end()
+          ? scripted->second
+          : ServiceAnswer{"", "404", "no answer scripted for " + service + "." + method};
   queued_.push_back(
       {methodRequest ? "OnServiceProxyMethodEvent" : "OnServiceProxyUuidEvent",
        "{\"uuid\":" + Quoted(methodRequest ? "" : key) + ",\"serviceName\":" + Quoted(service) +
-           ",\"methodName\":" + Quoted(methodRequest ? reply : method) + ",\"payload\":" +
-           Quoted(found ? scripted->second : "") + ",\"status\":" + Quoted(found ? "200" : "404") +
-           ",\"error\":" + Quoted(found ? "" : "no answer scripted for " + service + "." + method) +
-           "}"});
+           ",\"methodName\":" + Quoted(methodRequest ? reply : method) +
+           ",\"payload\":" + Quoted(answer.payload) + ",\"status\":" + Quoted(answer.status) +
+           ",\"error\":" + Quoted(answer.error) + "}"});
   response.status = 200;
   static_cast<void>(SetHostString(response.result.value, key));
 }

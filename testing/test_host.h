@@ -19,15 +19,17 @@
 //
 // What the scripted host does with the plugin's requests (host entry 1), each recorded in
 // Requests() as "METHOD PATH [ARGUMENTS as JSON]":
-//   - GET of a URI given to Serve or Publish answers its document (200); a PATCH merges the
+//   - GET of a URI given to Serve or Publish answers its document (200; a request's query is
+//     not part of the match); a PATCH merges the
 //     members of its one object argument into the document (creating it) and answers the
 //     result; a PUT replaces it (either answers 400 when the argument is no object); anything
 //     else answers 404 "No resource at METHOD PATH".
 //   - POST /kor-login/v1/service-proxy-uuid-requests and .../service-proxy-method-requests
 //     answer a key at once and queue the answer event, as a platform does: the payload given
-//     to AnswerService for that service and method (status "200"), or status "404" with an
-//     error when none was given. Queued events reach the plugin at its next yield (while it
-//     awaits the answer), at the end of the next Call, Deliver or Publish, or at Flush.
+//     to AnswerService for that service and method (status "200"), the status and error given
+//     to AnswerServiceError, or status "404" with an error when none was given. Queued events reach
+//     the plugin at its next yield (while it awaits the answer), at the end of the next Call,
+//     Deliver or Publish, or at Flush.
 // Events the plugin sends are recorded (SentEvents), not delivered back to it. Only the log
 // entry keeps lines of every level; nothing is muted here beyond what the plugin mutes.
 //
@@ -105,6 +107,9 @@ class TestHost {
   // Scripts the payload (JSON text) of the answers to service.method proxy calls.
   void AnswerService(const std::string& service, const std::string& method,
                      const std::string& json);
+  // Scripts a failing answer instead: the service's `status` ("503") and `error` text.
+  void AnswerServiceError(const std::string& service, const std::string& method,
+                          const std::string& status, const std::string& error);
   // Delivers the event `name` with the payload `json` to every subscription of that name;
   // answers how many there were.
   int Deliver(const std::string& name, const std::string& json);
@@ -151,7 +156,11 @@ class TestHost {
   Table table_{};
   HostContext context_{};
   std::map<std::string, std::string, std::less<>> served_;
-  std::map<std::string, std::string, std::less<>> serviceAnswers_;  // "service.method"
+  // "service.method" to its scripted answer.
+  struct ServiceAnswer {
+    std::string payload, status, error;
+  };
+  std::map<std::string, ServiceAnswer, std::less<>> serviceAnswers_;
   std::vector<Subscription> subscriptions_;
   std::vector<QueuedEvent> queued_;
   int nextUuid_ = 1;

@@ -38,6 +38,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -110,7 +111,8 @@ class ServiceProxyRequests {
   void WaitFor(const AnswerSlot<T>& slot) const;
 
   // An answer as the typed call's result: its error as a failure, or its payload converted to T
-  // ("Failed to deserialize response payload ..." when it does not convert).
+  // ("Failed to deserialize response payload ..." when it does not convert). A call for a
+  // PluginServiceProxyResponse gets the answer itself, error and status included, as it came.
   template <typename T>
   [[nodiscard]] Maybe<T> AnswerOf(const PluginServiceProxyResponse& response) const;
 
@@ -216,16 +218,20 @@ Maybe<void> ServiceProxyRequests::Invoke(std::string_view service, std::string_v
 
 template <typename T>
 Maybe<T> ServiceProxyRequests::AnswerOf(const PluginServiceProxyResponse& response) const {
-  if (!response.error.empty()) {
-    return Failure(0, response.error);
+  if constexpr (std::is_same_v<T, PluginServiceProxyResponse>) {
+    return response;
+  } else {
+    if (!response.error.empty()) {
+      return Failure(0, response.error);
+    }
+    const BindingResult parsed = ParseJson(response.payload);
+    T value{};
+    BindingResult converted;
+    if (!parsed || !ToNative(converted, value, parsed.value, kValueName, host_.Registry())) {
+      return Failure(0, Format(kDeserializeMessage, response.payload, TypeNameOf<T>()));
+    }
+    return value;
   }
-  const BindingResult parsed = ParseJson(response.payload);
-  T value{};
-  BindingResult converted;
-  if (!parsed || !ToNative(converted, value, parsed.value, kValueName, host_.Registry())) {
-    return Failure(0, Format(kDeserializeMessage, response.payload, TypeNameOf<T>()));
-  }
-  return value;
 }
 
 template <typename T, typename Payload>

@@ -1,6 +1,7 @@
 // The GeoInfo module in the authors' test host (testing/test_host.h), its entry called as a host
 // calls it: enabled and signed in, it asks the location service, publishes the whereami resource
-// and keeps the location; when the service fails it publishes the location it kept.
+// and keeps the location; when the service fails it publishes the location it kept, and
+// getlocation answers the service's error.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -52,6 +53,17 @@ TEST(GeoInfoModule, PublishesTheServicesLocationOrTheSavedOne) {
         << row.location;
     EXPECT_EQ(host.Served(kSettings), row.saved);
   }
+}
+
+// A failing service's error text is what getlocation answers, with 404.
+TEST(GeoInfoModule, AnswersTheServicesError) {
+  Vexa::Testing::TestHost host(&load_kor_geoinfo);
+  host.AnswerServiceError("contenttargeting.geoinfo", "getWhereAmI", "503", "the service is down");
+  ASSERT_TRUE(host.Start()) << host.Failure();
+  host.Publish("/kor-platform-config/v1/namespaces/GeoInfo", R"({"Enabled":true})");
+  const Vexa::Testing::Answer answer =
+      host.Call("GET", "/kor-geoinfo/v1/getlocation?ip_address=1.2.3.4");
+  EXPECT_EQ(std::to_string(answer.status) + " " + answer.error, "404 the service is down");
 }
 
 }  // namespace

@@ -606,8 +606,9 @@ TEST_F(ModuleTest, ProxyMethodRequestFromTwoThreadsAtOnceIsPostedOnce) {
   EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 1u);
 }
 
-// An awaited call yields until its answer comes, announcing one wait as Await does; when the
-// tables are cleared meanwhile no answer can come, and the process ends as for a broken future.
+// An awaited call yields until its answer comes, announcing one wait as Await does (a call for
+// the response record gets it whole); when the tables are cleared meanwhile no answer can come,
+// and the process ends as for a broken future.
 TEST_F(ModuleTest, AwaitedProxyCallYieldsUntilItsAnswerOrEndsWhenItCanNoLongerCome) {
   module_.answer = [](HostResponse& response, const HostRequest&) {
     ASSERT_TRUE(SetHostString(response.result.value, "u1"));
@@ -629,6 +630,15 @@ TEST_F(ModuleTest, AwaitedProxyCallYieldsUntilItsAnswerOrEndsWhenItCanNoLongerCo
                                             ::testing::StartsWith("begin Wait: future<"), "yield",
                                             "yield", "end"));
   EXPECT_EQ(module_.ServiceProxyTables().PendingCount(), 0u);
+
+  // Asked for the response itself, a service's error comes with its status, not as a failure.
+  module_.onYield = [this] {
+    module_.ServiceProxyTables().OnUuidResponse({"u1", "svc", "getX", "", "404", "no such x"});
+  };
+  const Maybe<PluginServiceProxyResponse> raw =
+      module_.ServiceProxy<PluginServiceProxyResponse>("svc", "getX", BindingProperty{});
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw.Value().status + " " + raw.Value().error, "404 no such x");
 
   module_.onYield = [this] { module_.ServiceProxyTables().Clear(); };
   module_.echoLog = true;
