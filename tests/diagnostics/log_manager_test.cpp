@@ -318,40 +318,33 @@ TEST_F(LogApiTest, AssertionReportIsLoggedVerbatimAsAnErrorInTheDebugGroup) {
                                           "Description: 100%s done %n\n"));
 }
 
-// A fatal error right after the system refused access to something.
+// A fatal error right after the system refused access to something. Windows has no signals to
+// die of: the C runtime's abort ends the process with exit code 3.
 #if defined(_WIN32)
 constexpr int kAccessDenied = ERROR_ACCESS_DENIED;
+const auto kAborted = ::testing::ExitedWithCode(3);
 void FatalAfterAccessDenied() {
   SetLastError(ERROR_ACCESS_DENIED);
-  FatalError("ALE-6D828C10", "x");
+  FatalError("ALE-EECF0606", "plugin API 17.0.0 is not 18.0.0");
 }
 #else
 constexpr int kAccessDenied = EACCES;
+const auto kAborted = ::testing::KilledBySignal(SIGABRT);
 void FatalAfterAccessDenied() {
   errno = EACCES;
-  FatalError("ALE-6D828C10", "x");
+  FatalError("ALE-EECF0606", "plugin API 17.0.0 is not 18.0.0");
 }
 #endif
 
-#if defined(_WIN32)
-// Windows has no signals to die of: the C runtime's abort ends the process with exit code 3.
-const auto kAborted = ::testing::ExitedWithCode(3);
-#else
-const auto kAborted = ::testing::KilledBySignal(SIGABRT);
-#endif
-
-TEST(FatalErrorDeathTest, AbortsAfterWritingTheReportToStandardError) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(FatalError("ALE-EECF0606", "plugin API 17.0.0 is not 18.0.0"), kAborted,
-              "ERROR\\| Assertion failed!\n\nExpression: ALE-EECF0606\n\n"
-              "Description: plugin API 17\\.0\\.0 is not 18\\.0\\.0\n");
-}
-
-// What the system last reported to the thread follows the report, on a line of its own.
-TEST(FatalErrorDeathTest, TheThreadsLastSystemErrorFollowsTheReport) {
+// The report goes to standard error before the abort, and what the system last reported to the
+// thread follows it on a line of its own.
+TEST(FatalErrorDeathTest, AbortsAfterWritingTheReportAndTheThreadsLastSystemError) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(FatalAfterAccessDenied(), kAborted,
-              "Description: x\n.*Last system error: " + std::to_string(kAccessDenied) + "\n");
+              "ERROR\\| Assertion failed!\n\nExpression: ALE-EECF0606\n\n"
+              "Description: plugin API 17\\.0\\.0 is not 18\\.0\\.0\n"
+              ".*Last system error: " +
+                  std::to_string(kAccessDenied) + "\n");
 }
 
 }  // namespace

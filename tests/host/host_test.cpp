@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -21,18 +20,6 @@ std::string WhereAmIEvent(const char* eventType, const std::string& data) {
                               "\",\"uri\":\"/kor-geoinfo/v1/whereami\"}";
   return "event: OnJsonApiEvent_kor-geoinfo_v1_whereami\ndata: " + payload +
          "\nevent: OnJsonApiEvent\ndata: " + payload + "\n";
-}
-
-// Signing in publishes the location; Delete tells the clients. (That it is published once per
-// session is the plugin's part: tests/seam.)
-TEST(Host, PublishesTheLocationAtSignInAndItsDeletion) {
-  HostProcess host({"--signed-out"});
-  EventLog events(host);
-  EXPECT_EQ(Call(host, "PUT", "/host/v1/session", kSession), std::string("200 ") + kSession);
-  EXPECT_EQ(events.Take(2), WhereAmIEvent("Create", Location("DE", true)));
-  EXPECT_EQ(Call(host, "DELETE", "/host/v1/session"), "200 null");
-  EXPECT_EQ(events.Take(2), WhereAmIEvent("Delete", "null"));
-  host.Stop();
 }
 
 TEST(Host, DisabledFeatureIsEnabledAtRunTime) {
@@ -94,8 +81,10 @@ TEST(Host, RefusesBadHttpInputAndChangesNothing) {
             R"("duplicateRate":0.000000,"strayRate":0.000000})");
 }
 
-// While the service is slow, calls overlap: two whereami started inside the sign-in's wait
-// still publish the location once, and each answers it.
+// Signing in publishes the location and Delete tells the clients, also while the service is
+// slow and calls overlap: two whereami started inside the sign-in's wait still publish the
+// location once, and each answers it. (That it is published once per session is the plugin's
+// part: tests/seam.)
 TEST(Host, CallsStartedWhileOneWaitsPublishTheLocationOnce) {
   HostProcess host({"--signed-out", "--latency", "300ms"});
   EventLog events(host);
@@ -223,22 +212,6 @@ TEST(Host, LogStreamBeginsWithTheBacklog) {
   EXPECT_NE(text.find(R"("level":"OKAY","source":"host","text":"loading )"), std::string::npos)
       << text;
   EXPECT_NE(text.find(R"("source":"plugin")"), std::string::npos) << text;
-}
-
-// The saved location survives a restart (a kill in the middle of writes: faults_test.cpp).
-TEST(Host, KeepsSettingsAcrossRestarts) {
-  char folder[] = "/tmp/vexa-host-data-XXXXXX";
-  const std::string data = mkdtemp(folder);
-  {
-    HostProcess host({}, data);
-    EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", true));
-    EXPECT_EQ(Call(host, "GET", "/kor-settings/v2/local/GeoInfo"),
-              R"(200 {"data":{"city":"","country":"DE","region":""},"schemaVersion":1})");
-    EXPECT_EQ(host.Stop(SIGTERM), 0);  // exit status 0
-  }
-  HostProcess host({"--error-rate", "1"}, data);
-  EXPECT_EQ(Call(host, "GET", kWhereAmI), "200 " + Location("DE", false));
-  std::filesystem::remove_all(data);
 }
 
 // The admin API reads the plugin's records: its API table, its counters, its health.

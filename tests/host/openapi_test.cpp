@@ -23,10 +23,10 @@
 
 namespace {
 
-// Links an array of records through their `next` words.
-template <typename Record, std::size_t N>
-void Link(std::array<Record, N>& records) {
-  for (std::size_t index = 0; index + 1 < N; ++index) {
+// Links the records of an array or a vector through their `next` words.
+template <typename Records>
+void Link(Records& records) {
+  for (std::size_t index = 0; index + 1 < records.size(); ++index) {
     records[index].next = &records[index + 1];
   }
 }
@@ -60,15 +60,11 @@ struct Endpoint {
            std::vector<HostArgumentRecord> arguments, std::vector<HostArgumentPlace> places,
            HostTypeKind returnKind, const char* returnTypeName = "")
       : arguments(std::move(arguments)) {
-    for (std::size_t index = 0; index + 1 < this->arguments.size(); ++index) {
-      this->arguments[index].next = &this->arguments[index + 1];
-    }
+    Link(this->arguments);
     for (HostArgumentPlace place : places) {
       locations.push_back(HostArgumentLocation{nullptr, place});
     }
-    for (std::size_t index = 0; index + 1 < locations.size(); ++index) {
-      locations[index].next = &locations[index + 1];
-    }
+    Link(locations);
     record.function.name = name;
     record.function.arguments = this->arguments.empty() ? nullptr : this->arguments.data();
     record.function.argumentCount = static_cast<uint32_t>(this->arguments.size());

@@ -101,22 +101,6 @@ TEST(BindingPropertyContainers, ACollectionHoldsAtMostTheElementLimit) {
   EXPECT_FALSE(value.Reserve(kMaxBindingElements + 1));
 }
 
-TEST(BindingPropertyInterning, RecurringTextsAreStoredOnceAndAnEmptyTableHasEightBuckets) {
-  BindingProperty tree;
-  tree.ElementAt(0).Member("name") = "a";
-  tree.ElementAt(1).Member("name") = "name";
-  EXPECT_EQ(References(tree, "name") * 10 + Interned(tree), 32u);  // 3 references, 2 texts
-  for (std::size_t index = 0; index < 100; ++index) {
-    tree.ElementAt(index).Member("k" + std::to_string(index)) = "v";
-  }
-  EXPECT_EQ(tree.DiagnosticContext()->BucketCount(), 128u);
-  for (std::size_t index = 0; index < 100; ++index) {
-    tree.ElementAt(index).Reset();  // nested: text by text
-  }
-  EXPECT_EQ(Interned(tree), 0u);
-  EXPECT_EQ(tree.DiagnosticContext()->BucketCount(), 8u);
-}
-
 TEST(BindingPropertyMove, SwapsStandaloneValuesAndCopiesAcrossTrees) {
   BindingProperty source = Structure({{"a", "text"}});
   BindingProperty target = Structure({{"old", 1}});
