@@ -145,7 +145,7 @@ class OpenApiTest : public testing::Test {
         HostEventDescription{nullptr, "OnShape", "", "Shape", "A shape changed", nullptr, 0};
     events[1] = HostEventDescription{
         nullptr, "OnJsonApiEvent_shapes_v1_shapes", "", "Shape", "", nullptr, 0};
-    events[0].next = &events[1];
+    Link(events);
 
     std::vector<HostArgumentRecord> kinds;
     for (const KindRow& row : kKinds) {
