@@ -54,11 +54,10 @@ using Plugins = std::vector<std::unique_ptr<LoadedPlugin>>;
 // The GeoInfo plugin that came with the host: next to the executable, in the installed plugin
 // folder, else where this build put it.
 std::string DefaultPlugin() {
-  const std::filesystem::path folder = ExecutableFolder();
-  for (const std::filesystem::path& place : {folder, folder / kInstalledPluginFolder}) {
+  for (const std::filesystem::path& folder : HostPluginFolders()) {
     std::error_code error;
-    if (!folder.empty() && std::filesystem::exists(place / kPluginFileName, error)) {
-      return (place / kPluginFileName).lexically_normal().string();
+    if (std::filesystem::exists(folder / kPluginFileName, error)) {
+      return (folder / kPluginFileName).string();
     }
   }
   return VEXA_HOST_BUILT_PLUGIN;

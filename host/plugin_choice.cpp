@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <system_error>
+#include <utility>
 
 #include "system.h"
 
@@ -71,6 +72,14 @@ PluginChoice ParsePluginChoice(const std::string& text) {
   return choice;
 }
 
+std::vector<std::filesystem::path> HostPluginFolders() {
+  const std::filesystem::path host = ExecutableFolder();
+  if (host.empty()) {
+    return {};
+  }
+  return {host, (host / kInstalledPluginFolder).lexically_normal()};
+}
+
 std::string LocatePlugin(const std::string& path,
                          const std::vector<std::filesystem::path>& buildFolders,
                          std::string& error) {
@@ -78,9 +87,8 @@ std::string LocatePlugin(const std::string& path,
     return path;
   }
   std::vector<std::filesystem::path> places{std::filesystem::current_path()};
-  if (const std::filesystem::path host = ExecutableFolder(); !host.empty()) {
-    places.push_back(host);
-    places.push_back((host / kInstalledPluginFolder).lexically_normal());
+  for (std::filesystem::path& folder : HostPluginFolders()) {
+    places.push_back(std::move(folder));
   }
   for (const std::filesystem::path& place : places) {
     if (IsFile(place / path)) {

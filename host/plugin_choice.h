@@ -33,6 +33,10 @@ std::string PluginName(const std::string& path);
 // lib/vexa/plugins/libkor_geoinfo.so under one prefix.
 inline constexpr char kInstalledPluginFolder[] = "../lib/vexa/plugins";
 
+// The folders of the plugins that came with the host: its own folder and the installed plugin
+// folder (none when the host's folder is unknown).
+std::vector<std::filesystem::path> HostPluginFolders();
+
 // The path of the plugin `path`: itself when it names a folder, else the first file of that
 // name in the working folder, beside the host, in the installed plugin folder, in
 // `buildFolders` (each walked down). Empty when none is there, `error` then listing the places

@@ -30,9 +30,10 @@ Vexa::EndpointAnswer<Vexa::BindingProperty> RelayRequest(Vexa::HostCalls& host,
   return std::move(answer.Value());
 }
 
-class WatchModule final : public Vexa::AppModule {
+// A module that relays at GET `relayUri`?uri=...
+class RelayModule : public Vexa::AppModule {
  public:
-  std::vector<std::string> Heard() { return heard_; }
+  explicit RelayModule(const char* relayUri = "/kor-relay/v1/relay") : relayUri_(relayUri) {}
 
   Vexa::EndpointAnswer<Vexa::BindingProperty> Relay(const std::string& uri) {
     return RelayRequest(Host(), uri);
@@ -40,13 +41,28 @@ class WatchModule final : public Vexa::AppModule {
 
  protected:
   void OnDeclare() override {
+    Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, relayUri_,
+                          &RelayModule::Relay, this)
+        .Tags(ApiTags())
+        .Query("uri");
+  }
+
+ private:
+  const char* relayUri_;
+};
+
+class WatchModule final : public RelayModule {
+ public:
+  WatchModule() : RelayModule("/kor-watch/v1/relay") {}
+
+  std::vector<std::string> Heard() { return heard_; }
+
+ protected:
+  void OnDeclare() override {
     Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-watch/v1/heard",
                           &WatchModule::Heard, this)
         .Tags(ApiTags());
-    Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-watch/v1/relay",
-                          &WatchModule::Relay, this)
-        .Tags(ApiTags())
-        .Query("uri");
+    RelayModule::OnDeclare();
   }
 
   bool OnStart() override {
@@ -63,21 +79,6 @@ class WatchModule final : public Vexa::AppModule {
 
  private:
   std::vector<std::string> heard_;
-};
-
-class RelayModule final : public Vexa::AppModule {
- public:
-  Vexa::EndpointAnswer<Vexa::BindingProperty> Relay(const std::string& uri) {
-    return RelayRequest(Host(), uri);
-  }
-
- protected:
-  void OnDeclare() override {
-    Vexa::DeclareEndpoint(Dispatcher(), Registry(), Vexa::HttpMethod::Get, "/kor-relay/v1/relay",
-                          &RelayModule::Relay, this)
-        .Tags(ApiTags())
-        .Query("uri");
-  }
 };
 
 }  // namespace
